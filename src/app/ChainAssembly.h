@@ -1,0 +1,15 @@
+#pragma once
+#include <cstdint>
+
+namespace ordana {
+
+class CFilePersistenceFilter;
+
+// The persistence filter of the chain, once it is assembled.
+CFilePersistenceFilter*& PersistenceFilter();
+
+// Builds the filter chain for the two character sets and the settings.
+// Returns kExitOk, or the exit code the program must end with.
+int AssembleChain(std::uint32_t sourceId, std::uint32_t destinationId);
+
+}  // namespace ordana

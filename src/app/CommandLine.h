@@ -1,0 +1,38 @@
+#pragma once
+// Splitting the command line into tokens and applying the options.
+
+#include <cstdint>
+#include <memory>
+
+namespace ordana {
+
+constexpr int kMaxTokens = 100;
+
+struct TokenTable {
+  char16_t* tokens[kMaxTokens] = {};
+  int count = 0;
+};
+
+// Splits `text` in place (terminators are written into it) into at most 100
+// tokens. Only U+0020 separates tokens. A double quote starts a token that
+// runs to the next double quote (what the token held before the quote is
+// dropped); `="` keeps a quoted value with its quotes inside the token.
+std::unique_ptr<TokenTable> SplitCommandLine(char16_t* text, int* count);
+
+// What applying the options decided.
+struct OptionsResult {
+  bool exit = false;  // the program ends now with exitCode
+  int exitCode = 0;
+};
+
+// Applies tokens[1] .. tokens[count - 1] to the settings, left to right.
+OptionsResult ApplyOptions(char16_t* const* tokens, int count);
+
+// Removes one pair of enclosing double quotes, as PathUnquoteSpaces does.
+void UnquoteSpaces(char16_t* text);
+
+// Reads a decimal number as wcstol does: leading white space, an optional
+// sign, digits; 0 when there are no digits.
+long ParseDecimal(const char16_t* text);
+
+}  // namespace ordana

@@ -1,0 +1,34 @@
+// The process entry point: hands the command line to ordana::wmain as UTF-16
+// tokens.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "app/Main.h"
+#include "platform/Platform.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+int wmain() {
+  // Windows hands over one string; our own splitter makes the tokens.
+  std::u16string text(reinterpret_cast<const char16_t*>(GetCommandLineW()));
+  int count = 0;
+  auto table = ordana::SplitCommandLine(text.data(), &count);
+  return ordana::wmain(count, table->tokens);
+}
+#else
+int main(int argc, char** argv) {
+  // The shell has split and unquoted already: argv is the token table, at
+  // most 100 tokens like the Windows splitter's.
+  std::vector<std::u16string> storage;
+  const int count = argc < ordana::kMaxTokens ? argc : ordana::kMaxTokens;
+  storage.reserve(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) storage.push_back(ordana::platform::FromNative(argv[i]));
+  std::vector<char16_t*> tokens;
+  for (auto& token : storage) tokens.push_back(token.data());
+  return ordana::wmain(count, tokens.data());
+}
+#endif

@@ -1,0 +1,88 @@
+#include "app/MessageLog.h"
+
+namespace ordana {
+
+MessageLog::MessageLog() : savedStandardOutput_(platform::GetStandardOutput()) {
+  AttachStandardOutput();
+}
+
+MessageLog::~MessageLog() = default;
+
+void MessageLog::WritePrefix(std::uint32_t kind) {
+  platform::SystemTime t = platform::GetSystemTimeUtc();
+  sink_->Printf(u"%04u-%02u-%02u %02u:%02u:%02u,%04u (%d): ", t.year, t.month, t.day, t.hour,
+                t.minute, t.second, t.milliseconds, kind);
+}
+
+void MessageLog::Write(std::uint32_t kind, const char16_t* format, const FormatArg* args,
+                       std::size_t count) {
+  if (!sink_) return;
+  if (timestampPrefix_) WritePrefix(kind);
+  sink_->Print(format, args, count);
+}
+
+void MessageLog::WriteResource(std::uint32_t kind, std::uint32_t id, const FormatArg* args,
+                               std::size_t count) {
+  if (!sink_) return;
+  if (timestampPrefix_) WritePrefix(kind);
+  sink_->PrintResource(id, args, count);
+}
+
+void MessageLog::AttachStandardOutput() {
+  platform::SetStandardOutput(savedStandardOutput_);
+  sink_.reset();
+  switch (platform::QueryOutputKind(savedStandardOutput_)) {
+    case platform::OutputKind::kDiskFile: {
+      auto file = std::make_unique<CFile>();
+      file->Attach(savedStandardOutput_, false, kConsoleOutputPath);
+      sink_ = std::move(file);
+      break;
+    }
+    case platform::OutputKind::kConsole:
+      sink_ = std::make_unique<CConsole>(platform::GetStandardOutput());
+      break;
+    case platform::OutputKind::kUnusable:
+      break;
+  }
+  timestampPrefix_ = false;
+}
+
+bool MessageLog::OpenLogFile(const char16_t* path) {
+  if (!path) silent_ = true;
+  timestampPrefix_ = true;
+  sink_.reset();
+  if (silent_) return true;
+  auto file = std::make_unique<CFile>();
+  if (!file->Open(path, platform::kCreateAlways, platform::kGenericRead | platform::kGenericWrite,
+                  platform::kFileShareRead, platform::kFileAttributeNormal)) {
+    platform::ErrorCode error = file->lastError();
+    file.reset();
+    AttachStandardOutput();
+    // The caller reports the reason; keep it where it can find it.
+    lastOpenError_ = error;
+    return false;
+  }
+  platform::SetStandardOutput(file->handle());
+  static const std::uint8_t kByteOrderMark[2] = {0xFF, 0xFE};
+  file->WriteBytes(kByteOrderMark, 2);
+  sink_ = std::move(file);
+  return true;
+}
+
+namespace {
+std::unique_ptr<MessageLog>& Instance() {
+  static std::unique_ptr<MessageLog> log = std::make_unique<MessageLog>();
+  return log;
+}
+}  // namespace
+
+MessageLog* GetMessageLog() { return Instance().get(); }
+
+void DestroyMessageLog() {
+  if (Instance()) Instance()->AttachStandardOutput();
+  Instance().reset();
+}
+
+void ResetMessageLog() { Instance() = std::make_unique<MessageLog>(); }
+
+}  // namespace ordana

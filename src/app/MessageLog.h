@@ -1,0 +1,101 @@
+#pragma once
+// MessageLog: every text the program shows goes through here.
+//
+// A message has a level (1 normal, 2 details, 5 filter trace) and is written
+// only when its level is at most the maximum level; the level test comes
+// before any formatting, so a disabled trace costs one comparison. A message
+// also has a kind (0 information, 1 repaired or substituted, 2 failure),
+// shown in the time-stamp prefix of a log file.
+//
+// The sink is the standard output (a console sink for terminals and pipes, a
+// plain file sink writing UTF-16LE for a redirected file), a log file, or
+// nothing (silent mode).
+
+#include <cstdint>
+#include <memory>
+
+#include "core/File.h"
+#include "core/Format.h"
+
+namespace ordana {
+
+class MessageLog {
+ public:
+  MessageLog();
+  ~MessageLog();
+
+  bool Enabled(std::uint32_t level) const { return level <= maximumLevel_; }
+
+  void Write(std::uint32_t kind, const char16_t* format, const FormatArg* args, std::size_t count);
+  void WriteResource(std::uint32_t kind, std::uint32_t id, const FormatArg* args, std::size_t count);
+
+  // Points the process's standard output back at the handle it had when the
+  // log was created and makes that the sink.
+  void AttachStandardOutput();
+  // Opens `path` as the log file (null: silent, discard everything).
+  bool OpenLogFile(const char16_t* path);
+
+  std::uint32_t maximumLevel() const { return maximumLevel_; }
+  void SetMaximumLevel(std::uint32_t level) { maximumLevel_ = level; }
+  CFile* sink() const { return sink_.get(); }
+  // For tests: replaces the sink.
+  void SetSink(std::unique_ptr<CFile> sink) { sink_ = std::move(sink); }
+  bool timestampPrefix() const { return timestampPrefix_; }
+  bool silent() const { return silent_; }
+  // Why the last OpenLogFile failed.
+  platform::ErrorCode lastOpenError() const { return lastOpenError_; }
+
+ private:
+  void WritePrefix(std::uint32_t kind);
+
+  std::unique_ptr<CFile> sink_;
+  std::uint32_t maximumLevel_ = 1;
+  platform::Handle savedStandardOutput_;
+  bool timestampPrefix_ = false;
+  bool silent_ = false;
+  platform::ErrorCode lastOpenError_ = 0;
+};
+
+// The process-wide log. It exists from start-up; the entry point deletes it
+// (DestroyMessageLog) on its way out, after which messages are dropped.
+MessageLog* GetMessageLog();
+void DestroyMessageLog();
+// For tests: starts a fresh log.
+void ResetMessageLog();
+
+template <class... Args>
+void LogMessage(std::uint32_t level, std::uint32_t kind, const char16_t* format,
+                const Args&... args) {
+  MessageLog* log = GetMessageLog();
+  if (!log || !log->Enabled(level)) return;
+  if constexpr (sizeof...(Args) == 0) {
+    log->Write(kind, format, nullptr, 0);
+  } else {
+    const FormatArg list[] = {FormatArg(args)...};
+    log->Write(kind, format, list, sizeof...(Args));
+  }
+}
+
+template <class... Args>
+void LogResourceMessage(std::uint32_t level, std::uint32_t kind, std::uint32_t id,
+                        const Args&... args) {
+  MessageLog* log = GetMessageLog();
+  if (!log || !log->Enabled(level)) return;
+  if constexpr (sizeof...(Args) == 0) {
+    log->WriteResource(kind, id, nullptr, 0);
+  } else {
+    const FormatArg list[] = {FormatArg(args)...};
+    log->WriteResource(kind, id, list, sizeof...(Args));
+  }
+}
+
+// A question: written whatever the maximum level is.
+template <class... Args>
+void WriteResourceUnconditionally(std::uint32_t kind, std::uint32_t id, const Args&... args) {
+  MessageLog* log = GetMessageLog();
+  if (!log) return;
+  const FormatArg list[] = {FormatArg(args)...};
+  log->WriteResource(kind, id, list, sizeof...(Args));
+}
+
+}  // namespace ordana

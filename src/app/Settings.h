@@ -1,0 +1,60 @@
+#pragma once
+// The process-wide settings written by the command line and read by the
+// chain assembly, the filters and the input processing.
+
+#include <cstdint>
+
+namespace ordana {
+
+constexpr std::uint32_t kCharsetNameCapacity = 32;  // 31 code units and a terminator
+constexpr std::uint32_t kPathCapacity = 260;        // 259 code units and a terminator
+
+enum class EolMode { kNone, kDos, kUnix, kMac };
+
+// Exit codes of the program.
+enum ExitCode : int {
+  kExitOk = 0,
+  kExitUnknownSource = 1,
+  kExitUnknownDestination = 2,
+  // Our own: a command line or path that cannot be used as given.
+  kExitUnusableCommandLine = 3,
+  kExitDirectoryDeclined = 5,
+  kExitMultipleInputsDeclined = 6,
+  kExitOutOfMemory = 8,
+};
+
+struct Settings {
+  char16_t sourceCharsetName[kCharsetNameCapacity] = u"auto";
+  char16_t destinationCharsetName[kCharsetNameCapacity] = u"utf-16";
+  char16_t inputPath[kPathCapacity] = {};
+  char16_t outputPath[kPathCapacity] = {};
+  bool inPlace = true;
+  bool writeBom = true;
+  bool strictPolicy = true;
+  bool defaultAnswer = true;
+  bool answerWithoutAsking = false;
+  bool eolRequested = false;
+  EolMode eolMode = EolMode::kNone;
+  bool modifyXmlDeclaration = false;
+  bool modifyHtmlMeta = false;
+  int htmlEntityMode = 0;  // 0 none, 1 encode, 2 decode
+  bool silent = false;
+  bool recursive = false;
+  bool logToFile = false;
+  bool inputIsDevice = false;
+  bool outputIsDevice = false;
+  // Paths given without an option word; more than two on POSIX can only
+  // come from a pattern the shell expanded.
+  int pathArgumentCount = 0;
+  // The CSV report named with /csv (opened by the report writer).
+  char16_t csvPath[kPathCapacity] = {};
+};
+
+Settings& GetSettings();
+// For tests: back to the defaults.
+void ResetSettings();
+
+// The owner process id of the status channel (/ssb).
+std::uint32_t& StatusChannelOwnerId();
+
+}  // namespace ordana

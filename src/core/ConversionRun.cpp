@@ -1,0 +1,64 @@
+#include "core/ConversionRun.h"
+
+#include "app/MessageLog.h"
+#include "app/StatusRecord.h"
+#include "core/Buffer.h"
+#include "core/File.h"
+#include "core/Filter.h"
+
+namespace ordana {
+
+std::u16string FormatElapsed(std::uint32_t d) {
+  if (d > 60000) return Format(u"%.3f minutes\r\n", d / 60000.0);
+  if (d > 1000) return Format(u"%.3f seconds\r\n", d / 1000.0);
+  return Format(u"%.3f ms\r\n", static_cast<double>(d));
+}
+
+bool RunConversion(CFile& input) {
+  CFilterChain& chain = GetFilterChain();
+  StatusRecord* record = CurrentStatusRecord();
+
+  record->startTime = platform::GetSystemTimeAsFileTime();
+  record->processedOffset = 0;
+  std::uint64_t size = 0;
+  if (!platform::GetFileSize(input.handle(), &size)) input.SetLastError(platform::LastError());
+  record->totalSize = size;
+  record->state = kStatusOpened;
+  // The record holds at most 259 code units and a terminator; longer paths
+  // are refused before they get here, and the copy is bounded regardless.
+  const std::u16string& path = input.path();
+  std::size_t n = path.size() < kStatusPathLength - 1 ? path.size() : kStatusPathLength - 1;
+  for (std::size_t k = 0; k < n; ++k) record->inputPath[k] = path[k];
+  record->inputPath[n] = 0;
+
+  CBuffer chunk;
+  const std::uint32_t startTick = platform::GetTickCount();
+  LogMessage(1, 0, u"%s\r\n", path);
+
+  bool result = true;
+  for (;;) {
+    std::uint64_t position = 0;
+    if (!platform::SetFilePointer(input.handle(), 0, 1, &position)) {
+      input.SetLastError(platform::LastError());
+      position = 0;
+    }
+    record->processedOffset = position;
+    record->state = kStatusConverting;
+    chunk.Clear();
+    std::uint32_t count = input.Read(chunk);
+    if (!chunk.empty()) result = chain.Process(chunk, position);
+    if (count == 0) break;
+  }
+
+  chain.Flush();
+  chain.Finish();
+  chain.Reset();
+
+  const std::uint32_t endTick = platform::GetTickCount();
+  record->endTime = platform::GetSystemTimeAsFileTime();
+  record->state = kStatusDone;
+  LogResourceMessage(2, 0, 107, FormatElapsed(endTick - startTick));
+  return result;
+}
+
+}  // namespace ordana

@@ -1,0 +1,168 @@
+#include "core/File.h"
+
+#include "app/StringTable.h"
+#include "core/Buffer.h"
+
+namespace ordana {
+
+const char16_t kConsoleInputPath[] = u"\\\\.\\CONIN$";
+const char16_t kConsoleOutputPath[] = u"\\\\.\\CONOUT$";
+
+CFile::~CFile() { Close(); }
+
+void CFile::Close(bool keepFlushError) {
+  platform::ErrorCode flushError = 0;
+  // Only a stream that may have written has anything to flush.
+  if (IsOpen() && (access_ & platform::kGenericWrite) && !platform::FlushFileBuffers(handle_)) {
+    flushError = platform::LastError();
+  }
+  path_.clear();
+  if (IsOpen() && ownsHandle_) platform::CloseHandle(handle_);
+  handle_ = platform::kNullHandle;
+  lastError_ = keepFlushError ? flushError : 0;
+}
+
+void CFile::Attach(platform::Handle handle, bool owns, const char16_t* path) {
+  Close();
+  handle_ = handle;
+  ownsHandle_ = owns;
+  path_ = path;
+}
+
+bool CFile::Create(const char16_t* path, std::uint32_t access, std::uint32_t share) {
+  return Open(path, platform::kCreateAlways, access, share, platform::kFileAttributeNormal);
+}
+
+bool CFile::Open(const char16_t* path, std::uint32_t disposition, std::uint32_t access,
+                 std::uint32_t share, std::uint32_t flags) {
+  Close();
+  if (EqualsIgnoreCase(path, kConsoleInputPath)) {
+    handle_ = platform::GetStandardInput();
+    ownsHandle_ = false;
+    access_ = platform::kGenericRead | platform::kGenericWrite;
+    share_ = platform::kFileShareRead;
+  } else if (EqualsIgnoreCase(path, kConsoleOutputPath)) {
+    handle_ = platform::GetStandardOutput();
+    ownsHandle_ = false;
+    access_ = platform::kGenericRead | platform::kGenericWrite;
+    share_ = platform::kFileShareWrite;
+  } else {
+    handle_ = platform::OpenFile(path, disposition, access, share, flags);
+    if (handle_ == platform::kInvalidHandle) lastError_ = platform::LastError();
+    access_ = access;
+    share_ = share;
+    flags_ = flags;
+    ownsHandle_ = true;  // a file we opened ourselves is ours to close
+  }
+  path_ = path;
+  return handle_ != platform::kInvalidHandle;
+}
+
+void CFile::Truncate(std::uint64_t length) {
+  if (!platform::SetFilePointer(handle_, static_cast<std::int64_t>(length), 0, nullptr)) {
+    lastError_ = platform::LastError();
+  }
+  if (!platform::SetEndOfFile(handle_)) lastError_ = platform::LastError();
+}
+
+void CFile::Delete() {
+  if (handle_ == platform::kNullHandle) return;
+  platform::CloseHandle(handle_);
+  handle_ = platform::kNullHandle;
+  if (!platform::DeleteFile(path_.c_str())) lastError_ = platform::LastError();
+}
+
+std::uint32_t CFile::WriteBytes(const void* data, std::uint32_t size) {
+  std::uint32_t done = 0;
+  if (!platform::WriteFile(handle_, data, size, &done)) lastError_ = platform::LastError();
+  return done;
+}
+
+std::uint32_t CFile::Write(const CBuffer& buffer) { return WriteBytes(buffer.base(), buffer.length()); }
+
+std::uint32_t CFile::ReadBytes(void* destination, std::uint32_t size) {
+  std::uint32_t done = 0;
+  if (!platform::ReadFile(handle_, destination, size, &done)) lastError_ = platform::LastError();
+  return done;
+}
+
+std::uint32_t CFile::Read(CBuffer& buffer) {
+  // Never read past the reservation: a buffer that already holds data gets
+  // only what still fits.
+  std::uint32_t size = buffer.commitSize();
+  if (size > buffer.Room()) size = buffer.Room();
+  std::uint8_t* target = buffer.PrepareWrite(size);
+  if (!target || size == 0) return 0;
+  std::uint32_t done = 0;
+  if (!platform::ReadFile(handle_, target, size, &done)) {
+    lastError_ = platform::LastError();
+    return done;
+  }
+  buffer.SetLength(buffer.length() + done);
+  return done;
+}
+
+bool CFile::IsAtEnd() {
+  std::uint64_t size = 0;
+  std::uint64_t position = 0;
+  if (!platform::GetFileSize(handle_, &size)) lastError_ = platform::LastError();
+  if (!platform::SetFilePointer(handle_, 0, 1, &position)) lastError_ = platform::LastError();
+  return size == position;
+}
+
+void CFile::WriteText(const std::u16string& text) {
+  if (text.empty()) return;
+  std::string bytes;
+  bytes.resize(text.size() * 2);
+  for (std::size_t k = 0; k < text.size(); ++k) {
+    bytes[2 * k] = static_cast<char>(text[k] & 0xFF);
+    bytes[2 * k + 1] = static_cast<char>(text[k] >> 8);
+  }
+  WriteBytes(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+}
+
+void CFile::Print(const char16_t* format, const FormatArg* args, std::size_t count) {
+  std::u16string text;
+  FormatTo(text, format, args, count);
+  WriteText(text);
+}
+
+void CFile::PrintResource(std::uint32_t id, const FormatArg* args, std::size_t count) {
+  const char16_t* format = LoadResourceString(id);
+  if (format && *format) Print(format, args, count);
+}
+
+bool CFile::MoveTo(const char16_t* newPath) {
+  // The data must be on the disk before the new name points at it, or a
+  // crash right after the move could leave an empty file under that name.
+  if (IsOpen()) platform::FlushFileBuffers(handle_);
+  if (IsOpen() && ownsHandle_) platform::CloseHandle(handle_);
+  handle_ = platform::kNullHandle;
+  if (!platform::MoveFileReplace(path_.c_str(), newPath)) {
+    lastError_ = platform::LastError();
+    path_.clear();
+    return false;
+  }
+  return Open(newPath, platform::kOpenExisting, access_, share_, flags_);
+}
+
+CConsole::CConsole(platform::Handle handle) {
+  handle_ = handle != platform::kNullHandle ? handle : platform::GetStandardOutput();
+  path_ = kConsoleOutputPath;
+  ownsHandle_ = false;
+}
+
+void CConsole::Delete() {
+  // Detaching from the console is all there is to delete.
+  handle_ = platform::kNullHandle;
+}
+
+bool CConsole::IsAtEnd() { return false; }
+
+void CConsole::Print(const char16_t* format, const FormatArg* args, std::size_t count) {
+  std::u16string text;
+  FormatTo(text, format, args, count);
+  if (!platform::WriteConsole(handle_, text.data(), text.size())) lastError_ = platform::LastError();
+}
+
+}  // namespace ordana

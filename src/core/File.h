@@ -1,0 +1,98 @@
+#pragma once
+// CFile and CConsole: streams over a platform handle.
+//
+// Two device paths select the process's standard handles instead of opening
+// a file: "\\.\CONIN$" (standard input) and "\\.\CONOUT$" (the current
+// standard output, which may have been pointed at the log file), compared
+// without regard to case. A stream never closes a standard handle it took.
+
+#include <cstdint>
+#include <string>
+
+#include "core/Format.h"
+#include "platform/Platform.h"
+
+namespace ordana {
+
+class CBuffer;
+
+extern const char16_t kConsoleInputPath[];   // \\.\CONIN$
+extern const char16_t kConsoleOutputPath[];  // \\.\CONOUT$
+
+class CFile {
+ public:
+  CFile() = default;
+  virtual ~CFile();
+  CFile(const CFile&) = delete;
+  CFile& operator=(const CFile&) = delete;
+
+  virtual bool Create(const char16_t* path, std::uint32_t access, std::uint32_t share);
+  virtual bool Open(const char16_t* path, std::uint32_t disposition, std::uint32_t access,
+                    std::uint32_t share, std::uint32_t flags);
+  virtual void Truncate(std::uint64_t length);
+  virtual void Delete();
+  virtual std::uint32_t WriteBytes(const void* data, std::uint32_t size);
+  virtual std::uint32_t Write(const CBuffer& buffer);
+  virtual std::uint32_t ReadBytes(void* destination, std::uint32_t size);
+  virtual std::uint32_t Read(CBuffer& buffer);
+  virtual bool IsAtEnd();
+  // Writes formatted text: as UTF-16LE bytes here, through the console in
+  // CConsole.
+  virtual void Print(const char16_t* format, const FormatArg* args, std::size_t count);
+
+  template <class... Args>
+  void Printf(const char16_t* format, const Args&... args) {
+    if constexpr (sizeof...(Args) == 0) {
+      Print(format, nullptr, 0);
+    } else {
+      const FormatArg list[] = {FormatArg(args)...};
+      Print(format, list, sizeof...(Args));
+    }
+  }
+  // Prints string-table entry `id` as the format; nothing when it is missing
+  // or empty.
+  void PrintResource(std::uint32_t id, const FormatArg* args, std::size_t count);
+
+  // Moves the file to `newPath` (replacing what is there) and reopens it
+  // there with the remembered access, share and flags.
+  bool MoveTo(const char16_t* newPath);
+  // Wraps a handle opened elsewhere (a standard handle); `owns` says whether
+  // closing the stream closes it.
+  void Attach(platform::Handle handle, bool owns, const char16_t* path);
+  // Flushes the file buffers and closes the stream; the flush error is kept
+  // in last error only when `keepFlushError` is set.
+  void Close(bool keepFlushError = false);
+
+  platform::Handle handle() const { return handle_; }
+  bool IsOpen() const { return handle_ != platform::kNullHandle && handle_ != platform::kInvalidHandle; }
+  const std::u16string& path() const { return path_; }
+  platform::ErrorCode lastError() const { return lastError_; }
+  void SetLastError(platform::ErrorCode code) { lastError_ = code; }
+  std::uint32_t access() const { return access_; }
+  std::uint32_t share() const { return share_; }
+  std::uint32_t flags() const { return flags_; }
+  bool ownsHandle() const { return ownsHandle_; }
+
+ protected:
+  // Writes UTF-16 code units as little-endian bytes.
+  void WriteText(const std::u16string& text);
+
+  platform::Handle handle_ = platform::kNullHandle;
+  std::u16string path_;
+  platform::ErrorCode lastError_ = 0;
+  std::uint32_t access_ = platform::kGenericRead;
+  std::uint32_t share_ = platform::kFileShareRead;
+  std::uint32_t flags_ = platform::kFileAttributeNormal;
+  bool ownsHandle_ = true;
+};
+
+class CConsole : public CFile {
+ public:
+  // Takes `handle`, or the current standard output when none is given.
+  explicit CConsole(platform::Handle handle = platform::kNullHandle);
+  void Delete() override;
+  bool IsAtEnd() override;
+  void Print(const char16_t* format, const FormatArg* args, std::size_t count) override;
+};
+
+}  // namespace ordana

@@ -1,0 +1,42 @@
+#include "core/FilePersistenceFilter.h"
+
+namespace ordana {
+
+CFilePersistenceFilter::CFilePersistenceFilter() : CFilter(kCategoryPersistence) {
+  name_ = u"File Persistence Filter";
+  typeId_ = kFilterTypeFilePersistence;
+}
+
+CFilePersistenceFilter::~CFilePersistenceFilter() { stream_.Close(); }
+
+void CFilePersistenceFilter::WriteOut(const CBuffer& data) {
+  std::uint32_t written = stream_.Write(data);
+  if (written != data.length() && writeError_ == 0) {
+    writeError_ = stream_.lastError() != 0 ? stream_.lastError() : 1;
+  }
+}
+
+std::int32_t CFilePersistenceFilter::Filter() {
+  WriteOut(pending_);
+  pending_.Clear();
+  return 1;
+}
+
+bool CFilePersistenceFilter::Flush(CBuffer& target) {
+  CFilter::Flush(target);
+  WriteOut(target);
+  target.Clear();
+  return true;
+}
+
+bool CFilePersistenceFilter::Reset() {
+  if (keepOpen_) return true;
+  CFilter::Reset();
+  // Data that never reached the disk is as lost as a failed write.
+  stream_.Close(true);
+  if (stream_.lastError() != 0 && writeError_ == 0) writeError_ = stream_.lastError();
+  stream_.SetLastError(0);
+  return true;
+}
+
+}  // namespace ordana

@@ -1,0 +1,170 @@
+#pragma once
+// The one seam between Ordana and the operating system.
+//
+// Everything outside src/platform/ reaches the operating system only through
+// this header. Names and numeric constants follow the Windows services the
+// program was designed around (handles, GENERIC_* access masks, creation
+// dispositions, FILETIME); each backend maps them onto its own system calls.
+// Text crosses the seam as UTF-16 (char16_t); a backend converts to and from
+// its native form. On POSIX a file name byte that is not valid UTF-8 travels
+// as a lone surrogate U+DC80..U+DCFF so that every name round-trips exactly.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace ordana::platform {
+
+// ---- Handles -------------------------------------------------------------
+
+// An open file, device or standard stream. Two values are reserved:
+// kNullHandle (nothing open) and kInvalidHandle (an open that failed).
+using Handle = std::intptr_t;
+extern const Handle kNullHandle;
+extern const Handle kInvalidHandle;
+
+// ---- Error codes ---------------------------------------------------------
+
+// Error codes are kept as the backend reports them (errno on POSIX, the
+// GetLastError value on Windows). The few the program branches on are
+// classified here.
+using ErrorCode = std::uint32_t;
+enum class ErrorClass { kNone, kFileNotFound, kPathNotFound, kOther };
+ErrorClass ClassifyError(ErrorCode code);
+// The system's text for an error, without a trailing line end.
+std::u16string ErrorText(ErrorCode code);
+// The error of the most recent failing call made through this header on
+// this thread.
+ErrorCode LastError();
+
+// ---- Files and devices ---------------------------------------------------
+
+constexpr std::uint32_t kGenericRead = 0x80000000u;
+constexpr std::uint32_t kGenericWrite = 0x40000000u;
+constexpr std::uint32_t kFileShareRead = 1;
+constexpr std::uint32_t kFileShareWrite = 2;
+constexpr std::uint32_t kFileAttributeNormal = 0x80;
+constexpr std::uint32_t kFileFlagSequentialScan = 0x08000000u;
+
+enum Disposition : std::uint32_t {
+  kCreateNew = 1,
+  kCreateAlways = 2,
+  kOpenExisting = 3,
+  kOpenAlways = 4,
+  kTruncateExisting = 5,
+};
+
+// Opens or creates a file. Returns kInvalidHandle on failure (see LastError).
+// A directory is never opened as a file.
+Handle OpenFile(const char16_t* path, std::uint32_t disposition, std::uint32_t access,
+                std::uint32_t share, std::uint32_t flags);
+// Closes a handle; closing kNullHandle or kInvalidHandle does nothing.
+void CloseHandle(Handle handle);
+// One read or write call; false on failure (see LastError). A read of 0 bytes
+// with a true result is the end of the input.
+bool ReadFile(Handle handle, void* data, std::uint32_t size, std::uint32_t* done);
+bool WriteFile(Handle handle, const void* data, std::uint32_t size, std::uint32_t* done);
+bool FlushFileBuffers(Handle handle);
+bool GetFileSize(Handle handle, std::uint64_t* size);
+// Moves the file position; origin 0 = begin, 1 = current, 2 = end.
+bool SetFilePointer(Handle handle, std::int64_t distance, int origin, std::uint64_t* newPosition);
+bool SetEndOfFile(Handle handle);
+bool DeleteFile(const char16_t* path);
+// Moves a file over another, replacing it; copies when a rename is not
+// possible (another file system). An existing target keeps its permission
+// bits; a target that is a symbolic link stays a link and its target is
+// replaced.
+bool MoveFileReplace(const char16_t* from, const char16_t* to);
+// True when both paths name the same existing file (after following links).
+bool IsSameFile(const char16_t* a, const char16_t* b);
+bool IsDirectory(const char16_t* path);
+// Creates an empty file "<prefix>XXXX.tmp" (hexadecimal digits) in
+// `directory`, exclusively, and stores its path. False on failure.
+bool CreateTempFile(const char16_t* directory, const char16_t* prefix, std::u16string* path);
+
+// ---- Standard handles and the console -------------------------------------
+
+Handle GetStandardInput();
+// The process's current standard output handle (the message log may point
+// it at a log file).
+Handle GetStandardOutput();
+void SetStandardOutput(Handle handle);
+// Sets the console code pages; a no-op where there is no such thing.
+void SetConsoleCodePages(std::uint32_t codePage);
+
+enum class OutputKind {
+  kDiskFile,  // receives UTF-16LE bytes
+  kConsole,   // receives text through WriteConsole
+  kUnusable,  // closed or otherwise not writable
+};
+OutputKind QueryOutputKind(Handle handle);
+// Writes text to a console: WriteConsoleW on Windows, UTF-8 bytes on POSIX.
+bool WriteConsole(Handle handle, const char16_t* text, std::size_t count);
+// Reads one byte from the standard input; -1 at the end of the input.
+int ReadStandardInputChar();
+
+// ---- Memory regions --------------------------------------------------------
+
+// Reserves `reserveSize` bytes of address space and makes the first
+// `commitSize` usable at once; later pages become usable on first touch.
+// The page after the reservation is never accessible, so a write past the
+// reservation faults at once instead of corrupting a neighbour.
+struct MemoryRegion {
+  std::uint8_t* base = nullptr;
+  std::size_t reserveSize = 0;
+  void* registration = nullptr;  // backend bookkeeping (the fault handler)
+};
+bool ReserveRegion(std::size_t reserveSize, std::size_t commitSize, MemoryRegion* region);
+// Makes [address, address + size) usable, within a reserved region.
+bool CommitRange(MemoryRegion* region, std::size_t offset, std::size_t size);
+void ReleaseRegion(MemoryRegion* region);
+
+// ---- Time and process ---------------------------------------------------
+
+struct SystemTime {
+  std::uint16_t year, month, dayOfWeek, day, hour, minute, second, milliseconds;
+};
+SystemTime GetSystemTimeUtc();
+// 100-ns units since 1601-01-01 UTC.
+std::uint64_t GetSystemTimeAsFileTime();
+// Milliseconds since an arbitrary start; wraps around after 49.7 days.
+std::uint32_t GetTickCount();
+std::uint32_t GetCurrentProcessId();
+
+// ---- Resources ----------------------------------------------------------
+
+// The language the user interface should speak: 1031 (German) or 1033
+// (English).
+std::uint16_t UserInterfaceLanguage();
+// The four 16-bit parts of the program's product version as two 32-bit
+// words (major << 16 | minor, build << 16 | revision). False on failure.
+bool GetOwnProductVersion(std::uint32_t* mostSignificant, std::uint32_t* leastSignificant);
+
+// ---- Paths --------------------------------------------------------------
+
+constexpr char16_t kPathSeparator =
+#ifdef _WIN32
+    u'\\';
+#else
+    u'/';
+#endif
+
+// Expands %NAME% references to environment variables, as Windows does:
+// an unknown name or a lone '%' is kept as written.
+std::u16string ExpandEnvironmentStrings(const std::u16string& text);
+// Makes a path absolute against the current directory and removes "." and
+// ".." parts, without following symbolic links.
+std::u16string QualifyPath(const std::u16string& path);
+// The directory holding the running executable.
+std::u16string ExecutableDirectory();
+
+// ---- Text conversion at the seam -----------------------------------------
+
+// Native narrow text (UTF-8 on POSIX) to UTF-16 and back; see the header
+// comment for how bytes that are not UTF-8 travel.
+std::u16string FromNative(const char* text);
+std::u16string FromNative(const char* text, std::size_t length);
+std::string ToNative(const char16_t* text);
+std::string ToNative(const char16_t* text, std::size_t length);
+
+}  // namespace ordana::platform

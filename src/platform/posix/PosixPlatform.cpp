@@ -1,0 +1,587 @@
+// POSIX backend of the platform seam (Linux first; nothing here is
+// Linux-only except /proc/self/exe).
+
+#include "platform/Platform.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <cstdio>
+#include <type_traits>
+#include <vector>
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Version.h"
+
+namespace ordana::platform {
+
+const Handle kNullHandle = -1;
+const Handle kInvalidHandle = -2;
+
+namespace {
+
+thread_local ErrorCode t_lastError = 0;
+Handle g_standardOutput = STDOUT_FILENO;
+
+bool Fail() {
+  t_lastError = static_cast<ErrorCode>(errno);
+  return false;
+}
+
+bool IsOpenHandle(Handle handle) { return handle >= 0; }
+
+int Fd(Handle handle) { return static_cast<int>(handle); }
+
+// Copies the rest of one open file into another; used by the copy fallback.
+bool CopyAll(int from, int to) {
+  std::vector<char> chunk(1 << 20);
+  for (;;) {
+    ssize_t n = ::read(from, chunk.data(), chunk.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Fail();
+    }
+    if (n == 0) return true;
+    std::uint32_t done = 0;
+    if (!WriteFile(to, chunk.data(), static_cast<std::uint32_t>(n), &done)) return false;
+  }
+}
+
+std::string DirectoryOf(const std::string& path) {
+  std::string::size_type slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// Follows symbolic links at `path` (the last part only, repeatedly) so that
+// a replacement lands on the file a link points to and the link survives.
+std::string ResolveFinalLink(const std::string& path) {
+  std::string current = path;
+  for (int depth = 0; depth < 40; ++depth) {
+    struct stat info;
+    if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
+    std::vector<char> target(PATH_MAX + 1);
+    ssize_t n = ::readlink(current.c_str(), target.data(), PATH_MAX);
+    if (n < 0) return current;
+    std::string next(target.data(), static_cast<std::size_t>(n));
+    current = next[0] == '/' ? next : DirectoryOf(current) + "/" + next;
+  }
+  return current;
+}
+
+// Copies `from` into a fresh file beside `to`, then renames it over `to`:
+// the target is replaced whole or not at all.
+bool CopyReplace(const std::string& from, const std::string& to, const struct stat* keepMode) {
+  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return Fail();
+  std::u16string tempPath;
+  if (!CreateTempFile(FromNative(DirectoryOf(to).c_str()).c_str(), u"odn", &tempPath)) {
+    ::close(in);
+    return false;
+  }
+  std::string temp = ToNative(tempPath.c_str());
+  int out = ::open(temp.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  bool ok = out >= 0 ? CopyAll(in, out) : Fail();
+  if (ok && keepMode) ::fchmod(out, keepMode->st_mode & 07777);
+  if (ok && ::fsync(out) != 0 && errno != EINVAL) ok = Fail();
+  if (out >= 0) ::close(out);
+  ::close(in);
+  if (ok && ::rename(temp.c_str(), to.c_str()) != 0) ok = Fail();
+  if (!ok) {
+    ErrorCode saved = t_lastError;
+    ::unlink(temp.c_str());
+    t_lastError = saved;
+    return false;
+  }
+  ::unlink(from.c_str());
+  return true;
+}
+
+}  // namespace
+
+// ---- Errors ----------------------------------------------------------------
+
+ErrorClass ClassifyError(ErrorCode code) {
+  switch (code) {
+    case 0: return ErrorClass::kNone;
+    case ENOENT: return ErrorClass::kFileNotFound;
+    case ENOTDIR: return ErrorClass::kPathNotFound;
+    default: return ErrorClass::kOther;
+  }
+}
+
+std::u16string ErrorText(ErrorCode code) {
+  char text[256];
+  // The GNU and the XSI strerror_r differ in their result; both are handled.
+  auto result = ::strerror_r(static_cast<int>(code), text, sizeof text);
+  const char* message = text;
+  if constexpr (std::is_same_v<decltype(result), char*>) message = result;
+  return FromNative(message);
+}
+
+ErrorCode LastError() { return t_lastError; }
+
+// ---- Files ----------------------------------------------------------------
+
+Handle OpenFile(const char16_t* path, std::uint32_t disposition, std::uint32_t access,
+                std::uint32_t /*share: POSIX has no share modes*/, std::uint32_t flags) {
+  int mode = O_CLOEXEC;
+  bool read = (access & kGenericRead) != 0;
+  bool write = (access & kGenericWrite) != 0;
+  mode |= read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+  switch (disposition) {
+    case kCreateNew: mode |= O_CREAT | O_EXCL; break;
+    case kCreateAlways: mode |= O_CREAT | O_TRUNC; break;
+    case kOpenExisting: break;
+    case kOpenAlways: mode |= O_CREAT; break;
+    case kTruncateExisting: mode |= O_TRUNC; break;
+    default: errno = EINVAL; Fail(); return kInvalidHandle;
+  }
+  std::string native = ToNative(path);
+  // A directory is not a file: refuse it before O_TRUNC or O_CREAT could
+  // matter, as CreateFile does.
+  struct stat info;
+  if (::stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    errno = EISDIR;
+    Fail();
+    return kInvalidHandle;
+  }
+  int fd;
+  do {
+    fd = ::open(native.c_str(), mode, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    Fail();
+    return kInvalidHandle;
+  }
+#ifdef POSIX_FADV_SEQUENTIAL
+  if (flags & kFileFlagSequentialScan) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#else
+  (void)flags;
+#endif
+  return fd;
+}
+
+void CloseHandle(Handle handle) {
+  if (IsOpenHandle(handle)) ::close(Fd(handle));
+}
+
+bool ReadFile(Handle handle, void* data, std::uint32_t size, std::uint32_t* done) {
+  *done = 0;
+  if (!IsOpenHandle(handle)) {
+    errno = EBADF;
+    return Fail();
+  }
+  ssize_t n;
+  do {
+    n = ::read(Fd(handle), data, size);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return Fail();
+  *done = static_cast<std::uint32_t>(n);
+  return true;
+}
+
+bool WriteFile(Handle handle, const void* data, std::uint32_t size, std::uint32_t* done) {
+  *done = 0;
+  if (!IsOpenHandle(handle)) {
+    errno = EBADF;
+    return Fail();
+  }
+  // A blocking WriteFile writes everything; write(2) may stop early on pipes.
+  const char* bytes = static_cast<const char*>(data);
+  while (*done < size) {
+    ssize_t n = ::write(Fd(handle), bytes + *done, size - *done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Fail();
+    }
+    *done += static_cast<std::uint32_t>(n);
+  }
+  return true;
+}
+
+bool FlushFileBuffers(Handle handle) {
+  if (!IsOpenHandle(handle)) {
+    errno = EBADF;
+    return Fail();
+  }
+  if (::fsync(Fd(handle)) == 0) return true;
+  // Pipes, terminals and read-only media have nothing to flush.
+  if (errno == EINVAL || errno == EROFS || errno == ENOTSUP || errno == EBADF) return true;
+  return Fail();
+}
+
+bool GetFileSize(Handle handle, std::uint64_t* size) {
+  *size = 0;
+  struct stat info;
+  if (!IsOpenHandle(handle)) {
+    errno = EBADF;
+    return Fail();
+  }
+  if (::fstat(Fd(handle), &info) != 0) return Fail();
+  if (!S_ISREG(info.st_mode)) {
+    // Pipes, terminals and other devices have no size.
+    errno = ESPIPE;
+    return Fail();
+  }
+  *size = static_cast<std::uint64_t>(info.st_size);
+  return true;
+}
+
+bool SetFilePointer(Handle handle, std::int64_t distance, int origin, std::uint64_t* newPosition) {
+  if (newPosition) *newPosition = 0;
+  int whence = origin == 0 ? SEEK_SET : origin == 1 ? SEEK_CUR : SEEK_END;
+  if (!IsOpenHandle(handle)) {
+    errno = EBADF;
+    return Fail();
+  }
+  off_t result = ::lseek(Fd(handle), static_cast<off_t>(distance), whence);
+  if (result < 0) return Fail();
+  if (newPosition) *newPosition = static_cast<std::uint64_t>(result);
+  return true;
+}
+
+bool SetEndOfFile(Handle handle) {
+  off_t position = ::lseek(Fd(handle), 0, SEEK_CUR);
+  if (position < 0) return Fail();
+  return ::ftruncate(Fd(handle), position) == 0 || Fail();
+}
+
+bool DeleteFile(const char16_t* path) {
+  return ::unlink(ToNative(path).c_str()) == 0 || Fail();
+}
+
+bool MoveFileReplace(const char16_t* from, const char16_t* to) {
+  std::string source = ToNative(from);
+  std::string target = ResolveFinalLink(ToNative(to));
+  struct stat targetInfo;
+  bool targetExists = ::stat(target.c_str(), &targetInfo) == 0;
+  if (targetExists) {
+    // The replacement takes over the permission bits of the file it
+    // replaces, and its owner where we are allowed to set it.
+    ::chmod(source.c_str(), targetInfo.st_mode & 07777);
+    if (::chown(source.c_str(), targetInfo.st_uid, targetInfo.st_gid) != 0) {
+      // Not permitted for an ordinary user; the caller's ownership stays.
+    }
+  }
+  if (::rename(source.c_str(), target.c_str()) == 0) return true;
+  if (errno != EXDEV) return Fail();
+  return CopyReplace(source, target, targetExists ? &targetInfo : nullptr);
+}
+
+bool IsSameFile(const char16_t* a, const char16_t* b) {
+  struct stat first, second;
+  if (::stat(ToNative(a).c_str(), &first) != 0) return false;
+  if (::stat(ToNative(b).c_str(), &second) != 0) return false;
+  return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool IsDirectory(const char16_t* path) {
+  struct stat info;
+  return ::stat(ToNative(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool CreateTempFile(const char16_t* directory, const char16_t* prefix, std::u16string* path) {
+  static std::uint32_t counter = 0;
+  if (counter == 0) {
+    counter = (static_cast<std::uint32_t>(::getpid()) * 2654435761u) ^ GetTickCount();
+  }
+  std::string base = ToNative(directory);
+  if (base.empty()) base = ".";
+  if (base.back() != '/') base += '/';
+  base += ToNative(prefix);
+  for (int attempt = 0; attempt < 0x10000; ++attempt) {
+    unsigned number = (counter++) & 0xFFFF;
+    if (number == 0) continue;  // as GetTempFileName, never 0000
+    char name[16];
+    std::snprintf(name, sizeof name, "%04X.tmp", number);
+    std::string candidate = base + name;
+    int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      ::close(fd);
+      *path = FromNative(candidate.c_str());
+      return true;
+    }
+    if (errno != EEXIST) return Fail();
+  }
+  errno = EEXIST;
+  return Fail();
+}
+
+// ---- Standard handles --------------------------------------------------------
+
+Handle GetStandardInput() { return STDIN_FILENO; }
+Handle GetStandardOutput() { return g_standardOutput; }
+void SetStandardOutput(Handle handle) { g_standardOutput = handle; }
+void SetConsoleCodePages(std::uint32_t) {}
+
+OutputKind QueryOutputKind(Handle handle) {
+  struct stat info;
+  if (!IsOpenHandle(handle) || ::fstat(Fd(handle), &info) != 0) return OutputKind::kUnusable;
+  return S_ISREG(info.st_mode) ? OutputKind::kDiskFile : OutputKind::kConsole;
+}
+
+bool WriteConsole(Handle handle, const char16_t* text, std::size_t count) {
+  std::string bytes = ToNative(text, count);
+  std::uint32_t done = 0;
+  return WriteFile(handle, bytes.data(), static_cast<std::uint32_t>(bytes.size()), &done);
+}
+
+int ReadStandardInputChar() {
+  unsigned char c;
+  for (;;) {
+    ssize_t n = ::read(STDIN_FILENO, &c, 1);
+    if (n == 1) return c;
+    if (n < 0 && errno == EINTR) continue;
+    return -1;
+  }
+}
+
+// ---- Memory --------------------------------------------------------------------
+
+bool ReserveRegion(std::size_t reserveSize, std::size_t commitSize, MemoryRegion* region) {
+  (void)commitSize;  // the kernel commits pages on first touch
+  const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  reserveSize = (reserveSize + page - 1) / page * page;
+  void* base = ::mmap(nullptr, reserveSize + page, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (base == MAP_FAILED) return Fail();
+  // Everything but the last page becomes usable; that one stays a guard.
+  if (::mprotect(base, reserveSize, PROT_READ | PROT_WRITE) != 0) {
+    Fail();
+    ::munmap(base, reserveSize + page);
+    return false;
+  }
+  region->base = static_cast<std::uint8_t*>(base);
+  region->reserveSize = reserveSize;
+  region->registration = nullptr;
+  return true;
+}
+
+bool CommitRange(MemoryRegion* region, std::size_t offset, std::size_t size) {
+  return region->base != nullptr && offset + size <= region->reserveSize;
+}
+
+void ReleaseRegion(MemoryRegion* region) {
+  if (!region->base) return;
+  const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  ::munmap(region->base, region->reserveSize + page);
+  region->base = nullptr;
+  region->reserveSize = 0;
+}
+
+// ---- Time and process -------------------------------------------------------
+
+SystemTime GetSystemTimeUtc() {
+  struct timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  struct tm parts;
+  ::gmtime_r(&now.tv_sec, &parts);
+  SystemTime t;
+  t.year = static_cast<std::uint16_t>(parts.tm_year + 1900);
+  t.month = static_cast<std::uint16_t>(parts.tm_mon + 1);
+  t.dayOfWeek = static_cast<std::uint16_t>(parts.tm_wday);
+  t.day = static_cast<std::uint16_t>(parts.tm_mday);
+  t.hour = static_cast<std::uint16_t>(parts.tm_hour);
+  t.minute = static_cast<std::uint16_t>(parts.tm_min);
+  t.second = static_cast<std::uint16_t>(parts.tm_sec);
+  t.milliseconds = static_cast<std::uint16_t>(now.tv_nsec / 1000000);
+  return t;
+}
+
+std::uint64_t GetSystemTimeAsFileTime() {
+  // Seconds from 1601-01-01 to 1970-01-01.
+  constexpr std::uint64_t kEpochDifference = 11644473600ull;
+  struct timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return (static_cast<std::uint64_t>(now.tv_sec) + kEpochDifference) * 10000000ull +
+         static_cast<std::uint64_t>(now.tv_nsec) / 100u;
+}
+
+std::uint32_t GetTickCount() {
+  struct timespec now;
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  std::uint64_t ms = static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+                     static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+  return static_cast<std::uint32_t>(ms);
+}
+
+std::uint32_t GetCurrentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
+
+// ---- Resources -----------------------------------------------------------------
+
+std::uint16_t UserInterfaceLanguage() {
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) {
+      return (value[0] == 'd' && value[1] == 'e') ? 1031 : 1033;
+    }
+  }
+  return 1033;
+}
+
+bool GetOwnProductVersion(std::uint32_t* mostSignificant, std::uint32_t* leastSignificant) {
+  *mostSignificant = (ORDANA_VERSION_MAJOR << 16) | ORDANA_VERSION_MINOR;
+  *leastSignificant = (ORDANA_VERSION_BUILD << 16) | ORDANA_VERSION_REVISION;
+  return true;
+}
+
+// ---- Paths -----------------------------------------------------------------------
+
+std::u16string ExpandEnvironmentStrings(const std::u16string& text) {
+  std::u16string out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] == u'%') {
+      std::size_t close = text.find(u'%', i + 1);
+      if (close != std::u16string::npos && close > i + 1) {
+        std::string name = ToNative(text.data() + i + 1, close - i - 1);
+        if (const char* value = std::getenv(name.c_str())) {
+          out += FromNative(value);
+          i = close + 1;
+          continue;
+        }
+        // Unknown names stay as written, the closing '%' included, as on
+        // Windows.
+        out.append(text, i, close - i + 1);
+        i = close + 1;
+        continue;
+      }
+    }
+    out += text[i++];
+  }
+  return out;
+}
+
+std::u16string QualifyPath(const std::u16string& path) {
+  std::u16string full;
+  if (!path.empty() && path[0] == u'/') {
+    full = path;
+  } else {
+    std::vector<char> cwd(PATH_MAX + 1);
+    if (::getcwd(cwd.data(), cwd.size()) == nullptr) return path;
+    full = FromNative(cwd.data()) + u"/" + path;
+  }
+  std::vector<std::u16string> parts;
+  std::size_t start = 0;
+  while (start <= full.size()) {
+    std::size_t end = full.find(u'/', start);
+    if (end == std::u16string::npos) end = full.size();
+    std::u16string part = full.substr(start, end - start);
+    if (part == u"..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != u".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  std::u16string result;
+  for (const auto& part : parts) result += u"/" + part;
+  return result.empty() ? u"/" : result;
+}
+
+std::u16string ExecutableDirectory() {
+  std::vector<char> target(PATH_MAX + 1);
+  ssize_t n = ::readlink("/proc/self/exe", target.data(), PATH_MAX);
+  if (n <= 0) return u".";
+  return FromNative(DirectoryOf(std::string(target.data(), static_cast<std::size_t>(n))).c_str());
+}
+
+// ---- Text ----------------------------------------------------------------------------
+
+std::u16string FromNative(const char* text) { return FromNative(text, std::strlen(text)); }
+
+std::u16string FromNative(const char* text, std::size_t length) {
+  std::u16string out;
+  out.reserve(length);
+  const auto* s = reinterpret_cast<const unsigned char*>(text);
+  std::size_t i = 0;
+  while (i < length) {
+    unsigned char b = s[i];
+    if (b < 0x80) {
+      out += static_cast<char16_t>(b);
+      ++i;
+      continue;
+    }
+    // Decode one strict UTF-8 sequence; anything else escapes byte by byte.
+    std::size_t need = b >= 0xF0 && b <= 0xF4 ? 3 : b >= 0xE0 ? 2 : b >= 0xC2 && b < 0xE0 ? 1 : 0;
+    if (b > 0xF4) need = 0;
+    std::uint32_t cp = need == 3 ? b & 0x07u : need == 2 ? b & 0x0Fu : b & 0x1Fu;
+    bool ok = need > 0;
+    for (std::size_t k = 1; ok && k <= need; ++k) {
+      if (i + k >= length || (s[i + k] & 0xC0) != 0x80) {
+        ok = false;
+        break;
+      }
+      cp = (cp << 6) | (s[i + k] & 0x3Fu);
+    }
+    if (ok) {
+      if ((need == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+          (need == 3 && (cp < 0x10000 || cp > 0x10FFFF))) {
+        ok = false;
+      }
+    }
+    if (!ok) {
+      out += static_cast<char16_t>(0xDC00 + b);
+      ++i;
+      continue;
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (cp >> 10));
+      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
+    }
+    i += need + 1;
+  }
+  return out;
+}
+
+std::string ToNative(const char16_t* text) {
+  std::size_t length = 0;
+  while (text[length]) ++length;
+  return ToNative(text, length);
+}
+
+std::string ToNative(const char16_t* text, std::size_t length) {
+  std::string out;
+  out.reserve(length);
+  for (std::size_t i = 0; i < length; ++i) {
+    std::uint32_t cp = text[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
+      ++i;
+    } else if (cp >= 0xDC80 && cp <= 0xDCFF) {
+      out += static_cast<char>(cp - 0xDC00);  // an escaped byte goes back as it came
+      continue;
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      cp = 0xFFFD;
+    }
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
+}
+
+}  // namespace ordana::platform

@@ -1,0 +1,61 @@
+"""Runs the built ordana for the end-to-end tests."""
+
+import os
+import shlex
+import subprocess
+import tempfile
+import unittest
+
+# The program under test; ORDANA_PREFIX runs it through another program
+# (an emulator, for instance).
+ORDANA = os.environ.get("ORDANA", os.path.join(os.path.dirname(__file__), "..", "..", "build", "ordana"))
+PREFIX = shlex.split(os.environ.get("ORDANA_PREFIX", ""))
+
+
+def run(args, cwd=None, env_extra=None, stdin=None, stdout=subprocess.PIPE, timeout=120):
+    """Runs ordana with `args`; returns (exit code, stdout bytes)."""
+    env = dict(os.environ)
+    for name in ("LC_ALL", "LC_MESSAGES", "LANG"):
+        env.pop(name, None)
+    if env_extra:
+        env.update(env_extra)
+    proc = subprocess.run(PREFIX + [ORDANA] + list(args), cwd=cwd, env=env,
+                          stdin=stdin if stdin is not None else subprocess.DEVNULL,
+                          stdout=stdout, stderr=subprocess.PIPE, timeout=timeout)
+    return proc.returncode, proc.stdout
+
+
+def text(data):
+    """Console output (a pipe) is UTF-8."""
+    return data.decode("utf-8")
+
+
+def utf16(data):
+    return data.decode("utf-16-le")
+
+
+class ScratchTestCase(unittest.TestCase):
+    """Gives each test a scratch directory as its working directory."""
+
+    def setUp(self):
+        self._scratch = tempfile.TemporaryDirectory(prefix="ordana-e2e-")
+        self.dir = self._scratch.name
+
+    def tearDown(self):
+        self._scratch.cleanup()
+
+    def path(self, *parts):
+        return os.path.join(self.dir, *parts)
+
+    def write(self, name, data):
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+        return self.path(name)
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def run_ordana(self, *args, **kwargs):
+        kwargs.setdefault("cwd", self.dir)
+        return run(args, **kwargs)

@@ -1,0 +1,210 @@
+"""The command line: usage, exit codes, messages and the log."""
+
+import os
+import re
+import subprocess
+import unittest
+
+from ordana_run import ScratchTestCase, text, utf16
+
+BANNER = "Ordana 2.0.17.8\r\n\r\n"
+USAGE_EN = "Usage: ordana <input file(s)> [options] [output]\r\n\r\n"
+USAGE_DE = "Verwendung: ordana <Quelldatei(en)> [Optionen] [Ausgabe]\r\n\r\n"
+STAMP = r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,0\d{3} \((\d)\): "
+
+
+class UsageTest(ScratchTestCase):
+    def test_usage_is_printed_and_exits_zero(self):
+        for args in ([], ["/?"], ["/xml"], ["/nobom", "/?", "missing.txt"]):
+            with self.subTest(args=args):
+                code, out = self.run_ordana(*args)
+                self.assertEqual(code, 0)
+                out = text(out)
+                self.assertTrue(out.startswith(BANNER + USAGE_EN + "Options:\r\n"), out[:200])
+                self.assertIn("/csv <file>\tCreates a csv file with conversion status information\r\n"
+                              "\r\nExamples:\r\n\r\n", out)
+                self.assertIn("ordana.exe my.txt /i iso8859-1 /o utf-8\r\n", out)
+                self.assertNotIn("files were processed", out)
+
+    def test_usage_in_german(self):
+        for lang in ({"LANG": "de_DE.UTF-8"}, {"LC_ALL": "de_AT.UTF-8", "LANG": "en_US.UTF-8"}):
+            with self.subTest(env=lang):
+                code, out = self.run_ordana("/?", env_extra=lang)
+                self.assertEqual(code, 0)
+                out = text(out)
+                self.assertTrue(out.startswith(BANNER + USAGE_DE + "Optionen:\r\n"))
+                self.assertIn("Standardantwort ist \"nein\" für alle Fragen", out)
+
+    def test_english_when_the_first_set_variable_is_not_german(self):
+        code, out = self.run_ordana("/?", env_extra={"LC_MESSAGES": "C", "LANG": "de_DE.UTF-8"})
+        self.assertIn(USAGE_EN, text(out))
+
+    def test_usage_to_a_file_is_utf16_without_byte_order_mark(self):
+        with open(self.path("help.txt"), "wb") as f:
+            code, _ = self.run_ordana("/?", stdout=f)
+        self.assertEqual(code, 0)
+        data = self.read("help.txt")
+        self.assertFalse(data.startswith(b"\xff\xfe"))
+        self.assertTrue(utf16(data).startswith(BANNER + USAGE_EN))
+
+
+class ConversionMessagesTest(ScratchTestCase):
+    def test_default_run_prints_exactly_four_lines(self):
+        src = self.write("a.txt", b"plain text\n")
+        code, out = self.run_ordana("a.txt", "b.txt")
+        self.assertEqual(code, 0)
+        self.assertEqual(text(out), "Character set: auto => utf-16\r\n" + src + "\r\n\r\n1 file was processed.\r\n")
+
+    def test_missing_input_is_reported_and_creates_no_output(self):
+        code, out = self.run_ordana("missing.txt", "out.txt")
+        self.assertEqual(code, 0)
+        out = text(out)
+        self.assertIn("Input error for " + self.path("missing.txt") + ": ", out)
+        self.assertTrue(out.endswith("0 files were processed.\r\n"))
+        self.assertFalse(os.path.exists(self.path("out.txt")))
+
+    def test_missing_input_leaves_an_existing_output_alone(self):
+        self.write("out.txt", b"precious")
+        self.run_ordana("missing.txt", "out.txt")
+        self.assertEqual(self.read("out.txt"), b"precious")
+
+    def test_trace_at_level_five(self):
+        self.write("a.txt", b"abc")
+        code, out = self.run_ordana("a.txt", "b.txt", "/loglevel=5")
+        out = text(out)
+        self.assertIn("Filter (3 Bytes) in \"NUL Filter\", Enabled: 1\r\n", out)
+        self.assertIn("Forwarding (3 Bytes) to \"File Persistence Filter\", Enabled: 1\r\n", out)
+        self.assertIn("Required time: ", out)
+
+    def test_level_zero_prints_nothing(self):
+        self.write("a.txt", b"abc")
+        code, out = self.run_ordana("a.txt", "b.txt", "/loglevel", "0")
+        self.assertEqual((code, out), (0, b""))
+        self.assertEqual(self.read("b.txt"), b"abc")
+
+    def test_silent_mode_prints_nothing(self):
+        self.write("a.txt", b"abc")
+        for flag in ("/s", "/silent", "/S"):
+            with self.subTest(flag=flag):
+                code, out = self.run_ordana(flag, "a.txt", "b.txt", "/loglevel=5")
+                self.assertEqual((code, out), (0, b""))
+                self.assertEqual(self.read("b.txt"), b"abc")
+
+    def test_console_output_carries_only_the_converted_bytes(self):
+        data = bytes(range(256)) * 3
+        self.write("a.bin", data)
+        for device in ("\\\\.\\CONOUT$", "\\\\.\\conout$", "/dev/stdout"):
+            with self.subTest(device=device):
+                code, out = self.run_ordana("a.bin", device)
+                self.assertEqual(code, 0)
+                self.assertEqual(out, data)
+
+    def test_console_input_to_a_file(self):
+        proc_input = b"from the pipe\r\n"
+        with open(self.write("in.txt", proc_input), "rb") as f:
+            code, out = self.run_ordana("\\\\.\\CONIN$", "out.txt", stdin=f)
+        self.assertEqual(code, 0)
+        self.assertEqual(self.read("out.txt"), proc_input)
+        self.assertIn("\\\\.\\CONIN$\r\n", text(out))
+
+
+class LogFileTest(ScratchTestCase):
+    def read_log(self, name):
+        data = self.read(name)
+        self.assertTrue(data.startswith(b"\xff\xfe"), data[:4])
+        return utf16(data[2:])
+
+    def test_log_goes_to_ordana_log_with_time_stamps(self):
+        self.write("a.txt", b"abc")
+        code, out = self.run_ordana("a.txt", "b.txt", "/log")
+        self.assertEqual((code, out), (0, b""))
+        log = self.read_log("ordana.log")
+        lines = log.split("\r\n")
+        self.assertEqual(lines[-1], "")
+        stamped = [l for l in lines if re.match(STAMP, l)]
+        self.assertGreaterEqual(len(stamped), 6)
+        bodies = [re.sub(STAMP, "", l) for l in stamped]
+        self.assertIn("Character set: auto => utf-16", bodies)
+        self.assertTrue(any(b.startswith("Input: " + self.path("a.txt") + ", Output: ") for b in bodies))
+        self.assertIn("File opened, Size: 3 Bytes", bodies)
+        self.assertTrue(any(b.startswith("Required time: ") for b in bodies))
+        self.assertIn("1 file was processed.", bodies)
+        self.assertFalse(any("Filter (" in b for b in bodies))
+
+    def test_logto_and_log_equals(self):
+        self.write("a.txt", b"abc")
+        for args, name in ((["/logto", "my.log"], "my.log"), (["/log=\"other.log\""], "other.log"),
+                           (["/logto"], "ordana.log")):
+            with self.subTest(args=args):
+                code, out = self.run_ordana("a.txt", "b.txt", *args)
+                self.assertEqual((code, out), (0, b""))
+                self.assertIn("1 file was processed.", self.read_log(name))
+
+    def test_level_order_with_log(self):
+        self.write("a.txt", b"abc")
+        self.run_ordana("a.txt", "b.txt", "/log", "/loglevel=5")
+        self.assertIn("Filter (3 Bytes) in \"NUL Filter\"", self.read_log("ordana.log"))
+        self.run_ordana("a.txt", "b.txt", "/loglevel=5", "/log")
+        self.assertNotIn("Filter (", self.read_log("ordana.log"))
+
+    def test_kinds_in_the_prefix(self):
+        self.run_ordana("missing.txt", "b.txt", "/log")
+        log = self.read_log("ordana.log")
+        match = re.search(STAMP + "Input error for ", log)
+        self.assertIsNotNone(match, log)
+        self.assertEqual(match.group(1), "2")
+
+    def test_log_with_silent_mode_still_logs(self):
+        self.write("a.txt", b"abc")
+        code, out = self.run_ordana("/s", "a.txt", "b.txt", "/log")
+        self.assertEqual((code, out), (0, b""))
+        self.assertIn("1 file was processed.", self.read_log("ordana.log"))
+
+    def test_console_output_with_a_log_goes_into_the_log(self):
+        self.write("a.txt", b"x\x00")
+        code, out = self.run_ordana("a.txt", "\\\\.\\CONOUT$", "/log")
+        self.assertEqual((code, out), (0, b""))
+        self.assertIn("x", self.read_log("ordana.log"))
+
+    def test_unwritable_log_file_is_reported_and_the_run_goes_on(self):
+        self.write("a.txt", b"abc")
+        code, out = self.run_ordana("a.txt", "b.txt", "/log=" + self.path("no", "such", "dir.log"))
+        self.assertEqual(code, 0)
+        out = text(out)
+        self.assertTrue(out.startswith("Log file can not be created: "), out)
+        self.assertIn("1 file was processed.", out)
+        self.assertEqual(self.read("b.txt"), b"abc")
+
+
+class RefusalTest(ScratchTestCase):
+    def test_shell_expanded_pattern_never_overwrites_a_file(self):
+        for name in ("a.txt", "b.txt", "c.txt"):
+            self.write(name, name.encode())
+        code, out = self.run_ordana("a.txt", "b.txt", "c.txt")
+        self.assertEqual(code, 3)
+        self.assertIn("3 paths were given", text(out))
+        for name in ("a.txt", "b.txt", "c.txt"):
+            self.assertEqual(self.read(name), name.encode())
+
+    def test_too_long_values_are_refused(self):
+        cases = [["a.txt", "x" * 260], ["/scs=" + "u" * 32, "a.txt"], ["a" * 300]]
+        for args in cases:
+            with self.subTest(args=[a[:12] for a in args]):
+                code, out = self.run_ordana(*args)
+                self.assertEqual(code, 3)
+                self.assertIn("too long", text(out))
+
+    def test_too_long_qualified_path_is_refused(self):
+        deep = self.path(*(["d" * 50] * 5))
+        os.makedirs(deep)
+        with open(os.path.join(deep, "a.txt"), "wb") as f:
+            f.write(b"abc")
+        code, out = self.run_ordana("a.txt", cwd=deep)
+        self.assertEqual(code, 3)
+        self.assertIn("too long", text(out))
+        with open(os.path.join(deep, "a.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"abc")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,237 @@
+#include "app/CommandLine.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "app/Settings.h"
+
+namespace ordana {
+namespace {
+
+std::vector<std::string> Split(const std::u16string& line, int* count = nullptr) {
+  std::u16string text = line;
+  int n = -1;
+  auto table = SplitCommandLine(text.data(), &n);
+  std::vector<std::string> tokens;
+  for (int k = 0; k < n; ++k) tokens.push_back(platform::ToNative(table->tokens[k]));
+  if (count) *count = n;
+  EXPECT_EQ(n, table->count);
+  return tokens;
+}
+
+using Tokens = std::vector<std::string>;
+
+TEST(SplitCommandLineTest, Examples) {
+  struct Case {
+    std::u16string line;
+    Tokens tokens;
+  };
+  const Case cases[] = {
+      {u"", {}},
+      {u"ordana", {"ordana"}},
+      {u"ordana a.txt  b.txt", {"ordana", "a.txt", "b.txt"}},
+      {u"ordana a.txt   ", {"ordana", "a.txt"}},
+      {u"\"C:\\Program Files\\ordana.exe\" \"C:\\My Files\\in put.txt\" "
+       u"/output=\"C:\\My Files\\out.txt\"",
+       {"C:\\Program Files\\ordana.exe", "C:\\My Files\\in put.txt",
+        "/output=\"C:\\My Files\\out.txt\""}},
+      {u"x ab\"cd ef\"", {"x", "cd ef"}},
+      {u"x \"unterminated text", {"x", "unterminated text"}},
+      {u"x /output=\"no end", {"x", "/output=\"no end"}},
+      {u"x /log=\"a b\"c d", {"x", "/log=\"a b\"", "d"}},
+      {u"x a\tb", {"x", "a\tb"}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Split(c.line), c.tokens) << platform::ToNative(c.line.c_str());
+  }
+}
+
+TEST(SplitCommandLineTest, StopsAtOneHundredTokens) {
+  std::u16string line = u"prog";
+  for (int k = 0; k < 150; ++k) line += u" t";
+  int count = 0;
+  Tokens tokens = Split(line, &count);
+  EXPECT_EQ(count, 100);
+}
+
+TEST(UnquoteSpacesTest, RemovesOnePairOfEnclosingQuotes) {
+  struct Case {
+    std::u16string in, out;
+  };
+  const Case cases[] = {{u"\"a b\"", u"a b"}, {u"a b", u"a b"}, {u"\"a", u"\"a"},
+                        {u"\"\"", u""},        {u"\"\"x\"\"", u"\"x\""}};
+  for (const Case& c : cases) {
+    std::u16string text = c.in;
+    UnquoteSpaces(text.data());
+    EXPECT_EQ(std::u16string(text.c_str()), c.out);
+  }
+}
+
+TEST(ParseDecimalTest, ReadsLikeWcstol) {
+  EXPECT_EQ(ParseDecimal(u"5"), 5);
+  EXPECT_EQ(ParseDecimal(u"  12x"), 12);
+  EXPECT_EQ(ParseDecimal(u"-3"), -3);
+  EXPECT_EQ(ParseDecimal(u"abc"), 0);
+  EXPECT_EQ(ParseDecimal(u""), 0);
+  EXPECT_EQ(ParseDecimal(u"99999999999999"), 0x7FFFFFFF);
+}
+
+// Applies a command line (after the program token) to fresh settings.
+class OptionsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetSettings(); }
+  void TearDown() override { ResetSettings(); }
+
+  OptionsResult Apply(std::vector<std::u16string> args) {
+    args.insert(args.begin(), u"ordana");
+    storage_ = args;
+    std::vector<char16_t*> tokens;
+    for (auto& a : storage_) tokens.push_back(a.data());
+    return ApplyOptions(tokens.data(), static_cast<int>(tokens.size()));
+  }
+  std::string Text(const char16_t* s) { return platform::ToNative(s); }
+
+  test::LogCapture log_{1};
+  std::vector<std::u16string> storage_;
+};
+
+TEST_F(OptionsTest, CharacterSetsAndTheirLastTokenRule) {
+  Apply({u"/scs=latin1", u"/DCS=\"cp1252\""});
+  EXPECT_EQ(Text(GetSettings().sourceCharsetName), "latin1");
+  EXPECT_EQ(Text(GetSettings().destinationCharsetName), "\"cp1252\"");  // quotes kept
+  ResetSettings();
+  Apply({u"a.txt", u"/i"});
+  EXPECT_EQ(Text(GetSettings().sourceCharsetName), "auto");
+  ResetSettings();
+  Apply({u"/I", u"utf-8", u"/o", u"utf-16be"});
+  EXPECT_EQ(Text(GetSettings().sourceCharsetName), "utf-8");
+  EXPECT_EQ(Text(GetSettings().destinationCharsetName), "utf-16be");
+}
+
+TEST_F(OptionsTest, FlagTable) {
+  struct Case {
+    std::vector<std::u16string> args;
+    bool Settings::*flag;
+    bool expected;
+  };
+  const Case cases[] = {
+      {{u"/NOBOM"}, &Settings::writeBom, false},
+      {{u"/xml"}, &Settings::modifyXmlDeclaration, true},
+      {{u"/html"}, &Settings::modifyHtmlMeta, true},
+      {{u"/s"}, &Settings::silent, true},
+      {{u"/silent"}, &Settings::silent, true},
+      {{u"/r"}, &Settings::recursive, true},
+      {{u"/RECURSIVE"}, &Settings::recursive, true},
+      {{u"/policy=STRICT"}, &Settings::strictPolicy, true},
+      {{u"/policy=loose"}, &Settings::strictPolicy, false},
+      {{u"/policy=x"}, &Settings::strictPolicy, false},
+      {{u"/policy", u"loose"}, &Settings::strictPolicy, false},
+      {{u"/policy"}, &Settings::strictPolicy, true},
+      {{u"/y", u"/y-"}, &Settings::defaultAnswer, false},
+      {{u"/y-", u"/y"}, &Settings::defaultAnswer, true},
+      {{u"/y-"}, &Settings::answerWithoutAsking, true},
+      {{u"/eol"}, &Settings::eolRequested, false},
+      {{u"/eol=x"}, &Settings::eolRequested, true},
+  };
+  for (const Case& c : cases) {
+    ResetSettings();
+    EXPECT_FALSE(Apply(c.args).exit);
+    EXPECT_EQ(GetSettings().*c.flag, c.expected) << platform::ToNative(c.args[0].c_str());
+  }
+}
+
+TEST_F(OptionsTest, EndOfLineModes) {
+  struct Case {
+    std::vector<std::u16string> args;
+    EolMode mode;
+  };
+  const Case cases[] = {{{u"/eol=dos"}, EolMode::kDos},       {{u"/eol=DOS"}, EolMode::kDos},
+                        {{u"/eol=foo"}, EolMode::kDos},       {{u"/eol=Mac"}, EolMode::kMac},
+                        {{u"/eol", u"unix"}, EolMode::kUnix}, {{u"/eol=mac", u"/eol=unix"}, EolMode::kUnix}};
+  for (const Case& c : cases) {
+    ResetSettings();
+    Apply(c.args);
+    EXPECT_TRUE(GetSettings().eolRequested);
+    EXPECT_EQ(GetSettings().eolMode, c.mode);
+  }
+}
+
+TEST_F(OptionsTest, HtmlEntityModes) {
+  Apply({u"/htmlentity=enc"});
+  EXPECT_EQ(GetSettings().htmlEntityMode, 1);
+  Apply({u"/htmlentity", u"dec"});
+  EXPECT_EQ(GetSettings().htmlEntityMode, 2);
+  Apply({u"/htmlentity=other"});
+  EXPECT_EQ(GetSettings().htmlEntityMode, 2);  // unchanged
+  ResetSettings();
+  Apply({u"/htmlentity", u"a.txt"});  // the next token is consumed either way
+  EXPECT_EQ(GetSettings().inputPath[0], 0);
+}
+
+TEST_F(OptionsTest, PathsInputFirstLaterOutputsWin) {
+  Apply({u"a.txt", u"b.txt", u"c.txt"});
+  EXPECT_EQ(Text(GetSettings().inputPath), "a.txt");
+  EXPECT_EQ(Text(GetSettings().outputPath), "c.txt");
+  EXPECT_FALSE(GetSettings().inPlace);
+  EXPECT_EQ(GetSettings().pathArgumentCount, 3);
+  ResetSettings();
+  Apply({u"/nobomx"});
+  EXPECT_EQ(Text(GetSettings().inputPath), "/nobomx");
+  ResetSettings();
+  Apply({u"in.txt", u"/output=\"My Files/out.txt\""});
+  EXPECT_EQ(Text(GetSettings().outputPath), "My Files/out.txt");
+  EXPECT_FALSE(GetSettings().inPlace);
+}
+
+TEST_F(OptionsTest, LogLevelInOptionOrder) {
+  Apply({u"/loglevel=5"});
+  EXPECT_EQ(GetMessageLog()->maximumLevel(), 5u);
+  Apply({u"/loglevel", u"0"});
+  EXPECT_EQ(GetMessageLog()->maximumLevel(), 0u);
+  Apply({u"/loglevel=abc"});
+  EXPECT_EQ(GetMessageLog()->maximumLevel(), 0u);
+  Apply({u"/loglevel=3", u"/loglevel"});
+  EXPECT_EQ(GetMessageLog()->maximumLevel(), 3u);
+}
+
+TEST_F(OptionsTest, StatusChannelOwner) {
+  std::uint32_t saved = StatusChannelOwnerId();
+  Apply({u"/ssb", u"4242"});
+  EXPECT_EQ(StatusChannelOwnerId(), 4242u);
+  StatusChannelOwnerId() = saved;
+}
+
+TEST_F(OptionsTest, ValuesLongerThanTheirBuffersAreRefused) {
+  std::u16string longName(32, u'x');
+  OptionsResult result = Apply({u"/scs=" + longName});
+  EXPECT_TRUE(result.exit);
+  EXPECT_EQ(result.exitCode, kExitUnusableCommandLine);
+  EXPECT_EQ(Text(GetSettings().sourceCharsetName), "auto");
+  EXPECT_NE(log_.narrow().find("too long"), std::string::npos);
+
+  ResetSettings();
+  EXPECT_FALSE(Apply({u"/scs=" + std::u16string(31, u'y')}).exit);  // 31 fit
+
+  ResetSettings();
+  std::u16string longPath(260, u'p');
+  result = Apply({u"a.txt", longPath});
+  EXPECT_TRUE(result.exit);
+  EXPECT_EQ(GetSettings().outputPath[0], 0);
+  ResetSettings();
+  EXPECT_FALSE(Apply({std::u16string(259, u'p')}).exit);
+}
+
+TEST_F(OptionsTest, HelpEndsTheOptionsAfterApplyingThoseBefore) {
+  OptionsResult result = Apply({u"/nobom", u"/?", u"/xml"});
+  EXPECT_TRUE(result.exit);
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_FALSE(GetSettings().writeBom);
+  EXPECT_FALSE(GetSettings().modifyXmlDeclaration);
+  EXPECT_NE(log_.narrow().find("Ordana 2.0.17.8\r\n\r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ordana

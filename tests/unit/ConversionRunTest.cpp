@@ -1,0 +1,98 @@
+#include "core/ConversionRun.h"
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "app/StatusRecord.h"
+#include "core/File.h"
+
+namespace ordana {
+namespace {
+
+std::string N(const std::u16string& s) { return platform::ToNative(s.c_str(), s.size()); }
+
+TEST(FormatElapsedTest, Thresholds) {
+  struct Case {
+    std::uint32_t ms;
+    const char* text;
+  };
+  const Case cases[] = {
+      {0, "0.000 ms\r\n"},           {999, "999.000 ms\r\n"},
+      {1000, "1000.000 ms\r\n"},     {1001, "1.001 seconds\r\n"},
+      {60000, "60.000 seconds\r\n"}, {60001, "1.000 minutes\r\n"},
+      {90000, "1.500 minutes\r\n"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(N(FormatElapsed(c.ms)), c.text) << c.ms;
+}
+
+// Runs files of chosen sizes through a chain that records every chunk.
+class ConversionRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    chain_ = &GetFilterChain();
+    ASSERT_EQ(chain_->head(), nullptr);
+    recorder_ = new test::RecordingFilter();
+    chain_->Append(recorder_);
+  }
+  void TearDown() override { chain_->Clear(); }
+
+  bool Run(const std::string& bytes) {
+    test::WriteWholeFile(dir_.File("in"), bytes);
+    CFile input;
+    EXPECT_TRUE(input.Open(dir_.File16("in").c_str(), platform::kOpenExisting,
+                           platform::kGenericRead, platform::kFileShareRead, 0));
+    return RunConversion(input);
+  }
+
+  test::TempDir dir_;
+  test::LogCapture log_{2};
+  CFilterChain* chain_ = nullptr;
+  test::RecordingFilter* recorder_ = nullptr;
+};
+
+TEST_F(ConversionRunTest, EmptyInputStillCompletesTheRecord) {
+  EXPECT_TRUE(Run(""));
+  EXPECT_TRUE(recorder_->calls.empty());
+  // The record is packed: its fields are read by value.
+  const StatusRecord record = *CurrentStatusRecord();
+  EXPECT_EQ(std::uint32_t{record.state}, kStatusDone);
+  EXPECT_EQ(std::uint64_t{record.totalSize}, 0u);
+  EXPECT_GE(std::uint64_t{record.endTime}, std::uint64_t{record.startTime});
+  EXPECT_NE(log_.narrow().find("Required time: "), std::string::npos);
+}
+
+TEST_F(ConversionRunTest, ChunksAreTwoMebibytesWithTheirOffsets) {
+  struct Case {
+    std::uint32_t size;
+    std::vector<std::uint32_t> chunks;
+    std::vector<std::uint64_t> offsets;
+  };
+  const std::uint32_t M2 = CBuffer::kCommitSize;
+  const Case cases[] = {
+      {5, {5}, {0}},
+      {M2, {M2}, {0}},
+      {M2 + 1, {M2, 1}, {0, M2}},
+      {2 * M2 + 7, {M2, M2, 7}, {0, M2, 2ull * M2}},
+  };
+  for (const Case& c : cases) {
+    recorder_->calls.clear();
+    recorder_->offsets.clear();
+    recorder_->received.clear();
+    std::string bytes(c.size, '\0');
+    for (std::uint32_t k = 0; k < c.size; ++k) bytes[k] = static_cast<char>(k * 7 + k / 251);
+    EXPECT_TRUE(Run(bytes));
+    EXPECT_EQ(recorder_->calls, c.chunks) << c.size;
+    EXPECT_EQ(recorder_->offsets, c.offsets) << c.size;
+    EXPECT_EQ(recorder_->received, bytes);
+    const StatusRecord record = *CurrentStatusRecord();
+    EXPECT_EQ(std::uint64_t{record.totalSize}, c.size);
+    // The last, empty read started at the end.
+    EXPECT_EQ(std::uint64_t{record.processedOffset}, c.size);
+    EXPECT_EQ(std::u16string(record.inputPath), dir_.File16("in"));
+  }
+}
+
+}  // namespace
+}  // namespace ordana

@@ -1,0 +1,125 @@
+#include "app/MessageLog.h"
+
+#include <regex>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "app/StringTable.h"
+
+namespace ordana {
+namespace {
+
+using test::LogCapture;
+
+TEST(MessageLogTest, LevelsUpToTheMaximumAreWritten) {
+  LogCapture log(2);
+  LogMessage(1, 0, u"one\r\n");
+  LogMessage(2, 1, u"two\r\n");
+  LogMessage(5, 0, u"trace\r\n");
+  LogMessage(0xFFFFFFFFu, 0, u"huge\r\n");
+  EXPECT_EQ(log.narrow(), "one\r\ntwo\r\n");
+}
+
+TEST(MessageLogTest, LevelZeroSuppressesEverything) {
+  LogCapture log(0);
+  LogMessage(1, 0, u"one\r\n");
+  LogResourceMessage(1, 0, 152);
+  EXPECT_EQ(log.narrow(), "");
+  // A question is written whatever the level.
+  WriteResourceUnconditionally(0, 110, u"dir");
+  EXPECT_NE(log.narrow().find("\"dir\""), std::string::npos);
+}
+
+TEST(MessageLogTest, ResourceMessagesUseTheTableAsFormat) {
+  LogCapture log(1);
+  LogResourceMessage(1, 0, 150, 3);
+  LogResourceMessage(1, 0, 999);  // no such entry: nothing
+  std::string expected = platform::ToNative(LoadResourceString(150));
+  expected.replace(expected.find("%d"), 2, "3");
+  EXPECT_EQ(log.narrow(), expected);
+}
+
+TEST(MessageLogTest, LogFileHasByteOrderMarkAndTimeStamps) {
+  test::TempDir dir;
+  ResetMessageLog();
+  MessageLog* log = GetMessageLog();
+  platform::Handle original = platform::GetStandardOutput();
+  ASSERT_TRUE(log->OpenLogFile(dir.File16("x.log").c_str()));
+  EXPECT_NE(platform::GetStandardOutput(), original);  // standard output points at the file
+  log->SetMaximumLevel(2);
+  LogMessage(2, 2, u"failed %s\r\n", u"here");
+  DestroyMessageLog();
+  EXPECT_EQ(platform::GetStandardOutput(), original);
+  ResetMessageLog();
+
+  std::string bytes = test::ReadWholeFile(dir.File("x.log"));
+  ASSERT_GE(bytes.size(), 2u);
+  EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
+  std::u16string text;
+  for (std::size_t k = 2; k + 1 < bytes.size(); k += 2) {
+    text += static_cast<char16_t>(static_cast<unsigned char>(bytes[k]) |
+                                  (static_cast<unsigned char>(bytes[k + 1]) << 8));
+  }
+  std::string narrow = platform::ToNative(text.c_str(), text.size());
+  EXPECT_TRUE(std::regex_match(
+      narrow, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,0\d{3} \(2\): failed here\r\n)")))
+      << narrow;
+}
+
+TEST(MessageLogTest, SilentModeDiscardsEverything) {
+  ResetMessageLog();
+  MessageLog* log = GetMessageLog();
+  EXPECT_TRUE(log->OpenLogFile(nullptr));
+  EXPECT_TRUE(log->silent());
+  EXPECT_EQ(log->sink(), nullptr);
+  LogMessage(1, 0, u"nothing\r\n");  // must not crash
+  // Once silent, a later log file is not opened either.
+  EXPECT_TRUE(log->OpenLogFile(u"/nonexistent/dir/never.log"));
+  EXPECT_EQ(log->sink(), nullptr);
+  ResetMessageLog();
+}
+
+TEST(MessageLogTest, UnwritableLogFileFallsBackToStandardOutput) {
+  ResetMessageLog();
+  MessageLog* log = GetMessageLog();
+  EXPECT_FALSE(log->OpenLogFile(u"/nonexistent/dir/x.log"));
+  EXPECT_EQ(platform::ClassifyError(log->lastOpenError()), platform::ErrorClass::kFileNotFound);
+  EXPECT_FALSE(log->timestampPrefix());
+  ResetMessageLog();
+}
+
+TEST(StringTableTest, EveryEntryHasBothLanguages) {
+  ASSERT_EQ(StringTableSize(), 52u);
+  std::uint32_t previous = 0;
+  for (std::size_t k = 0; k < StringTableSize(); ++k) {
+    std::uint32_t id = StringTableId(k);
+    EXPECT_GT(id, previous);
+    previous = id;
+    ASSERT_NE(LoadResourceString(id, kLanguageEnglish), nullptr) << id;
+    ASSERT_NE(LoadResourceString(id, kLanguageGerman), nullptr) << id;
+  }
+  EXPECT_EQ(LoadResourceString(103, kLanguageEnglish), nullptr);
+  EXPECT_EQ(std::u16string(LoadResourceString(152, kLanguageGerman)), u"Es wurde 1 Datei verarbeitet.\r\n");
+}
+
+TEST(StringTableTest, QuestionsCarryTheirAnswerLetters) {
+  // The prompt takes its yes and no letters from fixed places in the text.
+  struct Case {
+    std::uint32_t id;
+    std::uint16_t language;
+    char16_t yes, no;
+  };
+  const Case cases[] = {{110, kLanguageEnglish, u'Y', u'N'}, {111, kLanguageEnglish, u'Y', u'N'},
+                        {110, kLanguageGerman, u'J', u'N'},  {111, kLanguageGerman, u'J', u'N'}};
+  for (const Case& c : cases) {
+    std::u16string text = LoadResourceString(c.id, c.language);
+    ASSERT_GT(text.size(), 6u);
+    EXPECT_EQ(text[text.size() - 6], c.yes);
+    EXPECT_EQ(text[text.size() - 4], c.no);
+  }
+}
+
+}  // namespace
+}  // namespace ordana

@@ -1,0 +1,77 @@
+#pragma once
+// Helpers shared by the unit tests.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/MessageLog.h"
+#include "core/Filter.h"
+#include "platform/Platform.h"
+
+namespace ordana::test {
+
+// A log sink that keeps what is printed.
+class CaptureSink : public CFile {
+ public:
+  explicit CaptureSink(std::u16string* text) : text_(text) {}
+  void Print(const char16_t* format, const FormatArg* args, std::size_t count) override {
+    FormatTo(*text_, format, args, count);
+  }
+
+ private:
+  std::u16string* text_;
+};
+
+// Sends the process log into a string for the life of the object.
+class LogCapture {
+ public:
+  explicit LogCapture(std::uint32_t level = 1) {
+    ResetMessageLog();
+    GetMessageLog()->SetSink(std::make_unique<CaptureSink>(&text_));
+    GetMessageLog()->SetMaximumLevel(level);
+  }
+  ~LogCapture() { ResetMessageLog(); }
+  const std::u16string& text() const { return text_; }
+  std::string narrow() const { return platform::ToNative(text_.c_str(), text_.size()); }
+
+ private:
+  std::u16string text_;
+};
+
+// A filter at the end of a test chain that keeps everything it receives,
+// with the size of every Process call.
+class RecordingFilter : public CFilter {
+ public:
+  RecordingFilter() : CFilter(kCategoryPersistence) { name_ = u"Recorder"; }
+  std::int32_t Filter() override {
+    received.append(reinterpret_cast<const char*>(pending_.base()), pending_.length());
+    calls.push_back(pending_.length());
+    offsets.push_back(streamOffset_);
+    pending_.Clear();
+    return 1;
+  }
+  std::string received;
+  std::vector<std::uint32_t> calls;
+  std::vector<std::uint64_t> offsets;
+};
+
+// A scratch directory removed at the end of the test.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  std::u16string File16(const std::string& name) const {
+    return platform::FromNative(File(name).c_str());
+  }
+
+ private:
+  std::string path_;
+};
+
+void WriteWholeFile(const std::string& path, const std::string& bytes);
+std::string ReadWholeFile(const std::string& path);
+
+}  // namespace ordana::test

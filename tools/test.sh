@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Builds Ordana and runs every test. Usage: tools/test.sh [default|asan]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+preset="${1:-default}"
+tools/install-deps.sh
+cmake --preset "$preset"
+cmake --build --preset "$preset"
+ctest --preset "$preset"
