@@ -5,6 +5,8 @@
 
 #include "app/MessageLog.h"
 #include "app/Settings.h"
+#include "codecs/CharsetRegistry.h"
+#include "codecs/Utf16Filters.h"
 #include "core/FilePersistenceFilter.h"
 #include "core/Filter.h"
 
@@ -15,14 +17,85 @@ CFilePersistenceFilter*& PersistenceFilter() {
   return filter;
 }
 
-int AssembleChain(std::uint32_t /*sourceId*/, std::uint32_t /*destinationId*/) {
+namespace {
+
+// Appends a freshly made filter; an allocation failure unwinds to the caller.
+template <class F, class... Args>
+F* AppendNew(CFilterChain& chain, Args&&... args) {
+  auto filter = std::make_unique<F>(std::forward<Args>(args)...);
+  chain.Append(filter.get());
+  return filter.release();
+}
+
+// A conversion this build cannot do yet: said clearly, before any output
+// exists.
+int NotAvailable(const char16_t* what, const char16_t* name, int exitCode) {
+  LogMessage(1, 2, u"Error: %s %s is not available in this version yet.\r\n", what, name);
+  return exitCode;
+}
+
+int AppendDecoder(CFilterChain& chain, CharsetId id) {
+  const Settings& settings = GetSettings();
+  if (id < static_cast<CharsetId>(kSingleByteCharsetCount) || id == kCharsetUtf8 ||
+      id == kCharsetUtf32 || id == kCharsetUtf32Be || id == kCharsetAuto) {
+    return NotAvailable(u"the source character set", settings.sourceCharsetName,
+                        kExitUnknownSource);
+  }
+  switch (id) {
+    case kCharsetUtf16:
+      AppendNew<CUtf16ToUtf16InputFilter>(chain, false);
+      return kExitOk;
+    case kCharsetUtf16Be:
+      AppendNew<CUtf16ToUtf16InputFilter>(chain, true);
+      return kExitOk;
+    default:
+      LogResourceMessage(1, 1, 108, id);
+      return kExitUnknownSource;
+  }
+}
+
+int AppendTransforms(CFilterChain& /*chain*/) {
+  const Settings& settings = GetSettings();
+  if (settings.eolRequested) return NotAvailable(u"the option", u"/eol", kExitUnusableCommandLine);
+  if (settings.modifyXmlDeclaration) {
+    return NotAvailable(u"the option", u"/xml", kExitUnusableCommandLine);
+  }
+  if (settings.htmlEntityMode != 0) {
+    return NotAvailable(u"the option", u"/htmlentity", kExitUnusableCommandLine);
+  }
+  return kExitOk;
+}
+
+int AppendEncoder(CFilterChain& chain, CharsetId id) {
+  const Settings& settings = GetSettings();
+  if (id < static_cast<CharsetId>(kSingleByteCharsetCount) || id == kCharsetUtf8 ||
+      id == kCharsetUtf32 || id == kCharsetUtf32Be) {
+    return NotAvailable(u"the destination character set", settings.destinationCharsetName,
+                        kExitUnknownDestination);
+  }
+  switch (id) {
+    case kCharsetUtf16:
+      AppendNew<CUtf16ToUtf16OutputFilter>(chain, false);
+      return kExitOk;
+    case kCharsetUtf16Be:
+      AppendNew<CUtf16ToUtf16OutputFilter>(chain, true);
+      return kExitOk;
+    default:  // "auto" among them: detection is for sources only
+      LogResourceMessage(1, 1, 109, id);
+      return kExitUnknownDestination;
+  }
+}
+
+}  // namespace
+
+int AssembleChain(CharsetId sourceId, CharsetId destinationId) {
   CFilterChain& chain = GetFilterChain();
   try {
-    // Until the codecs are in, every conversion is a byte copy.
-    chain.Append(std::make_unique<CNulFilter>().release());
-    auto persistence = std::make_unique<CFilePersistenceFilter>();
-    PersistenceFilter() = persistence.get();
-    chain.Append(persistence.release());
+    int result = AppendDecoder(chain, sourceId);
+    if (result == kExitOk) result = AppendTransforms(chain);
+    if (result == kExitOk) result = AppendEncoder(chain, destinationId);
+    if (result != kExitOk) return result;
+    PersistenceFilter() = AppendNew<CFilePersistenceFilter>(chain);
   } catch (const std::bad_alloc&) {
     LogMessage(1, 2, u"Memory allocation error in %S:%d\r\n", "wmain", 660);
     return kExitOutOfMemory;

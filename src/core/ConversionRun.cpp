@@ -2,6 +2,7 @@
 
 #include "app/MessageLog.h"
 #include "app/StatusRecord.h"
+#include "codecs/CodecBase.h"
 #include "core/Buffer.h"
 #include "core/File.h"
 #include "core/Filter.h"
@@ -13,6 +14,29 @@ std::u16string FormatElapsed(std::uint32_t d) {
   if (d > 1000) return Format(u"%.3f seconds\r\n", d / 1000.0);
   return Format(u"%.3f ms\r\n", static_cast<double>(d));
 }
+
+namespace {
+
+// Copies the character set and error count of the chain's first decoder and
+// first encoder into the record; fields without such a filter stay as they
+// were.
+void RecordCodecs(const CFilterChain& chain, StatusRecord* record) {
+  bool haveDecoder = false;
+  bool haveEncoder = false;
+  for (CFilter* f = chain.First(); f && !(haveDecoder && haveEncoder); f = f->NextFilter()) {
+    if (auto* decoder = dynamic_cast<CCharDecoderFilter*>(f); decoder && !haveDecoder) {
+      record->decoderErrors = decoder->errorCount();
+      record->decoderCharset = decoder->GetCharset();
+      haveDecoder = true;
+    } else if (auto* encoder = dynamic_cast<CCharEncoderFilter*>(f); encoder && !haveEncoder) {
+      record->encoderErrors = encoder->errorCount();
+      record->encoderCharset = encoder->GetCharset();
+      haveEncoder = true;
+    }
+  }
+}
+
+}  // namespace
 
 bool RunConversion(CFile& input) {
   CFilterChain& chain = GetFilterChain();
@@ -52,6 +76,7 @@ bool RunConversion(CFile& input) {
 
   chain.Flush();
   chain.Finish();
+  RecordCodecs(chain, record);
   chain.Reset();
 
   const std::uint32_t endTick = platform::GetTickCount();

@@ -78,7 +78,6 @@ class CFilter : public CLinkedListNode<int> {
   std::uint64_t streamOffset() const { return streamOffset_; }
   void SetStreamOffset(std::uint64_t offset) { streamOffset_ = offset; }
 
- protected:
   // Makes room for `size` more output bytes, forwarding the output first when
   // they would not fit behind it. False when there is still no room (there is
   // no next filter to take the output).
@@ -86,6 +85,7 @@ class CFilter : public CLinkedListNode<int> {
   // Forwards the output once it has reached the commit size.
   void ForwardIfFull();
 
+ protected:
   CBuffer output_;
   CBuffer pending_;
   const char16_t* name_ = nullptr;

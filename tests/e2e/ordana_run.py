@@ -10,6 +10,9 @@ import unittest
 # (an emulator, for instance).
 ORDANA = os.environ.get("ORDANA", os.path.join(os.path.dirname(__file__), "..", "..", "build", "ordana"))
 PREFIX = shlex.split(os.environ.get("ORDANA_PREFIX", ""))
+# Options that make a conversion an exact byte copy (UTF-16LE in and out,
+# no byte order mark added).
+COPY = ["/scs=utf-16", "/nobom"]
 
 
 def run(args, cwd=None, env_extra=None, stdin=None, stdout=subprocess.PIPE, timeout=120):

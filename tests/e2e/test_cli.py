@@ -5,7 +5,7 @@ import re
 import subprocess
 import unittest
 
-from ordana_run import ScratchTestCase, text, utf16
+from ordana_run import COPY, ScratchTestCase, text, utf16
 
 BANNER = "Ordana 2.0.17.8\r\n\r\n"
 USAGE_EN = "Usage: ordana <input file(s)> [options] [output]\r\n\r\n"
@@ -49,14 +49,14 @@ class UsageTest(ScratchTestCase):
 
 
 class ConversionMessagesTest(ScratchTestCase):
-    def test_default_run_prints_exactly_four_lines(self):
-        src = self.write("a.txt", b"plain text\n")
-        code, out = self.run_ordana("a.txt", "b.txt")
+    def test_plain_run_prints_exactly_four_lines(self):
+        src = self.write("a.txt", b"p\x00\n\x00")
+        code, out = self.run_ordana(*COPY, "a.txt", "b.txt", "/scs=UTF16")
         self.assertEqual(code, 0)
-        self.assertEqual(text(out), "Character set: auto => utf-16\r\n" + src + "\r\n\r\n1 file was processed.\r\n")
+        self.assertEqual(text(out), "Character set: utf-16 => utf-16\r\n" + src + "\r\n\r\n1 file was processed.\r\n")
 
     def test_missing_input_is_reported_and_creates_no_output(self):
-        code, out = self.run_ordana("missing.txt", "out.txt")
+        code, out = self.run_ordana(*COPY, "missing.txt", "out.txt")
         self.assertEqual(code, 0)
         out = text(out)
         self.assertIn("Input error for " + self.path("missing.txt") + ": ", out)
@@ -65,20 +65,22 @@ class ConversionMessagesTest(ScratchTestCase):
 
     def test_missing_input_leaves_an_existing_output_alone(self):
         self.write("out.txt", b"precious")
-        self.run_ordana("missing.txt", "out.txt")
+        self.run_ordana(*COPY, "missing.txt", "out.txt")
         self.assertEqual(self.read("out.txt"), b"precious")
 
     def test_trace_at_level_five(self):
         self.write("a.txt", b"abc")
-        code, out = self.run_ordana("a.txt", "b.txt", "/loglevel=5")
+        code, out = self.run_ordana(*COPY, "a.txt", "b.txt", "/loglevel=5")
         out = text(out)
-        self.assertIn("Filter (3 Bytes) in \"NUL Filter\", Enabled: 1\r\n", out)
-        self.assertIn("Forwarding (3 Bytes) to \"File Persistence Filter\", Enabled: 1\r\n", out)
+        self.assertIn("Filter (3 Bytes) in \"UTF-16 Input Filter\", Enabled: 1\r\n", out)
+        self.assertIn("Filter (3 Bytes) in \"UTF-16 Output Filter\", Enabled: 1\r\n"
+                      "Filtering skipped, forwarding (3 Bytes)...\r\n", out)
+        self.assertIn("Forwarding (3 Bytes) to \"File Persistence Filter\", Enabled: 0\r\n", out)
         self.assertIn("Required time: ", out)
 
     def test_level_zero_prints_nothing(self):
         self.write("a.txt", b"abc")
-        code, out = self.run_ordana("a.txt", "b.txt", "/loglevel", "0")
+        code, out = self.run_ordana(*COPY, "a.txt", "b.txt", "/loglevel", "0")
         self.assertEqual((code, out), (0, b""))
         self.assertEqual(self.read("b.txt"), b"abc")
 
@@ -86,7 +88,7 @@ class ConversionMessagesTest(ScratchTestCase):
         self.write("a.txt", b"abc")
         for flag in ("/s", "/silent", "/S"):
             with self.subTest(flag=flag):
-                code, out = self.run_ordana(flag, "a.txt", "b.txt", "/loglevel=5")
+                code, out = self.run_ordana(*COPY, flag, "a.txt", "b.txt", "/loglevel=5")
                 self.assertEqual((code, out), (0, b""))
                 self.assertEqual(self.read("b.txt"), b"abc")
 
@@ -95,14 +97,14 @@ class ConversionMessagesTest(ScratchTestCase):
         self.write("a.bin", data)
         for device in ("\\\\.\\CONOUT$", "\\\\.\\conout$", "/dev/stdout"):
             with self.subTest(device=device):
-                code, out = self.run_ordana("a.bin", device)
+                code, out = self.run_ordana(*COPY, "a.bin", device)
                 self.assertEqual(code, 0)
                 self.assertEqual(out, data)
 
     def test_console_input_to_a_file(self):
         proc_input = b"from the pipe\r\n"
         with open(self.write("in.txt", proc_input), "rb") as f:
-            code, out = self.run_ordana("\\\\.\\CONIN$", "out.txt", stdin=f)
+            code, out = self.run_ordana(*COPY, "\\\\.\\CONIN$", "out.txt", stdin=f)
         self.assertEqual(code, 0)
         self.assertEqual(self.read("out.txt"), proc_input)
         self.assertIn("\\\\.\\CONIN$\r\n", text(out))
@@ -116,7 +118,7 @@ class LogFileTest(ScratchTestCase):
 
     def test_log_goes_to_ordana_log_with_time_stamps(self):
         self.write("a.txt", b"abc")
-        code, out = self.run_ordana("a.txt", "b.txt", "/log")
+        code, out = self.run_ordana(*COPY, "a.txt", "b.txt", "/log")
         self.assertEqual((code, out), (0, b""))
         log = self.read_log("ordana.log")
         lines = log.split("\r\n")
@@ -124,7 +126,7 @@ class LogFileTest(ScratchTestCase):
         stamped = [l for l in lines if re.match(STAMP, l)]
         self.assertGreaterEqual(len(stamped), 6)
         bodies = [re.sub(STAMP, "", l) for l in stamped]
-        self.assertIn("Character set: auto => utf-16", bodies)
+        self.assertIn("Character set: utf-16 => utf-16", bodies)
         self.assertTrue(any(b.startswith("Input: " + self.path("a.txt") + ", Output: ") for b in bodies))
         self.assertIn("File opened, Size: 3 Bytes", bodies)
         self.assertTrue(any(b.startswith("Required time: ") for b in bodies))
@@ -136,19 +138,19 @@ class LogFileTest(ScratchTestCase):
         for args, name in ((["/logto", "my.log"], "my.log"), (["/log=\"other.log\""], "other.log"),
                            (["/logto"], "ordana.log")):
             with self.subTest(args=args):
-                code, out = self.run_ordana("a.txt", "b.txt", *args)
+                code, out = self.run_ordana(*COPY, "a.txt", "b.txt", *args)
                 self.assertEqual((code, out), (0, b""))
                 self.assertIn("1 file was processed.", self.read_log(name))
 
     def test_level_order_with_log(self):
         self.write("a.txt", b"abc")
-        self.run_ordana("a.txt", "b.txt", "/log", "/loglevel=5")
-        self.assertIn("Filter (3 Bytes) in \"NUL Filter\"", self.read_log("ordana.log"))
-        self.run_ordana("a.txt", "b.txt", "/loglevel=5", "/log")
+        self.run_ordana(*COPY, "a.txt", "b.txt", "/log", "/loglevel=5")
+        self.assertIn("Filter (3 Bytes) in \"UTF-16 Input Filter\"", self.read_log("ordana.log"))
+        self.run_ordana(*COPY, "a.txt", "b.txt", "/loglevel=5", "/log")
         self.assertNotIn("Filter (", self.read_log("ordana.log"))
 
     def test_kinds_in_the_prefix(self):
-        self.run_ordana("missing.txt", "b.txt", "/log")
+        self.run_ordana(*COPY, "missing.txt", "b.txt", "/log")
         log = self.read_log("ordana.log")
         match = re.search(STAMP + "Input error for ", log)
         self.assertIsNotNone(match, log)
@@ -156,19 +158,19 @@ class LogFileTest(ScratchTestCase):
 
     def test_log_with_silent_mode_still_logs(self):
         self.write("a.txt", b"abc")
-        code, out = self.run_ordana("/s", "a.txt", "b.txt", "/log")
+        code, out = self.run_ordana(*COPY, "/s", "a.txt", "b.txt", "/log")
         self.assertEqual((code, out), (0, b""))
         self.assertIn("1 file was processed.", self.read_log("ordana.log"))
 
     def test_console_output_with_a_log_goes_into_the_log(self):
         self.write("a.txt", b"x\x00")
-        code, out = self.run_ordana("a.txt", "\\\\.\\CONOUT$", "/log")
+        code, out = self.run_ordana(*COPY, "a.txt", "\\\\.\\CONOUT$", "/log")
         self.assertEqual((code, out), (0, b""))
         self.assertIn("x", self.read_log("ordana.log"))
 
     def test_unwritable_log_file_is_reported_and_the_run_goes_on(self):
         self.write("a.txt", b"abc")
-        code, out = self.run_ordana("a.txt", "b.txt", "/log=" + self.path("no", "such", "dir.log"))
+        code, out = self.run_ordana(*COPY, "a.txt", "b.txt", "/log=" + self.path("no", "such", "dir.log"))
         self.assertEqual(code, 0)
         out = text(out)
         self.assertTrue(out.startswith("Log file can not be created: "), out)
@@ -180,7 +182,7 @@ class RefusalTest(ScratchTestCase):
     def test_shell_expanded_pattern_never_overwrites_a_file(self):
         for name in ("a.txt", "b.txt", "c.txt"):
             self.write(name, name.encode())
-        code, out = self.run_ordana("a.txt", "b.txt", "c.txt")
+        code, out = self.run_ordana(*COPY, "a.txt", "b.txt", "c.txt")
         self.assertEqual(code, 3)
         self.assertIn("3 paths were given", text(out))
         for name in ("a.txt", "b.txt", "c.txt"):
@@ -199,7 +201,7 @@ class RefusalTest(ScratchTestCase):
         os.makedirs(deep)
         with open(os.path.join(deep, "a.txt"), "wb") as f:
             f.write(b"abc")
-        code, out = self.run_ordana("a.txt", cwd=deep)
+        code, out = self.run_ordana(*COPY, "a.txt", cwd=deep)
         self.assertEqual(code, 3)
         self.assertIn("too long", text(out))
         with open(os.path.join(deep, "a.txt"), "rb") as f:

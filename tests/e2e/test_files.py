@@ -6,7 +6,7 @@ import subprocess
 import sys
 import unittest
 
-from ordana_run import ORDANA, PREFIX, ScratchTestCase, text
+from ordana_run import COPY, ORDANA, PREFIX, ScratchTestCase, text
 
 
 class InPlaceTest(ScratchTestCase):
@@ -14,7 +14,7 @@ class InPlaceTest(ScratchTestCase):
         data = bytes(range(256)) * 10
         self.write("a.txt", data)
         os.chmod(self.path("a.txt"), 0o640)
-        code, out = self.run_ordana("a.txt")
+        code, out = self.run_ordana(*COPY, "a.txt")
         self.assertEqual(code, 0)
         self.assertIn("1 file was processed.", text(out))
         self.assertEqual(self.read("a.txt"), data)
@@ -27,7 +27,7 @@ class InPlaceTest(ScratchTestCase):
         os.symlink("a.txt", self.path("link.txt"))
         for output in ("a.txt", "./a.txt", self.path("a.txt"), "link.txt"):
             with self.subTest(output=output):
-                code, _ = self.run_ordana("a.txt", output)
+                code, _ = self.run_ordana(*COPY, "a.txt", output)
                 self.assertEqual(code, 0)
                 self.assertEqual(self.read("a.txt"), data)
                 self.assertTrue(os.path.islink(self.path("link.txt")))
@@ -36,7 +36,7 @@ class InPlaceTest(ScratchTestCase):
     def test_symbolic_link_input_stays_a_link(self):
         self.write("target.txt", b"content")
         os.symlink("target.txt", self.path("link.txt"))
-        code, _ = self.run_ordana("link.txt")
+        code, _ = self.run_ordana(*COPY, "link.txt")
         self.assertEqual(code, 0)
         self.assertTrue(os.path.islink(self.path("link.txt")))
         self.assertEqual(self.read("target.txt"), b"content")
@@ -44,13 +44,13 @@ class InPlaceTest(ScratchTestCase):
     def test_output_into_a_directory(self):
         os.mkdir(self.path("out"))
         self.write("a.txt", b"abc")
-        code, _ = self.run_ordana("a.txt", "out")
+        code, _ = self.run_ordana(*COPY, "a.txt", "out")
         self.assertEqual(code, 0)
         self.assertEqual(self.read(os.path.join("out", "a.txt")), b"abc")
 
     def test_output_in_a_missing_directory_is_reported(self):
         self.write("a.txt", b"abc")
-        code, out = self.run_ordana("a.txt", os.path.join("no", "such", "b.txt"))
+        code, out = self.run_ordana(*COPY, "a.txt", os.path.join("no", "such", "b.txt"))
         self.assertEqual(code, 0)
         self.assertIn("Output error for ", text(out))
         self.assertIn("0 files were processed.", text(out))
@@ -77,8 +77,8 @@ class LargeFileTest(ScratchTestCase):
     def test_copy_is_exact_and_memory_does_not_grow_with_size(self):
         self.make_file("small.bin", 4)
         self.make_file("big.bin", 100)
-        small = self.peak_rss_kib(["small.bin", "small.out"])
-        big = self.peak_rss_kib(["big.bin", "big.out"])
+        small = self.peak_rss_kib(COPY + ["small.bin", "small.out"])
+        big = self.peak_rss_kib(COPY + ["big.bin", "big.out"])
         with open(self.path("big.bin"), "rb") as a, open(self.path("big.out"), "rb") as b:
             while True:
                 x, y = a.read(1 << 20), b.read(1 << 20)

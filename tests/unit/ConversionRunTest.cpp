@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
+#include "app/Settings.h"
 #include "app/StatusRecord.h"
+#include "codecs/Utf16Filters.h"
 #include "core/File.h"
 
 namespace ordana {
@@ -92,6 +94,32 @@ TEST_F(ConversionRunTest, ChunksAreTwoMebibytesWithTheirOffsets) {
     EXPECT_EQ(std::uint64_t{record.processedOffset}, c.size);
     EXPECT_EQ(std::u16string(record.inputPath), dir_.File16("in"));
   }
+}
+
+TEST(ConversionRunRecordTest, FirstDecoderAndEncoderGoIntoTheRecord) {
+  CFilterChain& chain = GetFilterChain();
+  ASSERT_EQ(chain.head(), nullptr);
+  chain.Append(new CNulFilter());
+  chain.Append(new CUtf16ToUtf16InputFilter(true));
+  chain.Append(new CUtf16ToUtf16OutputFilter(false));
+  chain.Append(new CUtf16ToUtf16OutputFilter(true));  // not the first encoder: ignored
+  auto* sink = new test::RecordingFilter();
+  chain.Append(sink);
+  test::TempDir dir;
+  test::WriteWholeFile(dir.File("in"), std::string("\0A", 2));
+  CFile input;
+  ASSERT_TRUE(input.Open(dir.File16("in").c_str(), platform::kOpenExisting, platform::kGenericRead,
+                         platform::kFileShareRead, 0));
+  StatusRecord* record = CurrentStatusRecord();
+  record->decoderCharset = 7;
+  record->encoderCharset = 7;
+  EXPECT_TRUE(RunConversion(input));
+  const StatusRecord copy = *record;
+  EXPECT_EQ(std::uint32_t{copy.decoderCharset}, 102u);
+  EXPECT_EQ(std::uint32_t{copy.encoderCharset}, 101u);
+  EXPECT_EQ(std::uint32_t{copy.decoderErrors}, 0u);
+  chain.Clear();
+  ResetSettings();
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 namespace ordana::test {
 
 TempDir::TempDir() {
@@ -23,6 +25,46 @@ TempDir::~TempDir() {
   if (std::system(command.c_str()) != 0) {
     // Leaving a scratch directory behind is not worth failing a test over.
   }
+}
+
+std::string ConvertThrough(CFilterChain& chain, RecordingFilter& sink, const std::string& input,
+                           const std::vector<std::size_t>& splits) {
+  sink.received.clear();
+  CBuffer chunk;
+  std::size_t start = 0;
+  std::vector<std::size_t> ends = splits;
+  ends.push_back(input.size());
+  for (std::size_t end : ends) {
+    if (end < start || end > input.size()) continue;
+    chunk.Clear();
+    chunk.Append(input.data() + start, static_cast<std::uint32_t>(end - start));
+    if (!chunk.empty()) chain.Process(chunk, start);
+    start = end;
+  }
+  chain.Flush();
+  chain.Finish();
+  std::string result = sink.received;
+  chain.Reset();
+  return result;
+}
+
+std::string ConvertAllSplits(CFilterChain& chain, RecordingFilter& sink, const std::string& input) {
+  const std::string whole = ConvertThrough(chain, sink, input);
+  for (std::size_t at = 1; at < input.size(); ++at) {
+    std::string split = ConvertThrough(chain, sink, input, {at});
+    if (split != whole) {
+      ADD_FAILURE() << "split at " << at << " of " << input.size() << " bytes changes the output";
+      break;
+    }
+  }
+  for (std::size_t size = 1; size <= 7; ++size) {
+    std::vector<std::size_t> splits;
+    for (std::size_t at = size; at < input.size(); at += size) splits.push_back(at);
+    if (ConvertThrough(chain, sink, input, splits) != whole) {
+      ADD_FAILURE() << "chunks of " << size << " bytes change the output";
+    }
+  }
+  return whole;
 }
 
 void WriteWholeFile(const std::string& path, const std::string& bytes) {

@@ -56,6 +56,17 @@ class RecordingFilter : public CFilter {
   std::vector<std::uint64_t> offsets;
 };
 
+// Feeds `input` through `chain` (whose last filter is `sink`) as one
+// conversion: chunks split at `splits` (ascending offsets), then flush,
+// finish and reset. Returns what reached the sink.
+std::string ConvertThrough(CFilterChain& chain, RecordingFilter& sink, const std::string& input,
+                           const std::vector<std::size_t>& splits = {});
+
+// Checks that every way of splitting `input` into two chunks, and into
+// chunks of every size from 1 to 7, gives the same output as one chunk, and
+// returns that output.
+std::string ConvertAllSplits(CFilterChain& chain, RecordingFilter& sink, const std::string& input);
+
 // A scratch directory removed at the end of the test.
 class TempDir {
  public:

@@ -1,0 +1,38 @@
+#pragma once
+// UTF-16 in and out. The internal text form is UTF-16 little endian, so in
+// little-endian mode these filters only remove (input) or write (output) a
+// byte order mark and then switch themselves off for the rest of the file;
+// in big-endian mode they swap the bytes of every code unit. Code units are
+// never inspected: unpaired surrogates pass unchanged.
+
+#include "codecs/CodecBase.h"
+
+namespace ordana {
+
+class CUtf16ToUtf16InputFilter : public CCharDecoderFilter {
+ public:
+  explicit CUtf16ToUtf16InputFilter(bool bigEndian);
+  std::int32_t Filter() override;
+  bool Reset() override;
+  CharsetId GetCharset() const override { return bigEndian_ ? kCharsetUtf16Be : kCharsetUtf16; }
+
+ private:
+  bool started_ = false;
+  bool bigEndian_;
+};
+
+class CUtf16ToUtf16OutputFilter : public CCharEncoderFilter {
+ public:
+  explicit CUtf16ToUtf16OutputFilter(bool bigEndian);
+  std::int32_t Filter() override;
+  bool Reset() override;
+  CharsetId GetCharset() const override { return bigEndian_ ? kCharsetUtf16Be : kCharsetUtf16; }
+
+ private:
+  void PutByteOrderMark();
+
+  bool writeBom_;
+  bool bigEndian_;
+};
+
+}  // namespace ordana
