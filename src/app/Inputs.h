@@ -1,6 +1,7 @@
 #pragma once
 // Working out the inputs and outputs of a run and converting each input.
 
+#include <cstdint>
 #include <string>
 
 namespace ordana {
@@ -18,5 +19,15 @@ int ProcessInputs();
 // Converts one input into one output; true when both could be opened and the
 // conversion ran to the end.
 bool ConvertFile(const std::u16string& inputPath, const std::u16string& outputPath);
+
+// Converts the files of `directory` whose names match `pattern` (and, with
+// /r, those of its subdirectories); returns how many were processed.
+int WalkDirectory(const std::u16string& directory, const std::u16string& pattern,
+                  const std::u16string& outputDirectory, const std::u16string& outputFile);
+
+// Asks string-table question `resourceId` with `text` for its %s until the
+// answer is its yes or its no letter; true for yes. The end of the standard
+// input answers no.
+bool AskYesNo(std::uint32_t resourceId, const std::u16string& text);
 
 }  // namespace ordana

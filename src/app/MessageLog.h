@@ -98,4 +98,16 @@ void WriteResourceUnconditionally(std::uint32_t kind, std::uint32_t id, const Ar
   log->WriteResource(kind, id, list, sizeof...(Args));
 }
 
+template <class... Args>
+void WriteMessageUnconditionally(std::uint32_t kind, const char16_t* format, const Args&... args) {
+  MessageLog* log = GetMessageLog();
+  if (!log) return;
+  if constexpr (sizeof...(Args) == 0) {
+    log->Write(kind, format, nullptr, 0);
+  } else {
+    const FormatArg list[] = {FormatArg(args)...};
+    log->Write(kind, format, list, sizeof...(Args));
+  }
+}
+
 }  // namespace ordana

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ordana::platform {
 
@@ -78,6 +79,22 @@ bool MoveFileReplace(const char16_t* from, const char16_t* to);
 // True when both paths name the same existing file (after following links).
 bool IsSameFile(const char16_t* a, const char16_t* b);
 bool IsDirectory(const char16_t* path);
+bool CreateDirectory(const char16_t* path);
+
+struct DirectoryEntry {
+  std::u16string name;
+  bool isDirectory;      // a real directory, not a link to one
+  bool linkToDirectory;  // a symbolic link to a directory: neither file nor walked
+};
+// Lists the entries of a directory except "." and "..", in the order the
+// file system delivers them. On failure returns false and sets `error`
+// (LastError holds the code): kPathNotFound when the directory does not
+// exist.
+bool ListDirectory(const char16_t* path, std::vector<DirectoryEntry>* entries, ErrorClass* error);
+// Matches a file name against a pattern of '*' and '?' without regard to
+// case; "*.*" matches every name, with or without a dot.
+bool MatchPathSpec(const char16_t* name, const char16_t* pattern);
+
 // Creates an empty file "<prefix>XXXX.tmp" (hexadecimal digits) in
 // `directory`, exclusively, and stores its path. False on failure.
 bool CreateTempFile(const char16_t* directory, const char16_t* prefix, std::u16string* path);

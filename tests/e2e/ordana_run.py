@@ -29,8 +29,9 @@ def run(args, cwd=None, env_extra=None, stdin=None, stdout=subprocess.PIPE, time
 
 
 def text(data):
-    """Console output (a pipe) is UTF-8."""
-    return data.decode("utf-8")
+    """Console output (a pipe) is UTF-8; bytes of file names that are not
+    UTF-8 come through as they are."""
+    return data.decode("utf-8", "surrogateescape")
 
 
 def utf16(data):

@@ -11,6 +11,7 @@
 #include <type_traits>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/mman.h>
@@ -286,6 +287,69 @@ bool IsSameFile(const char16_t* a, const char16_t* b) {
 bool IsDirectory(const char16_t* path) {
   struct stat info;
   return ::stat(ToNative(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool CreateDirectory(const char16_t* path) {
+  return ::mkdir(ToNative(path).c_str(), 0777) == 0 || Fail();
+}
+
+bool ListDirectory(const char16_t* path, std::vector<DirectoryEntry>* entries, ErrorClass* error) {
+  entries->clear();
+  std::string native = ToNative(path);
+  DIR* dir = ::opendir(native.c_str());
+  if (!dir) {
+    Fail();
+    *error = (errno == ENOENT || errno == ENOTDIR) ? ErrorClass::kPathNotFound : ErrorClass::kOther;
+    return false;
+  }
+  const int dirFd = ::dirfd(dir);
+  for (;;) {
+    errno = 0;
+    struct dirent* entry = ::readdir(dir);
+    if (!entry) break;
+    const char* name = entry->d_name;
+    if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+    bool isDirectory = entry->d_type == DT_DIR;
+    bool isLink = entry->d_type == DT_LNK;
+    struct stat info;
+    if (entry->d_type == DT_UNKNOWN && ::fstatat(dirFd, name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+      isDirectory = S_ISDIR(info.st_mode);
+      isLink = S_ISLNK(info.st_mode);
+    }
+    // Following links to directories could walk in circles.
+    bool linkToDirectory =
+        isLink && ::fstatat(dirFd, name, &info, 0) == 0 && S_ISDIR(info.st_mode);
+    entries->push_back({FromNative(name), isDirectory, linkToDirectory});
+  }
+  ::closedir(dir);
+  *error = ErrorClass::kNone;
+  return true;
+}
+
+bool MatchPathSpec(const char16_t* name, const char16_t* pattern) {
+  if (pattern[0] == u'*' && pattern[1] == u'.' && pattern[2] == u'*' && pattern[3] == 0) return true;
+  auto fold = [](char16_t c) {
+    return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+  };
+  // Iterative match with one backtrack point for the last '*'.
+  const char16_t* star = nullptr;
+  const char16_t* resume = nullptr;
+  while (*name) {
+    if (*pattern == u'*') {
+      star = pattern++;
+      resume = name;
+    } else if (*pattern == u'?' || (*pattern && fold(*pattern) == fold(*name))) {
+      ++pattern;
+      ++name;
+    } else if (star) {
+      pattern = star + 1;
+      name = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == u'*') ++pattern;
+  return *pattern == 0;
 }
 
 bool CreateTempFile(const char16_t* directory, const char16_t* prefix, std::u16string* path) {
