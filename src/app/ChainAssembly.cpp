@@ -7,6 +7,7 @@
 #include "app/Settings.h"
 #include "codecs/CharsetRegistry.h"
 #include "codecs/Utf16Filters.h"
+#include "codecs/Utf8Filters.h"
 #include "core/FilePersistenceFilter.h"
 #include "core/Filter.h"
 
@@ -36,12 +37,15 @@ int NotAvailable(const char16_t* what, const char16_t* name, int exitCode) {
 
 int AppendDecoder(CFilterChain& chain, CharsetId id) {
   const Settings& settings = GetSettings();
-  if (id < static_cast<CharsetId>(kSingleByteCharsetCount) || id == kCharsetUtf8 ||
-      id == kCharsetUtf32 || id == kCharsetUtf32Be || id == kCharsetAuto) {
+  if (id < static_cast<CharsetId>(kSingleByteCharsetCount) || id == kCharsetUtf32 ||
+      id == kCharsetUtf32Be || id == kCharsetAuto) {
     return NotAvailable(u"the source character set", settings.sourceCharsetName,
                         kExitUnknownSource);
   }
   switch (id) {
+    case kCharsetUtf8:
+      AppendNew<CUtf8ToUtf16Filter>(chain, settings.strictPolicy);
+      return kExitOk;
     case kCharsetUtf16:
       AppendNew<CUtf16ToUtf16InputFilter>(chain, false);
       return kExitOk;
@@ -68,12 +72,15 @@ int AppendTransforms(CFilterChain& /*chain*/) {
 
 int AppendEncoder(CFilterChain& chain, CharsetId id) {
   const Settings& settings = GetSettings();
-  if (id < static_cast<CharsetId>(kSingleByteCharsetCount) || id == kCharsetUtf8 ||
-      id == kCharsetUtf32 || id == kCharsetUtf32Be) {
+  if (id < static_cast<CharsetId>(kSingleByteCharsetCount) || id == kCharsetUtf32 ||
+      id == kCharsetUtf32Be) {
     return NotAvailable(u"the destination character set", settings.destinationCharsetName,
                         kExitUnknownDestination);
   }
   switch (id) {
+    case kCharsetUtf8:
+      AppendNew<CUtf16ToUtf8Filter>(chain);
+      return kExitOk;
     case kCharsetUtf16:
       AppendNew<CUtf16ToUtf16OutputFilter>(chain, false);
       return kExitOk;

@@ -12,8 +12,10 @@
 //   as the output reaches the commit size;
 // - it removes what it consumed from the front of the pending input and
 //   leaves an incomplete unit there for the next chunk;
-// - positions in messages are the stream offset plus the byte index in the
-//   pending input; errors count, warnings (reversible repairs) do not;
+// - positions in messages are byte offsets in the filter's own input stream
+//   since the start of the file (the bytes it consumed before plus the index
+//   in the pending input), so a message never depends on where a chunk
+//   ended; errors count, warnings (reversible repairs) do not;
 // - Reset() forgets the file: buffers, error count, first-chunk flags; an
 //   encoder with a byte order mark puts the mark back into its output.
 
@@ -24,21 +26,86 @@
 
 namespace ordana {
 
-class CCharDecoderFilter : public CFilter {
+// What decoders and encoders share: the character set query and the
+// bookkeeping of how far into the file they are.
+class CCodecFilter : public CFilter {
  public:
   virtual CharsetId GetCharset() const = 0;
+  bool Reset() override;
 
  protected:
-  CCharDecoderFilter() : CFilter(kCategoryDecoder) {}
+  explicit CCodecFilter(std::uint32_t category) : CFilter(category) {}
+  // The position of pending byte `index` in the filter's input stream.
+  std::uint64_t Position(std::uint32_t index) const { return consumed_ + index; }
+  // Removes `n` consumed bytes from the front of the pending input.
+  void Consume(std::uint32_t n) {
+    pending_.Discard(n);
+    consumed_ += n;
+  }
+  // Nothing of this file has been consumed yet.
+  bool AtStartOfFile() const { return consumed_ == 0; }
+
+ private:
+  std::uint64_t consumed_ = 0;
 };
 
-class CCharEncoderFilter : public CFilter {
+class CCharDecoderFilter : public CCodecFilter {
+ protected:
+  CCharDecoderFilter() : CCodecFilter(kCategoryDecoder) {}
+};
+
+class CCharEncoderFilter : public CCodecFilter {
+ protected:
+  CCharEncoderFilter() : CCodecFilter(kCategoryEncoder) {}
+};
+
+// Writes a filter's output straight into its buffer, forwarding the output
+// to the next filter once it has reached the commit size. A writer asks for
+// room before each character (Reserve) and writes through the pointer.
+//
+// Invariant: after a successful Reserve(n), at least n bytes are writable
+// at Next() without leaving the reservation.
+class OutputCursor {
  public:
-  virtual CharsetId GetCharset() const = 0;
+  explicit OutputCursor(CFilter& filter) : filter_(filter) { Load(); }
+  ~OutputCursor() { Store(); }
+  OutputCursor(const OutputCursor&) = delete;
+  OutputCursor& operator=(const OutputCursor&) = delete;
 
- protected:
-  CCharEncoderFilter() : CFilter(kCategoryEncoder) {}
+  // True when `n` more bytes may be written at Next(); forwards first when
+  // the output has reached the commit size. False only when the output can
+  // neither be passed on nor grow (no next filter and a full buffer).
+  bool Reserve(std::uint32_t n) {
+    if (next_ + n <= threshold_) return true;
+    return Flush(n);
+  }
+  std::uint8_t* Next() const { return next_; }
+  void Advance(std::uint32_t n) { next_ += n; }
+  void PutByte(std::uint8_t b) { *next_++ = b; }
+  void PutUnit(char16_t u) {
+    next_[0] = static_cast<std::uint8_t>(u & 0xFF);
+    next_[1] = static_cast<std::uint8_t>(u >> 8);
+    next_ += 2;
+  }
+  // Bytes that may be written before the next Reserve is needed.
+  std::uint32_t Available() const {
+    return next_ < threshold_ ? static_cast<std::uint32_t>(threshold_ - next_) : 0;
+  }
+
+ private:
+  void Load();
+  void Store();
+  bool Flush(std::uint32_t n);
+
+  CFilter& filter_;
+  std::uint8_t* next_ = nullptr;
+  std::uint8_t* threshold_ = nullptr;  // base + commit size: forward from here on
+  std::uint8_t* end_ = nullptr;        // base + reservation
 };
+
+// The summary line a codec prints when a file is done: kind 2 when there
+// were errors, else 0.
+inline std::uint32_t SummaryKind(std::uint32_t errors) { return errors != 0 ? 2 : 0; }
 
 // Moves every whole UTF-16 code unit of `filter`'s pending input to its
 // output with the two bytes of each exchanged (little endian <-> big

@@ -4,28 +4,6 @@
 
 namespace ordana {
 
-void SwapPendingUnitsToOutput(CFilter& filter) {
-  CBuffer& pending = filter.pending();
-  CBuffer& output = filter.output();
-  const std::uint32_t total = pending.length() / 2 * 2;
-  std::uint32_t done = 0;
-  while (done < total) {
-    if (output.length() >= output.commitSize() || output.Room() < 2) filter.Forward(output);
-    std::uint32_t size = total - done;
-    if (size > output.Room()) size = output.Room() / 2 * 2;
-    if (size == 0) break;  // nobody takes the output; keep the rest pending
-    const std::uint8_t* from = pending.base() + done;
-    std::uint8_t* to = output.PrepareWrite(size);
-    for (std::uint32_t k = 0; k < size; k += 2) {
-      to[k] = from[k + 1];
-      to[k + 1] = from[k];
-    }
-    output.SetLength(output.length() + size);
-    done += size;
-  }
-  pending.Discard(done);
-}
-
 // ---- Input ------------------------------------------------------------------
 
 CUtf16ToUtf16InputFilter::CUtf16ToUtf16InputFilter(bool bigEndian) : bigEndian_(bigEndian) {
@@ -51,7 +29,7 @@ std::int32_t CUtf16ToUtf16InputFilter::Filter() {
 }
 
 bool CUtf16ToUtf16InputFilter::Reset() {
-  CFilter::Reset();
+  CCodecFilter::Reset();
   started_ = false;
   Enable();
   return true;
@@ -89,7 +67,7 @@ std::int32_t CUtf16ToUtf16OutputFilter::Filter() {
 }
 
 bool CUtf16ToUtf16OutputFilter::Reset() {
-  CFilter::Reset();
+  CCodecFilter::Reset();
   PutByteOrderMark();
   Enable();
   return true;

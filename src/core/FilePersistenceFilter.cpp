@@ -1,5 +1,7 @@
 #include "core/FilePersistenceFilter.h"
 
+#include "app/MessageLog.h"
+
 namespace ordana {
 
 CFilePersistenceFilter::CFilePersistenceFilter() : CFilter(kCategoryPersistence) {
@@ -14,6 +16,16 @@ void CFilePersistenceFilter::WriteOut(const CBuffer& data) {
   if (written != data.length() && writeError_ == 0) {
     writeError_ = stream_.lastError() != 0 ? stream_.lastError() : 1;
   }
+}
+
+bool CFilePersistenceFilter::Process(CBuffer& input) {
+  if (!enabled_ || !pending_.empty()) return CFilter::Process(input);
+  // Nothing is waiting: the input goes to the stream as it is, without a
+  // copy through the pending input.
+  LogMessage(5, 0, u"Filter (%d Bytes) in \"%s\", Enabled: %d\r\n", input.length(), GetName(), 1);
+  WriteOut(input);
+  input.Clear();
+  return true;
 }
 
 std::int32_t CFilePersistenceFilter::Filter() {

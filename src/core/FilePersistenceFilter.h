@@ -12,6 +12,7 @@ class CFilePersistenceFilter : public CFilter {
   CFilePersistenceFilter();
   ~CFilePersistenceFilter() override;
 
+  bool Process(CBuffer& input) override;
   std::int32_t Filter() override;
   bool Flush(CBuffer& target) override;
   // With keep-open set, does nothing at all, so the output outlives the end

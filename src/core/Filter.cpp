@@ -9,6 +9,18 @@ CFilter::CFilter(std::uint32_t category) : category_(category) {}
 CFilter::~CFilter() = default;
 
 bool CFilter::Process(CBuffer& input) {
+  // A disabled filter with nothing of its own passes the input straight on;
+  // copying it through the pending input first would change nothing.
+  if (!enabled_ && pending_.empty() && output_.empty() && NextFilter()) {
+    LogMessage(5, 0, u"Filter (%d Bytes) in \"%s\", Enabled: %d\r\n", input.length(), GetName(), 0);
+    LogMessage(5, 0, u"Skipped filter because \"%s\" is disabled\r\n", GetName());
+    if (!input.empty()) {
+      LogMessage(5, 0, u"Filtering skipped, forwarding (%d Bytes)...\r\n", input.length());
+      Forward(input);
+    }
+    input.Clear();
+    return true;
+  }
   // The input normally fits the pending buffer at once. When it does not
   // (a filter that cannot pass its data on keeps accumulating it), it is fed
   // in slices, each followed by a transform step, so nothing is ever written

@@ -69,7 +69,7 @@ class AssemblyTest(ScratchTestCase):
 
     def test_conversions_not_built_yet_say_so_and_create_nothing(self):
         self.write("a.txt", b"abc")
-        cases = [(["/scs=iso-8859-1"], 1), (["/scs=utf-16", "/dcs=utf-8"], 2),
+        cases = [(["/scs=iso-8859-1"], 1), (["/scs=utf-16", "/dcs=utf-32"], 2),
                  (["/scs=utf-16", "/eol=unix"], 3), ([], 1)]
         for args, exit_code in cases:
             with self.subTest(args=args):

@@ -67,6 +67,36 @@ std::string ConvertAllSplits(CFilterChain& chain, RecordingFilter& sink, const s
   return whole;
 }
 
+Converted ConvertAllSplitsWithLog(CFilterChain& chain, RecordingFilter& sink,
+                                  const std::string& input) {
+  auto run = [&](const std::vector<std::size_t>& splits) {
+    LogCapture log(2);
+    Converted result;
+    result.output = ConvertThrough(chain, sink, input, splits);
+    result.log = log.narrow();
+    return result;
+  };
+  const Converted whole = run({});
+  std::vector<std::vector<std::size_t>> ways;
+  for (std::size_t at = 1; at < input.size(); ++at) ways.push_back({at});
+  for (std::size_t size = 1; size <= 7; ++size) {
+    std::vector<std::size_t> splits;
+    for (std::size_t at = size; at < input.size(); at += size) splits.push_back(at);
+    ways.push_back(splits);
+  }
+  for (const auto& splits : ways) {
+    const Converted split = run(splits);
+    if (split.output != whole.output || split.log != whole.log) {
+      ADD_FAILURE() << "splitting at " << splits.front() << " (" << splits.size()
+                    << " splits) changes the result:\n"
+                    << whole.log << "---\n"
+                    << split.log;
+      break;
+    }
+  }
+  return whole;
+}
+
 void WriteWholeFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

@@ -67,6 +67,15 @@ std::string ConvertThrough(CFilterChain& chain, RecordingFilter& sink, const std
 // returns that output.
 std::string ConvertAllSplits(CFilterChain& chain, RecordingFilter& sink, const std::string& input);
 
+struct Converted {
+  std::string output;
+  std::string log;  // the level-2 messages, UTF-8
+};
+// Like ConvertAllSplits, and the messages (level 2, captured here; the
+// caller must not hold a LogCapture) must not depend on the split either.
+Converted ConvertAllSplitsWithLog(CFilterChain& chain, RecordingFilter& sink,
+                                  const std::string& input);
+
 // A scratch directory removed at the end of the test.
 class TempDir {
  public:

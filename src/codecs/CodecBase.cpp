@@ -1,0 +1,60 @@
+#include "codecs/CodecBase.h"
+
+namespace ordana {
+
+bool CCodecFilter::Reset() {
+  CFilter::Reset();
+  consumed_ = 0;
+  return true;
+}
+
+void OutputCursor::Load() {
+  CBuffer& output = filter_.output();
+  next_ = output.base() + output.length();
+  threshold_ = output.base() + output.commitSize();
+  end_ = output.base() + output.reservationSize();
+}
+
+void OutputCursor::Store() {
+  CBuffer& output = filter_.output();
+  output.SetLength(static_cast<std::uint32_t>(next_ - output.base()));
+}
+
+bool OutputCursor::Flush(std::uint32_t n) {
+  Store();
+  CBuffer& output = filter_.output();
+  if (output.length() >= output.commitSize() || output.Room() < n) filter_.Forward(output);
+  Load();
+  if (next_ + n <= threshold_) return true;
+  // Nobody took the output (a filter without a successor): it may still use
+  // the rest of the reservation.
+  if (next_ + n <= end_) {
+    threshold_ = end_;
+    return true;
+  }
+  return false;
+}
+
+void SwapPendingUnitsToOutput(CFilter& filter) {
+  CBuffer& pending = filter.pending();
+  CBuffer& output = filter.output();
+  const std::uint32_t total = pending.length() / 2 * 2;
+  std::uint32_t done = 0;
+  while (done < total) {
+    if (output.length() >= output.commitSize() || output.Room() < 2) filter.Forward(output);
+    std::uint32_t size = total - done;
+    if (size > output.Room()) size = output.Room() / 2 * 2;
+    if (size == 0) break;  // nobody takes the output; keep the rest pending
+    const std::uint8_t* from = pending.base() + done;
+    std::uint8_t* to = output.PrepareWrite(size);
+    for (std::uint32_t k = 0; k < size; k += 2) {
+      to[k] = from[k + 1];
+      to[k + 1] = from[k];
+    }
+    output.SetLength(output.length() + size);
+    done += size;
+  }
+  pending.Discard(done);
+}
+
+}  // namespace ordana

@@ -1,0 +1,309 @@
+#include "codecs/Utf8Filters.h"
+
+#include <algorithm>
+
+#include "app/MessageLog.h"
+#include "app/Settings.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace ordana {
+
+namespace {
+
+// Continuation bytes per lead byte: 0x00..0x7F and 0x80..0xBF, 0xFE, 0xFF
+// start no sequence (0); 0xC0..0xDF 1, 0xE0..0xEF 2, 0xF0..0xF7 3,
+// 0xF8..0xFB 4, 0xFC..0xFD 5.
+struct LengthTable {
+  std::int8_t entries[256];
+  constexpr LengthTable() : entries() {
+    for (int b = 0; b < 256; ++b) {
+      std::int8_t k = 0;
+      if ((b & 0x80) == 0) k = 0;
+      else if ((b & 0xE0) == 0xC0) k = 1;
+      else if ((b & 0xF0) == 0xE0) k = 2;
+      else if ((b & 0xF8) == 0xF0) k = 3;
+      else if ((b & 0xFC) == 0xF8) k = 4;
+      else if ((b & 0xFE) == 0xFC) k = 5;
+      entries[b] = k;
+    }
+  }
+};
+constexpr LengthTable kLengths;
+
+constexpr std::uint8_t kPayloadMask[6] = {0x7F, 0x1F, 0x0F, 0x07, 0x03, 0x01};
+
+const char16_t* const kMalformed[6] = {
+    nullptr,
+    u"UTF-8: Malformed 2 Byte sequence %02x %02x\r\n",
+    u"UTF-8: Malformed 3 Byte sequence %02x %02x %02x\r\n",
+    u"UTF-8: Malformed 4 Byte sequence %02x %02x %02x %02x\r\n",
+    u"UTF-8: Malformed 5 Byte sequence %02x %02x %02x %02x %02x\r\n",
+    u"UTF-8: Malformed 6 Byte sequence %02x %02x %02x %02x %02x %02x\r\n",
+};
+
+inline char16_t UnitAt(const std::uint8_t* p) {
+  return static_cast<char16_t>(p[0] | (p[1] << 8));
+}
+
+}  // namespace
+
+std::uint32_t WidenAscii(const std::uint8_t* in, std::uint32_t count, std::uint8_t* out) {
+  std::uint32_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  while (i + 16 <= count) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+    // Widening the whole block is harmless even when it holds a non-ASCII
+    // byte: the caller only keeps the units this function reports.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), _mm_unpacklo_epi8(bytes, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i + 16), _mm_unpackhi_epi8(bytes, zero));
+    const int high = _mm_movemask_epi8(bytes);
+    if (high != 0) return i + static_cast<std::uint32_t>(__builtin_ctz(static_cast<unsigned>(high)));
+    i += 16;
+  }
+#endif
+  for (; i < count && in[i] < 0x80; ++i) {
+    out[2 * i] = in[i];
+    out[2 * i + 1] = 0;
+  }
+  return i;
+}
+
+std::uint32_t NarrowAscii(const std::uint8_t* in, std::uint32_t count, std::uint8_t* out) {
+  std::uint32_t i = 0;
+#if defined(__SSE2__)
+  const __m128i nonAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
+  const __m128i zero = _mm_setzero_si128();
+  while (i + 16 <= count) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i + 16));
+    const __m128i bad = _mm_or_si128(_mm_and_si128(a, nonAscii), _mm_and_si128(b, nonAscii));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(bad, zero)) != 0xFFFF) break;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
+    i += 16;
+  }
+#endif
+  for (; i < count; ++i) {
+    const std::uint8_t low = in[2 * i];
+    if (in[2 * i + 1] != 0 || low >= 0x80) break;
+    out[i] = low;
+  }
+  return i;
+}
+
+// ---- Decoder ------------------------------------------------------------------
+
+CUtf8ToUtf16Filter::CUtf8ToUtf16Filter(bool strict) : strict_(strict) {
+  name_ = u"UTF-8 to UTF-16 conversion filter";
+  typeId_ = kFilterTypeUtf8ToUtf16;
+}
+
+int CUtf8ToUtf16Filter::SequenceLength(std::uint8_t byte) { return kLengths.entries[byte]; }
+
+std::int32_t CUtf8ToUtf16Filter::Filter() {
+  const std::uint8_t* const p = pending_.base();
+  const std::uint32_t n = pending_.length();
+  std::uint32_t pos = 0;
+
+  // A byte order mark counts only at the very start of the file. With fewer
+  // than three bytes the check waits; those bytes cannot be decoded yet
+  // either, as EF starts a three-byte sequence.
+  if (!bomChecked_ && n >= 3) {
+    if (p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) pos = 3;
+    bomChecked_ = true;
+  }
+
+  OutputCursor out(*this);
+  while (pos < n) {
+    const std::uint8_t c = p[pos];
+    if (c < 0x80) {
+      if (!out.Reserve(2)) break;
+      const std::uint32_t room = out.Available() / 2;
+      const std::uint32_t run = WidenAscii(p + pos, std::min(n - pos, room), out.Next());
+      out.Advance(2 * run);
+      pos += run;
+      continue;
+    }
+    const int k = kLengths.entries[c];
+    if (k == 0) {
+      // A continuation byte (or FE, FF) where a sequence should start.
+      if (!out.Reserve(2)) break;
+      out.PutUnit(0);
+      ++pos;
+      continue;
+    }
+    if (n - pos < static_cast<std::uint32_t>(k) + 1) break;  // wait for the rest
+
+    std::uint32_t value = c & kPayloadMask[k];
+    int j = 1;
+    for (; j <= k; ++j) {
+      const std::uint8_t b = p[pos + j];
+      if ((b & 0x80) == 0) break;
+      value = (value << 6) | (b & 0x3Fu);
+    }
+    // Invariant: at most four bytes (a surrogate pair) are written below.
+    if (!out.Reserve(4)) break;
+
+    std::uint32_t consumed;
+    bool bad;
+    if (j <= k) {
+      // The offending byte starts the next sequence; the message shows the
+      // whole would-be sequence.
+      if (GetMessageLog() && GetMessageLog()->Enabled(2)) {
+        // All k + 1 bytes are there (checked above); the format shows k + 1.
+        std::uint8_t shown[6] = {};
+        std::copy(p + pos, p + pos + k + 1, shown);
+        LogMessage(2, 1, kMalformed[k], shown[0], shown[1], shown[2], shown[3], shown[4],
+                   shown[5]);
+      }
+      consumed = static_cast<std::uint32_t>(j);
+      bad = true;
+    } else {
+      consumed = static_cast<std::uint32_t>(k) + 1;
+      if (value < 0xD800 || (value >= 0xE000 && value <= 0xFFFD)) {
+        out.PutUnit(static_cast<char16_t>(value));
+        bad = false;
+      } else if (value >= 0x10000 && value <= 0x10FFFF) {
+        const std::uint32_t v = value - 0x10000;
+        out.PutUnit(static_cast<char16_t>(0xD800 + (v >> 10)));
+        out.PutUnit(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
+        bad = false;
+      } else {
+        bad = true;  // a surrogate, U+FFFE, U+FFFF or beyond U+10FFFF
+      }
+    }
+    if (bad) {
+      const std::uint64_t position = Position(pos + consumed - 1);
+      if (!strict_ && j > k && value >= 0xD800 && value <= 0xDFFF) {
+        out.PutUnit(static_cast<char16_t>(value));
+        LogMessage(2, 1,
+                   u"UTF-8 (LOOSE): Malformed surrogate U+%04x detected at %I64u. Should be "
+                   u"encoded as F0 XX XX XX not as E0 XX XX\r\n",
+                   value, position);
+      } else {
+        out.PutUnit(replacement_);
+        ++errorCount_;
+        LogMessage(2, 2,
+                   u"UTF-8 (STRICT): Malformed byte sequence at %I64u were replaced with "
+                   u"replacement character %04x\r\n",
+                   position, static_cast<unsigned>(replacement_));
+      }
+    }
+    pos += consumed;
+  }
+  // Once anything is decoded, a mark can no longer be at the start.
+  if (pos > 0) bomChecked_ = true;
+  Consume(pos);
+  return 0;
+}
+
+bool CUtf8ToUtf16Filter::Finish() {
+  LogMessage(2, SummaryKind(errorCount_), u"UTF-8: Decoding errors: %d\r\n", errorCount_);
+  return true;
+}
+
+bool CUtf8ToUtf16Filter::Reset() {
+  CCodecFilter::Reset();
+  bomChecked_ = false;
+  return true;
+}
+
+// ---- Encoder ------------------------------------------------------------------
+
+CUtf16ToUtf8Filter::CUtf16ToUtf8Filter()
+    : writeBom_(GetSettings().writeBom), strict_(GetSettings().strictPolicy) {
+  name_ = u"UTF-16 to UTF-8 conversion filter";
+  typeId_ = kFilterTypeUtf16ToUtf8;
+  output_.Clear();
+  pending_.Clear();
+  errorCount_ = 0;
+  PutByteOrderMark();
+}
+
+void CUtf16ToUtf8Filter::PutByteOrderMark() {
+  static const std::uint8_t kMark[3] = {0xEF, 0xBB, 0xBF};
+  if (writeBom_) output_.Append(kMark, 3);
+}
+
+std::int32_t CUtf16ToUtf8Filter::Filter() {
+  const std::uint8_t* const p = pending_.base();
+  const std::uint32_t n = pending_.length() & ~1u;
+  std::uint32_t i = 0;
+  OutputCursor out(*this);
+  while (i < n) {
+    if (!out.Reserve(4)) break;
+    const char16_t u = UnitAt(p + i);
+    if (u < 0x80) {
+      const std::uint32_t run = NarrowAscii(p + i, std::min((n - i) / 2, out.Available()), out.Next());
+      out.Advance(run);
+      i += 2 * run;
+      continue;
+    }
+    std::uint8_t* o = out.Next();
+    if (u < 0x800) {
+      o[0] = static_cast<std::uint8_t>(0xC0 | (u >> 6));
+      o[1] = static_cast<std::uint8_t>(0x80 | (u & 0x3F));
+      out.Advance(2);
+      i += 2;
+      continue;
+    }
+    if (u < 0xD800 || u > 0xDFFF) {
+      o[0] = static_cast<std::uint8_t>(0xE0 | (u >> 12));
+      o[1] = static_cast<std::uint8_t>(0x80 | ((u >> 6) & 0x3F));
+      o[2] = static_cast<std::uint8_t>(0x80 | (u & 0x3F));
+      out.Advance(3);
+      i += 2;
+      continue;
+    }
+    if (u <= 0xDBFF) {
+      if (n - i < 4) break;  // the partner may come with the next chunk
+      const char16_t next = UnitAt(p + i + 2);
+      if (next >= 0xDC00 && next <= 0xDFFF) {
+        const std::uint32_t cp = 0x10000 + ((u - 0xD800u) << 10) + (next - 0xDC00u);
+        o[0] = static_cast<std::uint8_t>(0xF0 | (cp >> 18));
+        o[1] = static_cast<std::uint8_t>(0x80 | ((cp >> 12) & 0x3F));
+        o[2] = static_cast<std::uint8_t>(0x80 | ((cp >> 6) & 0x3F));
+        o[3] = static_cast<std::uint8_t>(0x80 | (cp & 0x3F));
+        out.Advance(4);
+        i += 4;
+        continue;
+      }
+    }
+    // An unpaired surrogate.
+    const std::uint64_t position = Position(i);
+    if (strict_) {
+      ++errorCount_;
+      LogMessage(2, 2, u"UTF-8 (STRICT): Invalid surrogate U+%04x at %I64u replaced with 0xEF 0xBF 0xBD.\r\n",
+                 static_cast<unsigned>(u), position);
+      o[0] = 0xEF;
+      o[1] = 0xBF;
+      o[2] = 0xBD;
+    } else {
+      LogMessage(2, 1, u"UTF-8 (LOOSE): Invalid surrogate U+%04x at %I64u encoded into 3 byte sequence.\r\n",
+                 static_cast<unsigned>(u), position);
+      o[0] = static_cast<std::uint8_t>(0xE0 | (u >> 12));
+      o[1] = static_cast<std::uint8_t>(0x80 | ((u >> 6) & 0x3F));
+      o[2] = static_cast<std::uint8_t>(0x80 | (u & 0x3F));
+    }
+    out.Advance(3);
+    i += 2;
+  }
+  Consume(i);
+  return 0;
+}
+
+bool CUtf16ToUtf8Filter::Finish() {
+  LogMessage(2, SummaryKind(errorCount_), u"UTF-8: Encoding errors: %d\r\n", errorCount_);
+  return true;
+}
+
+bool CUtf16ToUtf8Filter::Reset() {
+  CCodecFilter::Reset();
+  PutByteOrderMark();
+  return true;
+}
+
+}  // namespace ordana
