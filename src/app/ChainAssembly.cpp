@@ -6,10 +6,13 @@
 #include "app/MessageLog.h"
 #include "app/Settings.h"
 #include "codecs/CharsetRegistry.h"
+#include "codecs/SingleByteFilters.h"
 #include "codecs/Utf16Filters.h"
+#include "codecs/Utf32Filters.h"
 #include "codecs/Utf8Filters.h"
 #include "core/FilePersistenceFilter.h"
 #include "core/Filter.h"
+#include "detection/AutoDetectionInputFilter.h"
 
 namespace ordana {
 
@@ -36,21 +39,28 @@ int NotAvailable(const char16_t* what, const char16_t* name, int exitCode) {
 }
 
 int AppendDecoder(CFilterChain& chain, CharsetId id) {
-  const Settings& settings = GetSettings();
-  if (id < static_cast<CharsetId>(kSingleByteCharsetCount) || id == kCharsetUtf32 ||
-      id == kCharsetUtf32Be || id == kCharsetAuto) {
-    return NotAvailable(u"the source character set", settings.sourceCharsetName,
-                        kExitUnknownSource);
+  const bool strict = GetSettings().strictPolicy;
+  if (id < static_cast<CharsetId>(kSingleByteCharsetCount)) {
+    AppendNew<CSingleByteToUtf16Filter>(chain, id, strict);
+    return kExitOk;
   }
   switch (id) {
     case kCharsetUtf8:
-      AppendNew<CUtf8ToUtf16Filter>(chain, settings.strictPolicy);
+      AppendNew<CUtf8ToUtf16Filter>(chain, strict);
       return kExitOk;
     case kCharsetUtf16:
-      AppendNew<CUtf16ToUtf16InputFilter>(chain, false);
-      return kExitOk;
     case kCharsetUtf16Be:
-      AppendNew<CUtf16ToUtf16InputFilter>(chain, true);
+      AppendNew<CUtf16ToUtf16InputFilter>(chain, id == kCharsetUtf16Be);
+      return kExitOk;
+    case kCharsetUtf32:
+    case kCharsetUtf32Be:
+      AppendNew<CUtf32ToUtf16Filter>(chain, id == kCharsetUtf32Be);
+      return kExitOk;
+    case kCharsetAuto:
+      // The placeholder behind the detection is where the detected decoder
+      // goes.
+      AppendNew<CAutoDetectionInputFilter>(chain);
+      AppendNew<CNulFilter>(chain);
       return kExitOk;
     default:
       LogResourceMessage(1, 1, 108, id);
@@ -71,21 +81,21 @@ int AppendTransforms(CFilterChain& /*chain*/) {
 }
 
 int AppendEncoder(CFilterChain& chain, CharsetId id) {
-  const Settings& settings = GetSettings();
-  if (id < static_cast<CharsetId>(kSingleByteCharsetCount) || id == kCharsetUtf32 ||
-      id == kCharsetUtf32Be) {
-    return NotAvailable(u"the destination character set", settings.destinationCharsetName,
-                        kExitUnknownDestination);
+  if (id < static_cast<CharsetId>(kSingleByteCharsetCount)) {
+    AppendNew<CUtf16ToSingleByteFilter>(chain, id);
+    return kExitOk;
   }
   switch (id) {
     case kCharsetUtf8:
       AppendNew<CUtf16ToUtf8Filter>(chain);
       return kExitOk;
     case kCharsetUtf16:
-      AppendNew<CUtf16ToUtf16OutputFilter>(chain, false);
-      return kExitOk;
     case kCharsetUtf16Be:
-      AppendNew<CUtf16ToUtf16OutputFilter>(chain, true);
+      AppendNew<CUtf16ToUtf16OutputFilter>(chain, id == kCharsetUtf16Be);
+      return kExitOk;
+    case kCharsetUtf32:
+    case kCharsetUtf32Be:
+      AppendNew<CUtf16ToUtf32Filter>(chain, id == kCharsetUtf32Be);
       return kExitOk;
     default:  // "auto" among them: detection is for sources only
       LogResourceMessage(1, 1, 109, id);

@@ -23,7 +23,10 @@ void OutputCursor::Store() {
 bool OutputCursor::Flush(std::uint32_t n) {
   Store();
   CBuffer& output = filter_.output();
-  if (output.length() >= output.commitSize() || output.Room() < n) filter_.Forward(output);
+  // Forward before the commit size would be passed, not only once it has
+  // been: otherwise a step could run on towards the end of the reservation
+  // while a next filter was there to take the output.
+  if (output.length() + n > output.commitSize() || output.Room() < n) filter_.Forward(output);
   Load();
   if (next_ + n <= threshold_) return true;
   // Nobody took the output (a filter without a successor): it may still use

@@ -1,0 +1,307 @@
+#include "codecs/SingleByteFilters.h"
+
+#include <algorithm>
+#include <cstring>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define ORDANA_HAVE_SSE2 1
+#else
+#define ORDANA_HAVE_SSE2 0
+#endif
+
+#include "app/MessageLog.h"
+#include "app/Settings.h"
+
+namespace ordana {
+
+namespace {
+
+constexpr std::uint16_t kUnmapped = 0xFFFF;
+// The loose policy carries an undefined byte b as the code unit
+// kByteEscapeBase + b.
+constexpr std::uint32_t kByteEscapeBase = 0xDC00;
+constexpr std::uint8_t kUnmappableByte = 0xFF;
+constexpr std::uint32_t kByteOrderMark = 0xFEFF;
+
+// An id outside the table would read someone else's memory; such an id
+// cannot come from the registry, so falling back to the first set is only a
+// guard.
+const std::uint16_t* CodePageRow(CharsetId charset) {
+  return CodePageTable[charset < static_cast<CharsetId>(kSingleByteCharsetCount) ? charset : 0];
+}
+
+inline std::uint32_t ReadUtf16Unit(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[1]) << 8 | p[0];
+}
+
+// The fast paths work on blocks of this many units and use the vector unit
+// where a set maps ASCII to itself (most text is mostly ASCII); the plain
+// loop takes over at a unit without a mapping.
+constexpr std::uint32_t kBlockUnits = 16;
+
+// Decodes one whole block of bytes, writing every result; false when a byte
+// of the block has no mapping (the block then counts for nothing).
+// `units` holds every code unit with its bytes already in output order, so
+// a byte costs one load and one store; the test for a missing mapping is
+// folded into one flag per block instead of a branch per byte.
+inline bool DecodeBlockUnchecked(const std::uint16_t* units, bool asciiIsIdentity,
+                                 const std::uint8_t* in, std::uint8_t* out) {
+  std::uint32_t carry = 0;  // bit 16 set once a unit was 0xFFFF (in any byte order)
+#if ORDANA_HAVE_SSE2
+  if (asciiIsIdentity) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    if (_mm_movemask_epi8(v) == 0) {
+      const __m128i zero = _mm_setzero_si128();
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(v, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi8(v, zero));
+      return true;
+    }
+    // Looking up only the bytes above 0x7F was measured slower than the
+    // table for the whole block: the branches are unpredictable.
+  }
+#else
+  (void)asciiIsIdentity;
+#endif
+  for (std::uint32_t m = 0; m < kBlockUnits; m += 4) {
+    const std::uint16_t u0 = units[in[m]], u1 = units[in[m + 1]];
+    const std::uint16_t u2 = units[in[m + 2]], u3 = units[in[m + 3]];
+    std::memcpy(out + 2 * m, &u0, 2);
+    std::memcpy(out + 2 * m + 2, &u1, 2);
+    std::memcpy(out + 2 * m + 4, &u2, 2);
+    std::memcpy(out + 2 * m + 6, &u3, 2);
+    carry |= (u0 + 1u) | (u1 + 1u) | (u2 + 1u) | (u3 + 1u);
+  }
+  return (carry & 0x10000) == 0;
+}
+
+// Decodes bytes of `in` while they have a mapping and the output has room
+// without forwarding; returns how many it decoded.
+std::uint32_t DecodeMappedRun(const std::uint16_t* table, const std::uint16_t* units,
+                              bool asciiIsIdentity, const std::uint8_t* in, std::uint32_t n,
+                              OutputCursor& out) {
+  // Invariant: Available() bytes are writable at Next() without a Reserve.
+  const std::uint32_t count = std::min(n, out.Available() / 2);
+  std::uint8_t* to = out.Next();
+  std::uint32_t k = 0;
+  while (k < count) {
+    if (k + kBlockUnits <= count &&
+        DecodeBlockUnchecked(units, asciiIsIdentity, in + k, to + 2 * k)) {
+      k += kBlockUnits;
+      continue;
+    }
+    // Up to the byte without a mapping, or the last few bytes.
+    const std::uint32_t stop = std::min(count, k + kBlockUnits);
+    for (; k < stop; ++k) {
+      const std::uint16_t u = table[in[k]];
+      if (u == kUnmapped) break;
+      to[2 * k] = static_cast<std::uint8_t>(u);
+      to[2 * k + 1] = static_cast<std::uint8_t>(u >> 8);
+    }
+    if (k < stop) break;  // a byte for the plain loop
+  }
+  out.Advance(2 * k);
+  return k;
+}
+
+// Encodes one whole block of code units, writing every result; false when a
+// unit of the block has no byte (the block then counts for nothing).
+inline bool EncodeBlockUnchecked(const std::uint16_t* reverse, bool asciiIsIdentity,
+                                 const std::uint8_t* in, std::uint8_t* out) {
+#if ORDANA_HAVE_SSE2
+  if (asciiIsIdentity) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16));
+    const __m128i above =
+        _mm_and_si128(_mm_or_si128(a, b), _mm_set1_epi16(static_cast<short>(0xFF80)));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(above, _mm_setzero_si128())) == 0xFFFF) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(a, b));
+      return true;
+    }
+  }
+#else
+  (void)asciiIsIdentity;
+#endif
+  std::uint32_t carry = 0;  // bit 16 set once an entry was 0xFFFF
+  for (std::uint32_t m = 0; m < kBlockUnits; m += 4) {
+    const std::uint16_t e0 = reverse[ReadUtf16Unit(in + 2 * m)];
+    const std::uint16_t e1 = reverse[ReadUtf16Unit(in + 2 * m + 2)];
+    const std::uint16_t e2 = reverse[ReadUtf16Unit(in + 2 * m + 4)];
+    const std::uint16_t e3 = reverse[ReadUtf16Unit(in + 2 * m + 6)];
+    out[m] = static_cast<std::uint8_t>(e0);
+    out[m + 1] = static_cast<std::uint8_t>(e1);
+    out[m + 2] = static_cast<std::uint8_t>(e2);
+    out[m + 3] = static_cast<std::uint8_t>(e3);
+    carry |= (e0 + 1u) | (e1 + 1u) | (e2 + 1u) | (e3 + 1u);
+  }
+  return (carry & 0x10000) == 0;
+}
+
+// Encodes code units of `in` (`units` of them) while the reverse table maps
+// them and the output has room without forwarding; returns how many it
+// encoded.
+std::uint32_t EncodeMappedRun(const std::uint16_t* reverse, bool asciiIsIdentity,
+                              const std::uint8_t* in, std::uint32_t units, OutputCursor& out) {
+  // Invariant: Available() bytes are writable at Next() without a Reserve.
+  const std::uint32_t count = std::min(units, out.Available());
+  std::uint8_t* to = out.Next();
+  std::uint32_t k = 0;
+  while (k < count) {
+    if (k + kBlockUnits <= count &&
+        EncodeBlockUnchecked(reverse, asciiIsIdentity, in + 2 * k, to + k)) {
+      k += kBlockUnits;
+      continue;
+    }
+    // Up to the unit without a byte, or the last few units.
+    const std::uint32_t stop = std::min(count, k + kBlockUnits);
+    for (; k < stop; ++k) {
+      const std::uint16_t e = reverse[ReadUtf16Unit(in + 2 * k)];
+      if (e == kUnmapped) break;
+      to[k] = static_cast<std::uint8_t>(e);
+    }
+    if (k < stop) break;  // a unit for the plain loop
+  }
+  out.Advance(k);
+  return k;
+}
+
+}  // namespace
+
+// ---- Decoder ----------------------------------------------------------------
+
+CSingleByteToUtf16Filter::CSingleByteToUtf16Filter(CharsetId charset, bool strict)
+    : charset_(charset), strict_(strict), table_(CodePageRow(charset)) {
+  name_ = u"Single to UTF-16 character conversion filter";
+  typeId_ = kFilterTypeSingleToUtf16;
+  asciiIsIdentity_ = true;
+  for (std::uint32_t b = 0; b < 256; ++b) {
+    if (b < 0x80 && table_[b] != b) asciiIsIdentity_ = false;
+    const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(table_[b]),
+                                   static_cast<std::uint8_t>(table_[b] >> 8)};
+    std::memcpy(&outputUnits_[b], bytes, 2);
+  }
+}
+
+std::int32_t CSingleByteToUtf16Filter::Filter() {
+  const std::uint8_t* in = pending_.base();
+  const std::uint32_t n = pending_.length();
+  std::uint32_t j = 0;
+  {
+    OutputCursor out(*this);
+    while (j < n) {
+      if (fastPath_) {
+        j += DecodeMappedRun(table_, outputUnits_, asciiIsIdentity_, in + j, n - j, out);
+        if (j == n) break;
+      }
+      // The plain loop: one byte, whatever it is.
+      if (!out.Reserve(2)) break;
+      const std::uint32_t b = in[j];
+      std::uint16_t u = table_[b];
+      if (u == kUnmapped) {
+        if (strict_) {
+          ++errorCount_;
+          LogMessage(2, 2, u"SCS (%d): Decoding of %#04x at %I64u not possible.\r\n", charset_, b,
+                     Position(j));
+          // U+FFFF (a noncharacter) marks the place of the lost byte.
+        } else {
+          u = static_cast<std::uint16_t>(kByteEscapeBase + b);
+          LogMessage(2, 1,
+                     u"SCS (%d): Decoding of %#04x at %I64u not possible, replaced by U+%04x\r\n",
+                     charset_, b, Position(j), static_cast<std::uint32_t>(u));
+        }
+      }
+      out.PutUnit(u);
+      ++j;
+    }
+  }
+  Consume(j);
+  return 0;
+}
+
+bool CSingleByteToUtf16Filter::Finish() {
+  LogMessage(2, SummaryKind(errorCount_), u"SCS(%d): Decoding errors: %d\r\n", charset_,
+             errorCount_);
+  return true;
+}
+
+// ---- Encoder ----------------------------------------------------------------
+
+CUtf16ToSingleByteFilter::CUtf16ToSingleByteFilter(CharsetId charset)
+    : charset_(charset), reverse_(new std::uint16_t[0x10000]), strict_(GetSettings().strictPolicy) {
+  name_ = u"UTF-16 to single character conversion filter";
+  typeId_ = kFilterTypeUtf16ToSingle;
+  std::fill(reverse_.get(), reverse_.get() + 0x10000, kUnmapped);
+  // Ascending, so that where several bytes share one code unit the highest
+  // byte wins (U+FE8E is 0xB2 in CP1006, U+FFFD is 0xFF in NeXT, U+001A is
+  // 0xFD in EBCDIC-875).
+  const std::uint16_t* table = CodePageRow(charset);
+  for (std::uint32_t b = 0; b < 256; ++b) {
+    if (table[b] != kUnmapped) reverse_[table[b]] = static_cast<std::uint16_t>(b);
+  }
+  // Asked of the finished table: a higher byte that shares an ASCII code
+  // unit would win over the ASCII byte.
+  asciiIsIdentity_ = true;
+  for (std::uint32_t u = 0; u < 0x80; ++u) {
+    if (reverse_[u] != u) asciiIsIdentity_ = false;
+  }
+}
+
+std::int32_t CUtf16ToSingleByteFilter::Filter() {
+  const std::uint8_t* in = pending_.base();
+  const std::uint32_t n = pending_.length() / 2 * 2;
+  const std::uint16_t* reverse = reverse_.get();
+  std::uint32_t i = 0;
+  // A byte order mark means nothing in a single-byte set. Only the one that
+  // opens the file is a mark; one further on is text, and tying the test to
+  // the start of the file (not of a step) keeps the result independent of
+  // where the chunks end.
+  if (n >= 2 && AtStartOfFile() && !bomSkipped_ && ReadUtf16Unit(in) == kByteOrderMark) {
+    i = 2;
+    bomSkipped_ = true;
+  }
+  {
+    OutputCursor out(*this);
+    while (i < n) {
+      if (fastPath_) {
+        i += 2 * EncodeMappedRun(reverse, asciiIsIdentity_, in + i, (n - i) / 2, out);
+        if (i == n) break;
+      }
+      // The plain loop: one code unit, whatever it is.
+      if (!out.Reserve(1)) break;
+      const std::uint32_t u = ReadUtf16Unit(in + i);
+      std::uint32_t e = reverse[u];
+      if (e == kUnmapped) {
+        if (!strict_ && u - kByteEscapeBase < 0x100) {
+          // A byte the decoder could not map, carried here to be restored.
+          e = u - kByteEscapeBase;
+          LogMessage(
+              2, 1, u"DSC(%d): Encoding of replacement character U+%04x at %I64u become %#04x.\r\n",
+              charset_, u, Position(i), e);
+        } else {
+          ++errorCount_;
+          e = kUnmappableByte;
+          LogMessage(2, 2, u"DSC(%d): Encoding of U+%04x (%c) at %I64u not possible.\r\n", charset_,
+                     u, u, Position(i));
+        }
+      }
+      out.PutByte(static_cast<std::uint8_t>(e));
+      i += 2;
+    }
+  }
+  Consume(i);
+  return 0;
+}
+
+bool CUtf16ToSingleByteFilter::Finish() {
+  LogMessage(2, SummaryKind(errorCount_), u"DCS(%d): Encoding errors: %d\r\n", charset_,
+             errorCount_);
+  return true;
+}
+
+bool CUtf16ToSingleByteFilter::Reset() {
+  CCodecFilter::Reset();
+  bomSkipped_ = false;
+  return true;
+}
+
+}  // namespace ordana

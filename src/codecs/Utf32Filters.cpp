@@ -1,0 +1,318 @@
+#include "codecs/Utf32Filters.h"
+
+#include <algorithm>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define ORDANA_HAVE_SSE2 1
+#else
+#define ORDANA_HAVE_SSE2 0
+#endif
+
+#include "app/Settings.h"
+
+namespace ordana {
+
+namespace {
+
+constexpr std::uint8_t kLittleEndianMark[4] = {0xFF, 0xFE, 0x00, 0x00};
+constexpr std::uint8_t kBigEndianMark[4] = {0x00, 0x00, 0xFE, 0xFF};
+
+constexpr std::uint32_t kLastCodePoint = 0x10FFFF;
+
+template <bool kBigEndian>
+inline std::uint32_t ReadUtf32Unit(const std::uint8_t* p) {
+  // Byte by byte so that it works at any alignment; compilers turn it into
+  // one load (and a byte swap for the foreign order).
+  if (kBigEndian) {
+    return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+           static_cast<std::uint32_t>(p[2]) << 8 | p[3];
+  }
+  return static_cast<std::uint32_t>(p[3]) << 24 | static_cast<std::uint32_t>(p[2]) << 16 |
+         static_cast<std::uint32_t>(p[1]) << 8 | p[0];
+}
+
+template <bool kBigEndian>
+inline void WriteUtf32Unit(std::uint8_t* p, std::uint32_t v) {
+  if (kBigEndian) {
+    p[0] = static_cast<std::uint8_t>(v >> 24);
+    p[1] = static_cast<std::uint8_t>(v >> 16);
+    p[2] = static_cast<std::uint8_t>(v >> 8);
+    p[3] = static_cast<std::uint8_t>(v);
+  } else {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+    p[2] = static_cast<std::uint8_t>(v >> 16);
+    p[3] = static_cast<std::uint8_t>(v >> 24);
+  }
+}
+
+inline std::uint32_t ReadUtf16Unit(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[1]) << 8 | p[0];
+}
+
+// The plain loops. Each handles the units from `i` up to `stop` one
+// character at a time and leaves `i` behind the last unit it consumed; false
+// when it had to stop before `stop`.
+
+// Decoding stops early only when the output can take no more.
+template <bool kBigEndian>
+bool Utf32ToUtf16Plain(const std::uint8_t* in, std::uint32_t stop, char16_t replacement,
+                       OutputCursor& out, std::uint32_t& i) {
+  for (; i < stop; ++i) {
+    const std::uint32_t v = ReadUtf32Unit<kBigEndian>(in + 4 * i);
+    if (v - 0x10000 <= kLastCodePoint - 0x10000) {
+      // Asking for the exact room keeps a pair whole without letting a
+      // single unit push the output past the forwarding point.
+      if (!out.Reserve(4)) return false;
+      out.PutUnit(static_cast<char16_t>(0xD800 + ((v - 0x10000) >> 10)));
+      out.PutUnit(static_cast<char16_t>(0xDC00 + ((v - 0x10000) & 0x3FF)));
+    } else {
+      if (!out.Reserve(2)) return false;
+      // Surrogate values pass unchanged: the text may be deliberately
+      // carrying them, and they round-trip through the encoder.
+      out.PutUnit(v < 0x10000 ? static_cast<char16_t>(v) : replacement);
+    }
+  }
+  return true;
+}
+
+// Encoding also stops at a high surrogate that is the last of all `units`:
+// its partner may be in the next chunk. A pair may end one unit past `stop`.
+template <bool kBigEndian>
+bool Utf16ToUtf32Plain(const std::uint8_t* in, std::uint32_t units, std::uint32_t stop,
+                       OutputCursor& out, std::uint32_t& i) {
+  while (i < stop) {
+    std::uint32_t value = ReadUtf16Unit(in + 2 * i);
+    std::uint32_t used = 1;
+    if (value - 0xD800 < 0x400) {
+      if (i + 1 == units) return false;
+      const std::uint32_t low = ReadUtf16Unit(in + 2 * i + 2);
+      if (low - 0xDC00 < 0x400) {
+        value = 0x10000 + ((value - 0xD800) << 10) + (low - 0xDC00);
+        used = 2;
+      }
+      // A high surrogate without its partner passes as it is, like a lone
+      // low surrogate does.
+    }
+    if (!out.Reserve(4)) return false;
+    WriteUtf32Unit<kBigEndian>(out.Next(), value);
+    out.Advance(4);
+    i += used;
+  }
+  return true;
+}
+
+// The fast paths work on blocks of this many units; the plain loop takes
+// over for one block where a fast path stops.
+constexpr std::uint32_t kBlockUnits = 8;
+
+// Converts whole blocks of UTF-32 units that all lie in the Basic
+// Multilingual Plane from `in` to `out`, until a block holds a larger value
+// or less than a block is left; returns the units converted. The caller
+// guarantees room for 2 bytes per unit.
+template <bool kBigEndian>
+std::uint32_t Utf32BmpBlocksToUtf16Unchecked(const std::uint8_t* in, std::uint32_t units,
+                                             std::uint8_t* out) {
+  std::uint32_t i = 0;
+#if ORDANA_HAVE_SSE2
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + kBlockUnits <= units; i += kBlockUnits) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * i + 16));
+    __m128i packed;
+    if (kBigEndian) {
+      // Each lane, read little endian, holds the unit's bytes swapped in its
+      // upper half; the lower half must be zero.
+      const __m128i lower = _mm_or_si128(_mm_slli_epi32(a, 16), _mm_slli_epi32(b, 16));
+      if (_mm_movemask_epi8(_mm_cmpeq_epi32(lower, zero)) != 0xFFFF) break;
+      // Signed packing is exact for sign-extended 16-bit values.
+      packed = _mm_packs_epi32(_mm_srai_epi32(a, 16), _mm_srai_epi32(b, 16));
+      packed = _mm_or_si128(_mm_slli_epi16(packed, 8), _mm_srli_epi16(packed, 8));
+    } else {
+      const __m128i upper = _mm_or_si128(_mm_srli_epi32(a, 16), _mm_srli_epi32(b, 16));
+      if (_mm_movemask_epi8(_mm_cmpeq_epi32(upper, zero)) != 0xFFFF) break;
+      packed = _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(a, 16), 16),
+                               _mm_srai_epi32(_mm_slli_epi32(b, 16), 16));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), packed);
+  }
+#else
+  for (; i + kBlockUnits <= units; i += kBlockUnits) {
+    std::uint32_t above = 0;
+    for (std::uint32_t k = 0; k < kBlockUnits; ++k) {
+      above |= ReadUtf32Unit<kBigEndian>(in + 4 * (i + k)) >> 16;
+    }
+    if (above != 0) break;
+    for (std::uint32_t k = 0; k < kBlockUnits; ++k) {
+      const std::uint32_t v = ReadUtf32Unit<kBigEndian>(in + 4 * (i + k));
+      out[2 * (i + k)] = static_cast<std::uint8_t>(v);
+      out[2 * (i + k) + 1] = static_cast<std::uint8_t>(v >> 8);
+    }
+  }
+#endif
+  return i;
+}
+
+// Widens whole blocks of UTF-16 units without a surrogate from `in` to
+// `out`, until a block holds a surrogate or less than a block is left;
+// returns the units converted. The caller guarantees room for 4 bytes per
+// unit.
+template <bool kBigEndian>
+std::uint32_t Utf16BlocksToUtf32Unchecked(const std::uint8_t* in, std::uint32_t units,
+                                          std::uint8_t* out) {
+  std::uint32_t i = 0;
+#if ORDANA_HAVE_SSE2
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i surrogateMask = _mm_set1_epi16(static_cast<short>(0xF800));
+  const __m128i surrogateBits = _mm_set1_epi16(static_cast<short>(0xD800));
+  for (; i + kBlockUnits <= units; i += kBlockUnits) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i));
+    const __m128i surrogates = _mm_cmpeq_epi16(_mm_and_si128(v, surrogateMask), surrogateBits);
+    if (_mm_movemask_epi8(surrogates) != 0) break;
+    __m128i first, second;
+    if (kBigEndian) {
+      v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+      first = _mm_unpacklo_epi16(zero, v);
+      second = _mm_unpackhi_epi16(zero, v);
+    } else {
+      first = _mm_unpacklo_epi16(v, zero);
+      second = _mm_unpackhi_epi16(v, zero);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i), first);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i + 16), second);
+  }
+#else
+  for (; i + kBlockUnits <= units; i += kBlockUnits) {
+    bool surrogate = false;
+    for (std::uint32_t k = 0; k < kBlockUnits; ++k) {
+      surrogate |= ReadUtf16Unit(in + 2 * (i + k)) - 0xD800 < 0x800;
+    }
+    if (surrogate) break;
+    for (std::uint32_t k = 0; k < kBlockUnits; ++k) {
+      WriteUtf32Unit<kBigEndian>(out + 4 * (i + k), ReadUtf16Unit(in + 2 * (i + k)));
+    }
+  }
+#endif
+  return i;
+}
+
+// Decodes the `units` whole units of `in`; returns how many it consumed
+// (fewer only when the output can take no more).
+template <bool kBigEndian>
+std::uint32_t DecodeUtf32(const std::uint8_t* in, std::uint32_t units, bool fastPath,
+                          char16_t replacement, OutputCursor& out) {
+  std::uint32_t i = 0;
+  if (!fastPath) {
+    Utf32ToUtf16Plain<kBigEndian>(in, units, replacement, out, i);
+    return i;
+  }
+  while (i < units) {
+    const std::uint32_t room = out.Available() / 2;
+    const std::uint32_t done = Utf32BmpBlocksToUtf16Unchecked<kBigEndian>(
+        in + 4 * i, std::min(units - i, room), out.Next());
+    out.Advance(2 * done);
+    i += done;
+    const std::uint32_t stop = std::min(units, i + kBlockUnits);
+    if (!Utf32ToUtf16Plain<kBigEndian>(in, stop, replacement, out, i)) break;
+  }
+  return i;
+}
+
+// Encodes the `units` whole UTF-16 units of `in`; returns how many it
+// consumed (all but a waiting high surrogate, or fewer when the output can
+// take no more).
+template <bool kBigEndian>
+std::uint32_t EncodeUtf32(const std::uint8_t* in, std::uint32_t units, bool fastPath,
+                          OutputCursor& out) {
+  std::uint32_t i = 0;
+  if (!fastPath) {
+    Utf16ToUtf32Plain<kBigEndian>(in, units, units, out, i);
+    return i;
+  }
+  while (i < units) {
+    const std::uint32_t room = out.Available() / 4;
+    const std::uint32_t done =
+        Utf16BlocksToUtf32Unchecked<kBigEndian>(in + 2 * i, std::min(units - i, room), out.Next());
+    out.Advance(4 * done);
+    i += done;
+    const std::uint32_t stop = std::min(units, i + kBlockUnits);
+    if (!Utf16ToUtf32Plain<kBigEndian>(in, units, stop, out, i)) break;
+  }
+  return i;
+}
+
+}  // namespace
+
+// ---- Decoder ----------------------------------------------------------------
+
+CUtf32ToUtf16Filter::CUtf32ToUtf16Filter(bool bigEndian) : bigEndian_(bigEndian) {
+  name_ = u"UTF-32 to UTF-16 character conversion filter";
+  typeId_ = kFilterTypeUtf32;
+}
+
+std::int32_t CUtf32ToUtf16Filter::Filter() {
+  if (pending_.length() < 4) return 0;
+  if (!bomChecked_) {
+    // Invariant: nothing of this file has been consumed yet (the check is
+    // made the first time four bytes are pending), so these are the first
+    // four bytes of the file whatever the chunk sizes.
+    const std::uint8_t* mark = bigEndian_ ? kBigEndianMark : kLittleEndianMark;
+    const std::uint8_t* p = pending_.base();
+    if (p[0] == mark[0] && p[1] == mark[1] && p[2] == mark[2] && p[3] == mark[3]) Consume(4);
+    bomChecked_ = true;
+  }
+  const std::uint32_t units = pending_.length() / 4;
+  std::uint32_t done;
+  {
+    OutputCursor out(*this);
+    done = bigEndian_ ? DecodeUtf32<true>(pending_.base(), units, fastPath_, replacement_, out)
+                      : DecodeUtf32<false>(pending_.base(), units, fastPath_, replacement_, out);
+  }
+  Consume(4 * done);
+  return 0;
+}
+
+bool CUtf32ToUtf16Filter::Reset() {
+  CCodecFilter::Reset();
+  bomChecked_ = false;
+  return true;
+}
+
+// ---- Encoder ----------------------------------------------------------------
+
+CUtf16ToUtf32Filter::CUtf16ToUtf32Filter(bool bigEndian)
+    : writeBom_(GetSettings().writeBom), bigEndian_(bigEndian) {
+  name_ = u"UTF-16 to UTF-32 conversion filter";
+  typeId_ = kFilterTypeUtf32;
+  output_.Clear();
+  pending_.Clear();
+  errorCount_ = 0;
+  PutByteOrderMark();
+}
+
+void CUtf16ToUtf32Filter::PutByteOrderMark() {
+  // The mark waits in the output buffer until the first chunk of the file
+  // pushes it on; an empty file is never fed to the chain and so stays empty.
+  if (writeBom_) output_.Append(bigEndian_ ? kBigEndianMark : kLittleEndianMark, 4);
+}
+
+std::int32_t CUtf16ToUtf32Filter::Filter() {
+  const std::uint32_t units = pending_.length() / 2;
+  std::uint32_t done;
+  {
+    OutputCursor out(*this);
+    done = bigEndian_ ? EncodeUtf32<true>(pending_.base(), units, fastPath_, out)
+                      : EncodeUtf32<false>(pending_.base(), units, fastPath_, out);
+  }
+  Consume(2 * done);
+  return 0;
+}
+
+bool CUtf16ToUtf32Filter::Reset() {
+  CCodecFilter::Reset();
+  PutByteOrderMark();
+  return true;
+}
+
+}  // namespace ordana

@@ -1,0 +1,123 @@
+"""Automatic detection of the source character set."""
+
+import os
+import shutil
+import struct
+import subprocess
+import threading
+import time
+import unittest
+
+from ordana_run import ORDANA, PREFIX, ScratchTestCase, text
+
+
+class DetectionTest(ScratchTestCase):
+    def setUp(self):
+        super().setUp()
+        # A copy of the program in a directory of its own: the statistics
+        # files it sees are the ones a test puts there.
+        self.bindir = self.path("bin")
+        os.mkdir(self.bindir)
+        self.program = os.path.join(self.bindir, os.path.basename(ORDANA))
+        shutil.copy2(ORDANA, self.program)
+
+    def _run(self, extra):
+        proc = subprocess.run(PREFIX + [self.program, "in.bin", "out.bin", "/o", "utf-16",
+                              "/nobom", "/loglevel=2"] + list(extra),
+                              cwd=self.dir, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
+        return proc.returncode, text(proc.stdout)
+
+    def check(self, data, message, decoded, *extra):
+        self.write("in.bin", data)
+        code, out = self._run(extra)
+        self.assertEqual(code, 0, out)
+        self.assertIn(message, out)
+        self.assertEqual(self.read("out.bin"), decoded.encode("utf-16-le"))
+        return out
+
+    def test_every_path(self):
+        cases = [
+            (b"\xfe\xff\x00A", "Detected SCS with BOM: UTF-16BE\r\n", "A"),
+            (b"\xff\xfeA\x00", "Detected SCS with BOM: UTF-16\r\n", "A"),
+            (b"\xff\xfe\x00\x00A\x00\x00\x00", "Detected SCS with BOM: UTF-32\r\n", "A"),
+            (b"\xff\xfe\x00\x00", "Detected SCS with BOM: UTF-16\r\n", "\x00"),
+            (b"A\x00B\x00", "Detected SCS: UTF-16\r\n", "AB"),
+            (b"\x00A\x00B", "Detected SCS: UTF-16BE\r\n", "AB"),
+            (b"\xef\xbb\xbfA", "Detected SCS with BOM: UTF-8\r\n", "A"),
+            (b"\xc3\xa4\xc3\xb6", "Detected SCS: UTF-8 (Analyzed 2 Bytes)\r\n", "äö"),
+            (b"\xc3A\xc3\xa4\xc3\xb6", "Detected SCS: UTF-8 (Analyzed 4 Bytes)\r\n", "\ufffdAäö"),
+            (b"\x00\x00\xfe\xff\x00\x00\x00A", "Detected SCS with BOM: UTF-32BE\r\n", "A"),
+            (b"A\x00\x00\x00B\x00\x00\x00", "Detected SCS: UTF-32\r\n", "AB"),
+            (b"\x00\x00\x00A\x00\x00\x00B", "Detected SCS: UTF-32BE\r\n", "AB"),
+            (b"plain ascii", "Detected character set (fallback) ISO-8859-15\r\n", "plain ascii"),
+            (b"\xc3\xa4", "Detected character set (fallback) ISO-8859-15\r\n", "Ã€"),
+            (b"\xfe\xff", "Detected character set (fallback) ISO-8859-15\r\n", "þÿ"),
+            (b"caf\xe9 \xa4", "Detected character set (fallback) ISO-8859-15\r\n", "café €"),
+        ]
+        for data, message, decoded in cases:
+            with self.subTest(data=data):
+                out = self.check(data, message, decoded)
+                self.assertIn("Found 0 stat files\r\n", out)
+                self.assertIn("Removed Last Filter \"NUL Filter\"\r\n", out)
+
+    def test_detection_is_strict_and_fallback_ignores_the_policy(self):
+        out = self.check(b"\xc3\xa4\xc3\xb6\xed\xa0\x80", "Detected SCS: UTF-8", "äö\ufffd",
+                         "/policy=loose")
+        self.assertIn("UTF-8: Decoding errors: 1\r\n", out)
+
+    def test_statistics_file_decides(self):
+        # One crafted file that likes "é" in Windows-1252.
+        def block(entries):
+            data = b"STBL" + struct.pack("<II", 0, len(entries))
+            for key, weight in entries:
+                data += struct.pack("<Id", key, weight)
+            return data
+        stat = b"STAT" + b"FRA\x00" + struct.pack("<II", 18, 0) + block([(0xE9, 5.0)]) + block([]) + block([])
+        with open(os.path.join(self.bindir, "fr.dat"), "wb") as f:
+            f.write(stat)
+        with open(os.path.join(self.bindir, "junk.dat"), "wb") as f:
+            f.write(b"NOPE")
+        os.mkdir(os.path.join(self.bindir, "dir.dat"))
+        out = self.check("café crème".encode("cp1252"), "Detected SCS Windows-1252 (FRA)\r\n",
+                         "café crème")
+        self.assertIn("Found 1 stat files\r\n", out)
+
+    def test_second_input_is_detected_anew(self):
+        os.mkdir(self.path("d"))
+        with open(self.path("d", "1.txt"), "wb") as f:
+            f.write(b"\xff\xfeA\x00")
+        with open(self.path("d", "2.txt"), "wb") as f:
+            f.write(b"\xc3\xa4\xc3\xb6 ok")
+        proc = subprocess.run(PREFIX + [self.program, os.path.join("d", "?.txt"), "/o", "utf-8",
+                              "/nobom", "/loglevel=2"], cwd=self.dir, stdout=subprocess.PIPE,
+                              stdin=subprocess.DEVNULL)
+        out = text(proc.stdout)
+        self.assertEqual(proc.returncode, 0, out)
+        removed = [l for l in out.split("\r\n") if l.startswith("Removed Last Filter")]
+        self.assertEqual(len(removed), 2, out)
+        self.assertEqual(removed[0], "Removed Last Filter \"NUL Filter\"")
+        self.assertIn(removed[1], ("Removed Last Filter \"UTF-16 Input Filter\"",
+                                   "Removed Last Filter \"UTF-8 to UTF-16 conversion filter\""))
+        with open(self.path("d", "1.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"A")
+        with open(self.path("d", "2.txt"), "rb") as f:
+            self.assertEqual(f.read(), "äö ok".encode("utf-8"))
+
+    def test_pipe_input_is_detected_on_all_of_it(self):
+        # A pipe may deliver the first bytes alone; the decision waits.
+        data = "x" * 10 + "äöü" * 10
+        proc = subprocess.Popen(PREFIX + [self.program, "\\\\.\\CONIN$", "out.bin", "/o", "utf-16",
+                                "/nobom"], cwd=self.dir, stdin=subprocess.PIPE,
+                                stdout=subprocess.DEVNULL)
+        raw = data.encode("utf-8")
+        proc.stdin.write(raw[:3])
+        proc.stdin.flush()
+        time.sleep(0.2)
+        proc.stdin.write(raw[3:])
+        proc.stdin.close()
+        self.assertEqual(proc.wait(timeout=60), 0)
+        self.assertEqual(self.read("out.bin"), data.encode("utf-16-le"))
+
+
+if __name__ == "__main__":
+    unittest.main()

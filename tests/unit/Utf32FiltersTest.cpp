@@ -1,0 +1,544 @@
+#include "codecs/Utf32Filters.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "app/Settings.h"
+
+namespace ordana {
+namespace {
+
+using test::RecordingFilter;
+
+std::string B(std::initializer_list<int> bytes) {
+  std::string s;
+  for (int b : bytes) s += static_cast<char>(b);
+  return s;
+}
+
+void PutUtf16(std::string& s, std::uint32_t unit) {
+  s += static_cast<char>(unit & 0xFF);
+  s += static_cast<char>(unit >> 8 & 0xFF);
+}
+
+void PutUtf32(std::string& s, std::uint32_t v, bool big) {
+  for (int k = 0; k < 4; ++k) {
+    const int shift = big ? 24 - 8 * k : 8 * k;
+    s += static_cast<char>(v >> shift & 0xFF);
+  }
+}
+
+// UTF-16LE bytes of `units`.
+std::string U16(std::initializer_list<std::uint32_t> units) {
+  std::string s;
+  for (std::uint32_t u : units) PutUtf16(s, u);
+  return s;
+}
+
+std::string U32(std::initializer_list<std::uint32_t> values, bool big) {
+  std::string s;
+  for (std::uint32_t v : values) PutUtf32(s, v, big);
+  return s;
+}
+
+std::uint32_t ReadUnit(const std::string& s, std::size_t at, std::size_t size, bool big) {
+  std::uint32_t v = 0;
+  for (std::size_t k = 0; k < size; ++k) {
+    const std::uint32_t byte = static_cast<unsigned char>(s[at + k]);
+    v |= byte << (big ? 8 * (size - 1 - k) : 8 * k);
+  }
+  return v;
+}
+
+// What the decoder must make of a whole file, written as plainly as
+// possible.
+std::string ModelDecode(const std::string& in, bool big) {
+  std::string out;
+  std::size_t at = 0;
+  if (in.size() >= 4 && ReadUnit(in, 0, 4, big) == 0xFEFF) at = 4;
+  for (; at + 4 <= in.size(); at += 4) {
+    const std::uint32_t v = ReadUnit(in, at, 4, big);
+    if (v < 0x10000) {
+      PutUtf16(out, v);
+    } else if (v > 0x10FFFF) {
+      PutUtf16(out, 0xFFFD);
+    } else {
+      PutUtf16(out, 0xD800 + ((v - 0x10000) >> 10));
+      PutUtf16(out, 0xDC00 + ((v - 0x10000) & 0x3FF));
+    }
+  }
+  return out;
+}
+
+// What the encoder must make of a whole file.
+std::string ModelEncode(const std::string& in, bool big, bool bom) {
+  std::string out;
+  if (bom && !in.empty()) PutUtf32(out, 0xFEFF, big);
+  const std::size_t n = in.size() / 2;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint32_t u = ReadUnit(in, 2 * i, 2, false);
+    if (u >= 0xD800 && u <= 0xDBFF) {
+      if (i + 1 == n) break;  // a partner that never came
+      const std::uint32_t w = ReadUnit(in, 2 * i + 2, 2, false);
+      if (w >= 0xDC00 && w <= 0xDFFF) {
+        PutUtf32(out, 0x10000 + ((u - 0xD800) << 10) + (w - 0xDC00), big);
+        ++i;
+        continue;
+      }
+    }
+    PutUtf32(out, u, big);
+  }
+  return out;
+}
+
+struct Outcome {
+  std::string output;
+  std::u16string log;
+  std::uint32_t errors = 0;
+};
+
+// One conversion of `input`, cut into chunks at `splits`, with the messages
+// and `codec`'s error count as they stand after Finish.
+Outcome RunOnce(CFilterChain& chain, CFilter& codec, RecordingFilter& sink,
+                const std::string& input, const std::vector<std::size_t>& splits = {}) {
+  test::LogCapture log(2);
+  sink.received.clear();
+  sink.calls.clear();
+  CBuffer chunk;
+  std::size_t start = 0;
+  std::vector<std::size_t> ends = splits;
+  ends.push_back(input.size());
+  for (std::size_t end : ends) {
+    if (end < start || end > input.size()) {
+      ADD_FAILURE() << "split " << end << " outside the input";
+      continue;
+    }
+    chunk.Clear();
+    chunk.Append(input.data() + start, static_cast<std::uint32_t>(end - start));
+    if (!chunk.empty()) chain.Process(chunk, start);
+    start = end;
+  }
+  chain.Flush();
+  chain.Finish();
+  Outcome outcome{sink.received, log.text(), codec.errorCount()};
+  chain.Reset();
+  return outcome;
+}
+
+void ExpectSame(const Outcome& whole, const Outcome& split, const std::string& what) {
+  EXPECT_EQ(split.output, whole.output) << what;
+  EXPECT_EQ(split.log, whole.log) << what;
+  EXPECT_EQ(split.errors, whole.errors) << what;
+}
+
+// Converts `input` whole, split once at every offset and in chunks of 1 to
+// 7 bytes; every way must give the same result, which is returned.
+Outcome ConvertEveryWay(CFilterChain& chain, CFilter& codec, RecordingFilter& sink,
+                        const std::string& input, const std::string& what) {
+  const Outcome whole = RunOnce(chain, codec, sink, input);
+  for (std::size_t at = 1; at < input.size(); ++at) {
+    ExpectSame(whole, RunOnce(chain, codec, sink, input, {at}),
+               what + ": split at " + std::to_string(at));
+  }
+  for (std::size_t size = 1; size <= 7; ++size) {
+    std::vector<std::size_t> splits;
+    for (std::size_t at = size; at < input.size(); at += size) splits.push_back(at);
+    ExpectSame(whole, RunOnce(chain, codec, sink, input, splits),
+               what + ": chunks of " + std::to_string(size));
+  }
+  // The shared helper must agree as well.
+  EXPECT_EQ(test::ConvertAllSplits(chain, sink, input), whole.output) << what;
+  return whole;
+}
+
+std::vector<std::size_t> RandomSplits(std::mt19937& random, std::size_t size) {
+  std::vector<std::size_t> splits;
+  if (size < 2) return splits;
+  const std::size_t count = std::uniform_int_distribution<std::size_t>(0, 12)(random);
+  std::uniform_int_distribution<std::size_t> at(1, size - 1);
+  for (std::size_t k = 0; k < count; ++k) splits.push_back(at(random));
+  std::sort(splits.begin(), splits.end());
+  splits.erase(std::unique(splits.begin(), splits.end()), splits.end());
+  return splits;
+}
+
+// A decoder or an encoder alone in front of a recorder.
+struct SingleCodecChain {
+  CFilterChain chain;
+  CFilter* codec;
+  RecordingFilter* sink = new RecordingFilter();
+  explicit SingleCodecChain(CFilter* filter) : codec(filter) {
+    chain.Append(codec);
+    chain.Append(sink);
+  }
+  Outcome Run(const std::string& input, const std::vector<std::size_t>& splits = {}) {
+    return RunOnce(chain, *codec, *sink, input, splits);
+  }
+  Outcome ConvertEveryWay(const std::string& input, const std::string& what) {
+    return ordana::ConvertEveryWay(chain, *codec, *sink, input, what);
+  }
+};
+
+class Utf32Test : public ::testing::Test {
+ protected:
+  void TearDown() override { ResetSettings(); }
+};
+
+// ---- Decoder ------------------------------------------------------------------
+
+TEST_F(Utf32Test, DecoderCases) {
+  struct Case {
+    const char* what;
+    bool big;
+    std::string input, expected;
+  };
+  const Case cases[] = {
+      {"LE mark removed", false, B({0xFF, 0xFE, 0, 0, 0x41, 0, 0, 0}), U16({0x41})},
+      {"BE mark removed", true, B({0, 0, 0xFE, 0xFF, 0, 0, 0, 0x41}), U16({0x41})},
+      {"mark later in the file is text", false, B({0x41, 0, 0, 0, 0xFF, 0xFE, 0, 0}),
+       U16({0x41, 0xFEFF})},
+      {"only the first mark goes", false, B({0xFF, 0xFE, 0, 0, 0xFF, 0xFE, 0, 0}), U16({0xFEFF})},
+      {"the mark alone gives nothing", false, B({0xFF, 0xFE, 0, 0}), ""},
+      {"BE supplementary character", true, B({0, 0x01, 0xF6, 0}), U16({0xD83D, 0xDE00})},
+      {"LE supplementary character", false, B({0, 0xF6, 0x01, 0}), U16({0xD83D, 0xDE00})},
+      {"first and last supplementary", false, U32({0x10000, 0x10FFFF}, false),
+       U16({0xD800, 0xDC00, 0xDBFF, 0xDFFF})},
+      {"beyond U+10FFFF is U+FFFD", false, B({0, 0, 0x11, 0}), U16({0xFFFD})},
+      {"beyond U+10FFFF is U+FFFD (BE)", true, B({0, 0x11, 0, 0}), U16({0xFFFD})},
+      {"largest value", false, U32({0xFFFFFFFF}, false), U16({0xFFFD})},
+      {"surrogate values pass", false, U32({0xD800, 0xDFFF}, false), U16({0xD800, 0xDFFF})},
+      {"BMP edges", true, U32({0, 0xFFFF, 0xFFFE}, true), U16({0, 0xFFFF, 0xFFFE})},
+      {"the other order's mark is an out-of-range value (LE)", false, B({0, 0, 0xFE, 0xFF}),
+       U16({0xFFFD})},
+      {"the other order's mark is an out-of-range value (BE)", true, B({0xFF, 0xFE, 0, 0}),
+       U16({0xFFFD})},
+      {"three bytes give no text", false, B({0x41, 0, 0}), ""},
+      {"a trailing partial unit is dropped", false, B({0x41, 0, 0, 0, 0x42, 0, 0}), U16({0x41})},
+      {"empty", false, "", ""},
+  };
+  for (const Case& c : cases) {
+    for (bool fast : {true, false}) {
+      auto* decoder = new CUtf32ToUtf16Filter(c.big);
+      decoder->UseFastPath(fast);
+      SingleCodecChain run(decoder);
+      const Outcome outcome = run.ConvertEveryWay(c.input, c.what);
+      EXPECT_EQ(outcome.output, c.expected) << c.what;
+      // Silent: no message, no count, no summary.
+      EXPECT_EQ(outcome.log, u"") << c.what;
+      EXPECT_EQ(outcome.errors, 0u) << c.what;
+    }
+  }
+}
+
+TEST_F(Utf32Test, DecoderWaitsForTheRestOfAUnit) {
+  SingleCodecChain run(new CUtf32ToUtf16Filter(false));
+  CBuffer chunk;
+  chunk.Append("\x00\xF6\x01", 3);
+  run.chain.Process(chunk, 0);
+  EXPECT_EQ(run.sink->received, "");
+  EXPECT_EQ(run.codec->pending().length(), 3u);
+  chunk.Append("\x00", 1);
+  run.chain.Process(chunk, 3);
+  EXPECT_EQ(run.sink->received, U16({0xD83D, 0xDE00}));
+  EXPECT_EQ(run.codec->pending().length(), 0u);
+}
+
+TEST_F(Utf32Test, DecoderChecksTheMarkAgainAfterReset) {
+  SingleCodecChain run(new CUtf32ToUtf16Filter(true));
+  const std::string input = B({0, 0, 0xFE, 0xFF, 0, 0, 0, 0x42});
+  EXPECT_EQ(run.Run(input).output, U16({0x42}));
+  EXPECT_EQ(run.Run(input).output, U16({0x42}));
+}
+
+// A random code point of the kind `pick` names; runs of the first two kinds
+// are what the fast path takes.
+std::uint32_t RandomValue(std::mt19937& random, std::uint32_t pick) {
+  switch (pick) {
+    case 0:
+      return random() % 0x80;
+    case 1:
+      return random() % 0xD800;
+    case 2:
+      return 0x10000 + random() % 0x100000;
+    case 3:
+      return 0xD800 + random() % 0x800;
+    case 4:
+      return 0xE000 + random() % 0x2000;
+    default:
+      return static_cast<std::uint32_t>(random());
+  }
+}
+
+TEST_F(Utf32Test, DecoderRandomInputAnySplitAndBothPaths) {
+  std::mt19937 random(20240611);
+  for (int round = 0; round < 300; ++round) {
+    const bool big = round % 2 != 0;
+    SingleCodecChain fast(new CUtf32ToUtf16Filter(big));
+    auto* plainDecoder = new CUtf32ToUtf16Filter(big);
+    plainDecoder->UseFastPath(false);
+    SingleCodecChain plain(plainDecoder);
+    std::string input;
+    if (round % 3 == 0) PutUtf32(input, 0xFEFF, big);
+    const std::size_t runs = std::uniform_int_distribution<std::size_t>(0, 12)(random);
+    for (std::size_t r = 0; r < runs; ++r) {
+      // A run of one kind of value, then a few of any kind.
+      const std::uint32_t kind = random() % 6;
+      const std::size_t length = std::uniform_int_distribution<std::size_t>(0, 40)(random);
+      for (std::size_t k = 0; k < length; ++k) PutUtf32(input, RandomValue(random, kind), big);
+      for (std::size_t k = random() % 3; k > 0; --k) {
+        PutUtf32(input, RandomValue(random, random() % 6), big);
+      }
+    }
+    input.append(random() % 4, '\x7F');  // a partial unit at the end
+    const std::string what = "round " + std::to_string(round);
+    const Outcome whole = fast.Run(input);
+    ASSERT_EQ(whole.output, ModelDecode(input, big)) << what;
+    EXPECT_EQ(whole.log, u"");
+    ExpectSame(whole, fast.Run(input, RandomSplits(random, input.size())), what + " split");
+    ExpectSame(whole, plain.Run(input), what + " plain");
+    ExpectSame(whole, plain.Run(input, RandomSplits(random, input.size())), what + " plain split");
+  }
+}
+
+// ---- Encoder ------------------------------------------------------------------
+
+TEST_F(Utf32Test, EncoderCases) {
+  struct Case {
+    const char* what;
+    bool big, bom;
+    std::string input, expected;
+  };
+  const Case cases[] = {
+      {"U+0041", false, false, U16({0x41}), B({0x41, 0, 0, 0})},
+      {"U+0041 (BE)", true, false, U16({0x41}), B({0, 0, 0, 0x41})},
+      {"a pair is combined", false, false, U16({0xD83D, 0xDE00}), B({0x00, 0xF6, 0x01, 0x00})},
+      {"a pair is combined (BE)", true, false, U16({0xD83D, 0xDE00}), B({0x00, 0x01, 0xF6, 0x00})},
+      {"last pair", false, false, U16({0xDBFF, 0xDFFF}), U32({0x10FFFF}, false)},
+      {"a lone low surrogate passes", false, false, U16({0xDC00}), B({0x00, 0xDC, 0, 0})},
+      {"a lone high surrogate before text passes", false, false, U16({0xD800, 0x41}),
+       B({0x00, 0xD8, 0, 0, 0x41, 0, 0, 0})},
+      {"two highs, then a low", false, false, U16({0xD800, 0xD801, 0xDC00}),
+       U32({0xD800, 0x10400}, false)},
+      {"a low before a high", false, false, U16({0xDC00, 0xD800, 0x41}),
+       U32({0xDC00, 0xD800, 0x41}, false)},
+      {"a high surrogate at the end never leaves", false, false, U16({0x41, 0xD800}),
+       U32({0x41}, false)},
+      {"an odd last byte never leaves", false, false, U16({0x41}) + B({0x42}), U32({0x41}, false)},
+      {"U+FEFF in the text is kept", false, false, U16({0xFEFF, 0x41}), U32({0xFEFF, 0x41}, false)},
+      {"mark written (LE)", false, true, U16({0x41}), B({0xFF, 0xFE, 0, 0, 0x41, 0, 0, 0})},
+      {"mark written (BE)", true, true, U16({0x41}), B({0, 0, 0xFE, 0xFF, 0, 0, 0, 0x41})},
+      {"mark before a kept U+FEFF", false, true, U16({0xFEFF}),
+       B({0xFF, 0xFE, 0, 0, 0xFF, 0xFE, 0, 0})},
+      {"a single byte still brings the mark", false, true, B({0x41}), B({0xFF, 0xFE, 0, 0})},
+      {"empty input, no mark", false, true, "", ""},
+      {"empty input, no mark (BE)", true, true, "", ""},
+  };
+  for (const Case& c : cases) {
+    for (bool fast : {true, false}) {
+      GetSettings().writeBom = c.bom;
+      auto* encoder = new CUtf16ToUtf32Filter(c.big);
+      encoder->UseFastPath(fast);
+      SingleCodecChain run(encoder);
+      const Outcome outcome = run.ConvertEveryWay(c.input, c.what);
+      EXPECT_EQ(outcome.output, c.expected) << c.what;
+      EXPECT_EQ(outcome.log, u"") << c.what;
+      EXPECT_EQ(outcome.errors, 0u) << c.what;
+    }
+  }
+}
+
+TEST_F(Utf32Test, EncoderRandomInputAnySplitAndBothPaths) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 300; ++round) {
+    const bool big = round % 2 != 0;
+    const bool bom = round % 4 < 2;
+    GetSettings().writeBom = bom;
+    SingleCodecChain fast(new CUtf16ToUtf32Filter(big));
+    auto* plainEncoder = new CUtf16ToUtf32Filter(big);
+    plainEncoder->UseFastPath(false);
+    SingleCodecChain plain(plainEncoder);
+    std::string input;
+    const std::size_t runs = std::uniform_int_distribution<std::size_t>(0, 12)(random);
+    for (std::size_t r = 0; r < runs; ++r) {
+      // A run of units without surrogates, then a few surrogates, paired or
+      // not.
+      const std::size_t length = std::uniform_int_distribution<std::size_t>(0, 40)(random);
+      const std::uint32_t kinds[] = {0, 1, 4};  // no surrogates
+      for (std::size_t k = 0; k < length; ++k)
+        PutUtf16(input, RandomValue(random, kinds[random() % 3]));
+      for (std::size_t k = random() % 4; k > 0; --k) {
+        if (random() % 2) {
+          const std::uint32_t v = RandomValue(random, 2) - 0x10000;
+          PutUtf16(input, 0xD800 + (v >> 10));
+          PutUtf16(input, 0xDC00 + (v & 0x3FF));
+        } else {
+          PutUtf16(input, 0xD800 + random() % 0x800);
+        }
+      }
+    }
+    if (random() % 2) input += '\x41';
+    const std::string what = "round " + std::to_string(round);
+    const Outcome whole = fast.Run(input);
+    ASSERT_EQ(whole.output, ModelEncode(input, big, bom)) << what;
+    ExpectSame(whole, fast.Run(input, RandomSplits(random, input.size())), what + " split");
+    ExpectSame(whole, plain.Run(input), what + " plain");
+    ExpectSame(whole, plain.Run(input, RandomSplits(random, input.size())), what + " plain split");
+  }
+}
+
+TEST_F(Utf32Test, RoundTripThroughBothDirections) {
+  std::mt19937 random(99);
+  for (int round = 0; round < 40; ++round) {
+    const bool inBig = round % 2 != 0, outBig = round % 4 < 2;
+    GetSettings().writeBom = false;
+    CFilterChain chain;
+    auto* decoder = new CUtf32ToUtf16Filter(inBig);
+    chain.Append(decoder);
+    chain.Append(new CUtf16ToUtf32Filter(outBig));
+    auto* sink = new RecordingFilter();
+    chain.Append(sink);
+    std::string input, expected;
+    for (int k = 0; k < 500; ++k) {
+      // Scalar values only: those come back unchanged.
+      std::uint32_t v = random() % 0x110000;
+      if (v >= 0xD800 && v <= 0xDFFF) v = 0x20;
+      if (k == 0 && v == 0xFEFF) v = 0x20;
+      PutUtf32(input, v, inBig);
+      PutUtf32(expected, v, outBig);
+    }
+    EXPECT_EQ(RunOnce(chain, *decoder, *sink, input, RandomSplits(random, input.size())).output,
+              expected);
+  }
+}
+
+TEST_F(Utf32Test, EncoderTakesTheMarkSettingWhenBuiltAndRestoresItOnReset) {
+  GetSettings().writeBom = false;
+  CUtf16ToUtf32Filter quiet(false);
+  GetSettings().writeBom = true;
+  CUtf16ToUtf32Filter marked(true);
+  GetSettings().writeBom = false;  // too late for `marked`
+  EXPECT_EQ(quiet.output().length(), 0u);
+  ASSERT_EQ(marked.output().length(), 4u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(marked.output().base()), 4),
+            B({0, 0, 0xFE, 0xFF}));
+  marked.Reset();
+  EXPECT_EQ(marked.output().length(), 4u);
+  quiet.Reset();
+  EXPECT_EQ(quiet.output().length(), 0u);
+}
+
+// ---- Large inputs ---------------------------------------------------------------
+
+std::uint32_t MaxCall(const RecordingFilter& sink) {
+  std::uint32_t most = 0;
+  for (std::uint32_t size : sink.calls) most = std::max(most, size);
+  return most;
+}
+
+TEST_F(Utf32Test, LargeInputThroughTheEncoderCrossesTheForwardingSize) {
+  // 3 MiB of UTF-16 becomes about 6 MiB of UTF-32: the output has to be
+  // passed on several times within one step. Stretches of 1000 units
+  // alternate between plain text and text with surrogate pairs.
+  std::string input;
+  for (std::uint32_t k = 0; input.size() < 3u * 1024 * 1024; ++k) {
+    if (k / 1000 % 2 == 1 && k % 5 == 4) {
+      PutUtf16(input, 0xD800 + k % 0x400);
+      PutUtf16(input, 0xDC00 + k * 7 % 0x400);
+    } else {
+      PutUtf16(input, 0x20 + k % 0xD000);
+    }
+  }
+  for (bool big : {false, true}) {
+    for (bool fast : {true, false}) {
+      GetSettings().writeBom = true;
+      auto* encoder = new CUtf16ToUtf32Filter(big);
+      encoder->UseFastPath(fast);
+      SingleCodecChain run(encoder);
+      const std::string expected = ModelEncode(input, big, true);
+      ASSERT_GT(expected.size(), 2 * CBuffer::kCommitSize);
+      EXPECT_TRUE(run.Run(input).output == expected) << big << fast;
+      EXPECT_LE(MaxCall(*run.sink), CBuffer::kCommitSize);
+      // As the conversion run feeds it: 2 MiB chunks, and odd cuts.
+      EXPECT_TRUE(run.Run(input, {CBuffer::kCommitSize}).output == expected) << big << fast;
+      EXPECT_TRUE(run.Run(input, {CBuffer::kCommitSize - 1, CBuffer::kCommitSize + 1}).output ==
+                  expected)
+          << big << fast;
+    }
+  }
+}
+
+TEST_F(Utf32Test, LargeInputThroughTheDecoderComesOutWhole) {
+  // Just under 4 MiB, so that it also fits one chunk; stretches of 1000
+  // values alternate between the Basic Multilingual Plane and beyond.
+  std::vector<std::uint32_t> values;
+  for (std::uint32_t k = 0; values.size() < (CBuffer::kReservationSize - 8) / 4; ++k) {
+    values.push_back(k / 1000 % 2 == 1 ? 0x10000 + k % 0x100000 : k % 0xD000);
+  }
+  for (bool big : {false, true}) {
+    for (bool fast : {true, false}) {
+      std::string input;
+      for (std::uint32_t v : values) PutUtf32(input, v, big);
+      auto* decoder = new CUtf32ToUtf16Filter(big);
+      decoder->UseFastPath(fast);
+      SingleCodecChain run(decoder);
+      const std::string expected = ModelDecode(input, big);
+      ASSERT_GT(expected.size(), CBuffer::kCommitSize);
+      EXPECT_TRUE(run.Run(input).output == expected) << big << fast;
+      EXPECT_TRUE(run.Run(input, {CBuffer::kCommitSize - 2, CBuffer::kCommitSize + 4097}).output ==
+                  expected)
+          << big << fast;
+      EXPECT_LE(MaxCall(*run.sink), CBuffer::kReservationSize);
+    }
+  }
+}
+
+TEST_F(Utf32Test, DecoderPassesItsOutputOnAtTheCommitSize) {
+  // One chunk of 4 MiB: 1 MiB of characters beyond the Basic Multilingual
+  // Plane (4 bytes out for 4 in), then 3 MiB of characters within it (2 out
+  // for 4 in). The output reaches the commit size inside the second part
+  // and has to be passed on exactly there.
+  std::string input;
+  for (std::uint32_t k = 0; input.size() < CBuffer::kReservationSize / 4; ++k) {
+    PutUtf32(input, 0x10000 + k % 0x100000, false);
+  }
+  for (std::uint32_t k = 0; input.size() < CBuffer::kReservationSize; ++k) {
+    PutUtf32(input, 0x20 + k % 0xD000, false);
+  }
+  for (bool fast : {true, false}) {
+    auto* decoder = new CUtf32ToUtf16Filter(false);
+    decoder->UseFastPath(fast);
+    SingleCodecChain run(decoder);
+    EXPECT_TRUE(run.Run(input).output == ModelDecode(input, false)) << fast;
+    EXPECT_EQ(run.sink->calls,
+              (std::vector<std::uint32_t>{CBuffer::kCommitSize, CBuffer::kCommitSize / 4}))
+        << fast;
+  }
+}
+
+// ---- Identity -----------------------------------------------------------------
+
+TEST(Utf32FilterIdentityTest, NamesTypesCategoriesAndCharsets) {
+  CUtf32ToUtf16Filter inLittle(false), inBig(true);
+  CUtf16ToUtf32Filter outLittle(false), outBig(true);
+  EXPECT_EQ(std::u16string(inLittle.GetName()), u"UTF-32 to UTF-16 character conversion filter");
+  EXPECT_EQ(std::u16string(outBig.GetName()), u"UTF-16 to UTF-32 conversion filter");
+  EXPECT_EQ(inBig.GetType(), 16u);
+  EXPECT_EQ(outLittle.GetType(), 16u);
+  EXPECT_EQ(inLittle.category(), 2u);
+  EXPECT_EQ(outBig.category(), 4u);
+  EXPECT_EQ(inLittle.GetCharset(), 103u);
+  EXPECT_EQ(inBig.GetCharset(), 104u);
+  EXPECT_EQ(outLittle.GetCharset(), 103u);
+  EXPECT_EQ(outBig.GetCharset(), 104u);
+  EXPECT_TRUE(outLittle.Finish());
+  EXPECT_TRUE(inLittle.Finish());
+}
+
+}  // namespace
+}  // namespace ordana
