@@ -1,8 +1,10 @@
 #include "app/CommandLine.h"
 
+#include "app/CsvReport.h"
 #include "app/Listings.h"
 #include "app/MessageLog.h"
 #include "app/Settings.h"
+#include "app/StatusChannel.h"
 #include "app/Usage.h"
 #include "core/Format.h"
 
@@ -213,9 +215,12 @@ OptionsResult ApplyOptions(char16_t* const* tokens, int count) {
       if (!CopySetting(settings.csvPath, kPathCapacity, tokens[++i], u"The CSV report name")) {
         return unusable;
       }
+      OpenCsvReport(settings.csvPath);
     } else if (EqualsIgnoreCase(token, u"/ssb")) {
       if (!hasNext) continue;
       StatusChannelOwnerId() = static_cast<std::uint32_t>(ParseDecimal(tokens[++i]));
+      // The next conversion opens the channel of the new owner.
+      CloseStatusChannel();
     } else {
       ++settings.pathArgumentCount;
       if (settings.inputPath[0] == 0) {

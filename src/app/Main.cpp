@@ -2,6 +2,7 @@
 
 #include "app/ChainAssembly.h"
 #include "app/CommandLine.h"
+#include "app/CsvReport.h"
 #include "app/Inputs.h"
 #include "app/MessageLog.h"
 #include "app/Settings.h"
@@ -15,9 +16,10 @@ namespace ordana {
 
 namespace {
 
-// Gives the standard output back and deletes the log: the way out of every
-// path through the program.
+// Closes the CSV report, gives the standard output back and deletes the
+// log: the way out of every path through the program.
 int Leave(int exitCode) {
+  CloseCsvReport();
   DestroyMessageLog();
   return exitCode;
 }

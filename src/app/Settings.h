@@ -46,7 +46,7 @@ struct Settings {
   // Paths given without an option word; more than two on POSIX can only
   // come from a pattern the shell expanded.
   int pathArgumentCount = 0;
-  // The CSV report named with /csv (opened by the report writer).
+  // The CSV report named with /csv (the latest; OpenCsvReport opens it at once).
   char16_t csvPath[kPathCapacity] = {};
 };
 

@@ -2,8 +2,36 @@
 
 namespace ordana {
 
-StatusRecord* CurrentStatusRecord() {
-  static StatusRecord record{};
+namespace {
+
+// The state word's address, computed from the record's address: a packed
+// member's address may not be taken directly.
+std::uint32_t* StateWord(StatusRecord* record) {
+  return reinterpret_cast<std::uint32_t*>(reinterpret_cast<unsigned char*>(record) +
+                                          offsetof(StatusRecord, state));
+}
+
+}  // namespace
+
+void SetStatusState(StatusRecord* record, std::uint32_t state) {
+  __atomic_store_n(StateWord(record), state, __ATOMIC_RELEASE);
+}
+
+std::uint32_t GetStatusState(const StatusRecord* record) {
+  return __atomic_load_n(StateWord(const_cast<StatusRecord*>(record)), __ATOMIC_ACQUIRE);
+}
+
+std::u16string StatusRecordPath(const StatusRecord& record) {
+  std::u16string path;
+  for (std::size_t n = 0; n < kStatusPathLength && record.inputPath[n] != 0; ++n) {
+    path += record.inputPath[n];
+  }
+  return path;
+}
+
+StatusRecord* LocalStatusRecord() {
+  // Aligned like a record in the channel, for the atomic state word.
+  alignas(8) static StatusRecord record{};
   return &record;
 }
 

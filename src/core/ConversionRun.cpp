@@ -1,6 +1,8 @@
 #include "core/ConversionRun.h"
 
+#include "app/CsvReport.h"
 #include "app/MessageLog.h"
+#include "app/StatusChannel.h"
 #include "app/StatusRecord.h"
 #include "codecs/CodecBase.h"
 #include "core/Buffer.h"
@@ -40,14 +42,16 @@ void RecordCodecs(const CFilterChain& chain, StatusRecord* record) {
 
 bool RunConversion(CFile& input) {
   CFilterChain& chain = GetFilterChain();
-  StatusRecord* record = CurrentStatusRecord();
+  // Opens the status channel on the first conversion; a conversion without
+  // a shared record fills a local one and publishes nothing.
+  StatusRecord* record = SelectStatusRecord();
 
   record->startTime = platform::GetSystemTimeAsFileTime();
   record->processedOffset = 0;
   std::uint64_t size = 0;
   if (!platform::GetFileSize(input.handle(), &size)) input.SetLastError(platform::LastError());
   record->totalSize = size;
-  record->state = kStatusOpened;
+  SetStatusState(record, kStatusOpened);
   // The record holds at most 259 code units and a terminator; longer paths
   // are refused before they get here, and the copy is bounded regardless.
   const std::u16string& path = input.path();
@@ -67,7 +71,7 @@ bool RunConversion(CFile& input) {
       position = 0;
     }
     record->processedOffset = position;
-    record->state = kStatusConverting;
+    SetStatusState(record, kStatusConverting);
     chunk.Clear();
     std::uint32_t count = input.Read(chunk);
     if (!chunk.empty()) result = chain.Process(chunk, position);
@@ -81,7 +85,10 @@ bool RunConversion(CFile& input) {
 
   const std::uint32_t endTick = platform::GetTickCount();
   record->endTime = platform::GetSystemTimeAsFileTime();
-  record->state = kStatusDone;
+  if (CsvReport* report = GetCsvReport()) report->WriteLine(*record);
+  // Last: a reader that sees "done" sees the finished record whole, and on
+  // another process's channel the record is the consumer's from now on.
+  SetStatusState(record, kStatusDone);
   LogResourceMessage(2, 0, 107, FormatElapsed(endTick - startTick));
   return result;
 }

@@ -184,4 +184,68 @@ std::u16string FromNative(const char* text, std::size_t length);
 std::string ToNative(const char16_t* text);
 std::string ToNative(const char16_t* text, std::size_t length);
 
+// ---- Named shared memory and synchronisation -------------------------------
+//
+// The objects behind the status channel, which other processes open by name:
+// a shared memory area, a mutex and counting semaphores. Names are given
+// without any prefix ("Quennel.Ordana.1A2B"); a backend adds what its system
+// needs. Windows backs them with CreateFileMappingW/MapViewOfFileEx,
+// CreateMutexW/OpenMutexW and CreateSemaphoreW/OpenSemaphoreW, and a name
+// vanishes with its last handle. POSIX backs them with shm_open/mmap and
+// sem_open (the mutex is a semaphore of count 1), and a name stays until it is
+// removed: whoever decides the lifetime calls the Remove...Name functions.
+// Objects are created for the current user only.
+
+// A mapped view of a named area; `base` is null when nothing is mapped.
+struct SharedMemory {
+  std::uint8_t* base = nullptr;
+  std::size_t size = 0;
+  std::intptr_t handle = -1;  // backend bookkeeping (a file descriptor, a mapping handle)
+};
+// Creates the named area of `size` zero bytes, or opens it when it exists
+// already (then `*alreadyExisted` is true), and maps `size` bytes of it
+// read/write. False on failure; an existing area smaller than `size` is a
+// failure.
+bool CreateSharedMemory(const char16_t* name, std::size_t size, SharedMemory* memory,
+                        bool* alreadyExisted);
+// Opens and maps an existing area; false when there is none (or it is smaller
+// than `size`).
+bool OpenSharedMemory(const char16_t* name, std::size_t size, SharedMemory* memory);
+// Unmaps and closes; the area lives on while others have it mapped.
+void CloseSharedMemory(SharedMemory* memory);
+void RemoveSharedMemoryName(const char16_t* name);
+
+// A named mutex or semaphore; `native` is null when nothing is open.
+struct SyncObject {
+  void* native = nullptr;
+};
+enum class WaitResult { kSignaled, kTimedOut, kFailed };
+constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;
+
+// Creates the mutex, not owned, or opens it when it exists.
+bool CreateSharedMutex(const char16_t* name, SyncObject* mutex);
+bool OpenSharedMutex(const char16_t* name, SyncObject* mutex);
+// Waits at most `milliseconds` (0: just try; kWaitForever: no limit). A mutex
+// whose holder died counts as acquired where the system can tell (Windows);
+// POSIX cannot, so callers bound their waits.
+WaitResult WaitSharedMutex(SyncObject mutex, std::uint32_t milliseconds);
+bool ReleaseSharedMutex(SyncObject mutex);
+void RemoveSharedMutexName(const char16_t* name);
+
+// Creates the semaphore with `initial` of at most `maximum` counts, or opens
+// it when it exists (keeping its count).
+bool CreateSharedSemaphore(const char16_t* name, std::uint32_t initial, std::uint32_t maximum,
+                           SyncObject* semaphore);
+bool OpenSharedSemaphore(const char16_t* name, SyncObject* semaphore);
+WaitResult WaitSharedSemaphore(SyncObject semaphore, std::uint32_t milliseconds);
+bool ReleaseSharedSemaphore(SyncObject semaphore, std::uint32_t count);
+void RemoveSharedSemaphoreName(const char16_t* name);
+
+// Closes a mutex or semaphore handle; the object lives on while others have
+// it open.
+void CloseSyncObject(SyncObject* object);
+
+// True while a process with this id exists (whoever it belongs to).
+bool ProcessExists(std::uint32_t processId);
+
 }  // namespace ordana::platform

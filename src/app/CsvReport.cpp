@@ -1,0 +1,91 @@
+#include "app/CsvReport.h"
+
+#include <memory>
+
+#include "codecs/CharsetRegistry.h"
+#include "core/Format.h"
+#include "platform/Platform.h"
+
+namespace ordana {
+
+std::uint64_t RecordDurationMilliseconds(const StatusRecord& record) {
+  const std::uint64_t start = record.startTime;
+  const std::uint64_t end = record.endTime;
+  // Unsigned subtraction would turn a clock set back into a duration of
+  // millennia.
+  return end >= start ? (end - start) / 10000u : 0u;
+}
+
+std::u16string FormatCsvLine(const StatusRecord& record, char16_t separator) {
+  char16_t source[64];
+  char16_t destination[64];
+  CharsetName(record.decoderCharset, source);
+  CharsetName(record.encoderCharset, destination);
+  const std::u16string path = StatusRecordPath(record);
+  // Field by field, so that the packed fields are read by value.
+  const std::uint64_t size = record.totalSize;
+  const std::uint32_t decoderErrors = record.decoderErrors;
+  const std::uint32_t encoderErrors = record.encoderErrors;
+  return Format(u"%s%c%I64u%c%s%c%s%c%u%c%u%c%I64u\r\n", path, separator, size, separator, source,
+                separator, destination, separator, decoderErrors, separator, encoderErrors,
+                separator, RecordDurationMilliseconds(record));
+}
+
+CsvReport::CsvReport(const char16_t* path) : path_(path) {
+  if (!file_.Open(path, platform::kCreateAlways, platform::kGenericRead | platform::kGenericWrite,
+                  platform::kFileShareRead | platform::kFileShareWrite, 0)) {
+    file_.Close();
+    return;
+  }
+  static const unsigned char kByteOrderMark[2] = {0xFF, 0xFE};
+  file_.WriteBytes(kByteOrderMark, sizeof kByteOrderMark);
+}
+
+CsvReport::~CsvReport() { Close(); }
+
+void CsvReport::Close() {
+  if (file_.IsOpen()) file_.Close();
+}
+
+bool CsvReport::Names(const char16_t* path) const {
+  if (path_ == path) return true;
+  // Another spelling of the same file (./report.csv, a link, letter case on
+  // a file system that ignores it).
+  return IsOpen() && platform::IsSameFile(path_.c_str(), path);
+}
+
+void CsvReport::WriteLine(const StatusRecord& record) {
+  if (!IsOpen()) return;
+  const std::u16string line = FormatCsvLine(record, separator_);
+  // Little-endian whatever the machine, and one write per line.
+  std::string bytes;
+  bytes.reserve(line.size() * 2);
+  for (char16_t unit : line) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  file_.WriteBytes(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+}
+
+namespace {
+
+std::unique_ptr<CsvReport>& TheReport() {
+  static std::unique_ptr<CsvReport> report;
+  return report;
+}
+
+}  // namespace
+
+CsvReport* OpenCsvReport(const char16_t* path) {
+  std::unique_ptr<CsvReport>& report = TheReport();
+  if (report && report->Names(path)) return report.get();
+  report.reset();
+  report = std::make_unique<CsvReport>(path);
+  return report.get();
+}
+
+CsvReport* GetCsvReport() { return TheReport().get(); }
+
+void CloseCsvReport() { TheReport().reset(); }
+
+}  // namespace ordana

@@ -1,0 +1,56 @@
+#pragma once
+// CsvReport: the tab-separated report of /csv, one line per conversion.
+//
+// The file is UTF-16LE text that starts with the byte order mark FF FE and
+// has no header line. Each line holds, separated by TAB and ended by CR LF:
+// input path, total size, source and destination character set names, the
+// decoder's and the encoder's error counts, and the duration in milliseconds.
+
+#include <cstdint>
+#include <string>
+
+#include "app/StatusRecord.h"
+#include "core/File.h"
+
+namespace ordana {
+
+// The line for one finished conversion, CR LF included.
+std::u16string FormatCsvLine(const StatusRecord& record, char16_t separator = u'\t');
+// The duration of a record in milliseconds: 0 when the clock was set back
+// during the conversion.
+std::uint64_t RecordDurationMilliseconds(const StatusRecord& record);
+
+class CsvReport {
+ public:
+  // Creates (or truncates) the file and writes the byte order mark. When the
+  // file cannot be created the report stays without file and drops every
+  // line silently.
+  explicit CsvReport(const char16_t* path);
+  ~CsvReport();
+  CsvReport(const CsvReport&) = delete;
+  CsvReport& operator=(const CsvReport&) = delete;
+
+  const std::u16string& path() const { return path_; }
+  bool IsOpen() const { return file_.IsOpen(); }
+  // True when `path` names this report: the same text, or the same file.
+  bool Names(const char16_t* path) const;
+  // Appends the record's line (WriteCsvLine); write errors are ignored.
+  void WriteLine(const StatusRecord& record);
+  void Close();
+
+ private:
+  std::u16string path_;
+  CFile file_;
+  char16_t separator_ = u'\t';
+};
+
+// The process's report writer (/csv): the same path keeps the open report,
+// another closes it and creates the new one.
+CsvReport* OpenCsvReport(const char16_t* path);
+// The open report writer, or null.
+CsvReport* GetCsvReport();
+// Closes the file and deletes the writer; the driver calls it when the
+// inputs are done.
+void CloseCsvReport();
+
+}  // namespace ordana

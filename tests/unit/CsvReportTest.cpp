@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "app/CommandLine.h"
+#include "app/CsvReport.h"
+#include "app/Settings.h"
+#include "codecs/CharsetRegistry.h"
+
+namespace ordana {
+namespace {
+
+std::string N(const std::u16string& s) { return platform::ToNative(s.c_str(), s.size()); }
+
+// The bytes of a UTF-16LE text.
+std::string Le(const std::u16string& text) {
+  std::string bytes;
+  for (char16_t unit : text) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
+
+const std::string kBom = "\xFF\xFE";
+
+StatusRecord MakeRecord(const std::u16string& path, std::uint64_t size, CharsetId source,
+                        CharsetId destination, std::uint32_t decoderErrors,
+                        std::uint32_t encoderErrors, std::uint64_t start, std::uint64_t end) {
+  StatusRecord record{};
+  for (std::size_t k = 0; k < path.size(); ++k) record.inputPath[k] = path[k];
+  record.totalSize = size;
+  record.decoderCharset = source;
+  record.encoderCharset = destination;
+  record.decoderErrors = decoderErrors;
+  record.encoderErrors = encoderErrors;
+  record.startTime = start;
+  record.endTime = end;
+  SetStatusState(&record, kStatusDone);
+  return record;
+}
+
+TEST(CsvLineTest, Format) {
+  const std::uint64_t t0 = 133000000000000000ull;  // a FILETIME in 2022
+  struct Case {
+    StatusRecord record;
+    const char* line;
+  };
+  const Case cases[] = {
+      {MakeRecord(u"/data/a.txt", 1234, kCharsetUtf16, kCharsetUtf8, 0, 0, t0, t0 + 15000000),
+       "/data/a.txt\t1234\tutf-16\tutf-8\t0\t0\t1500\r\n"},
+      // A console or pipe input has no size.
+      {MakeRecord(u"\\\\.\\CONIN$", 0, kCharsetUtf8, kCharsetUtf16Be, 3, 4, t0, t0 + 9999),
+       "\\\\.\\CONIN$\t0\tutf-8\tutf-16be\t3\t4\t0\r\n"},
+      // Single-byte sets by their primary names; unknown ids stay empty.
+      {MakeRecord(u"b", 18446744073709551615ull, 0, 999, 4294967295u, 1, t0, t0 + 10000),
+       "b\t18446744073709551615\tISO-8859-1\t\t4294967295\t1\t1\r\n"},
+      {MakeRecord(u"c d\t", 5, kCharsetAuto, kCharsetUtf32Be, 0, 0, t0, t0 + 600000000000ull),
+       "c d\t\t5\t\tutf-32be\t0\t0\t60000000\r\n"},
+      // A clock set back during the conversion does not make it last for ages.
+      {MakeRecord(u"e", 1, kCharsetUtf32, kCharsetUtf32, 0, 0, t0, t0 - 10000),
+       "e\t1\tutf-32\tutf-32\t0\t0\t0\r\n"},
+      {MakeRecord(u"\u00e4\u20ac", 2, kCharsetUtf16, kCharsetUtf16, 0, 0, 0, 0),
+       "\xC3\xA4\xE2\x82\xAC\t2\tutf-16\tutf-16\t0\t0\t0\r\n"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(N(FormatCsvLine(c.record)), c.line);
+  EXPECT_EQ(N(FormatCsvLine(cases[0].record, u';')), "/data/a.txt;1234;utf-16;utf-8;0;0;1500\r\n");
+}
+
+TEST(CsvLineTest, FullLengthPathWithoutTerminator) {
+  StatusRecord record = MakeRecord(u"", 1, kCharsetUtf8, kCharsetUtf8, 0, 0, 0, 0);
+  for (char16_t& unit : record.inputPath) unit = u'p';
+  EXPECT_EQ(N(FormatCsvLine(record)), std::string(260, 'p') + "\t1\tutf-8\tutf-8\t0\t0\t0\r\n");
+}
+
+class CsvReportTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    CloseCsvReport();
+    ResetSettings();
+  }
+  StatusRecord Record(const std::u16string& path) {
+    return MakeRecord(path, 10, kCharsetUtf16, kCharsetUtf8, 1, 2, 0, 20000);
+  }
+  std::string Line(const std::u16string& path) { return Le(FormatCsvLine(Record(path))); }
+  test::TempDir dir_;
+};
+
+TEST_F(CsvReportTest, NewReportIsUtf16WithByteOrderMarkAndOneLinePerRecord) {
+  {
+    CsvReport report(dir_.File16("r.csv").c_str());
+    EXPECT_TRUE(report.IsOpen());
+    EXPECT_EQ(test::ReadWholeFile(dir_.File("r.csv")), kBom);
+    report.WriteLine(Record(u"a"));
+    report.WriteLine(Record(u"b"));
+  }
+  EXPECT_EQ(test::ReadWholeFile(dir_.File("r.csv")), kBom + Line(u"a") + Line(u"b"));
+  // An existing file is replaced.
+  CsvReport again(dir_.File16("r.csv").c_str());
+  EXPECT_EQ(test::ReadWholeFile(dir_.File("r.csv")), kBom);
+}
+
+TEST_F(CsvReportTest, SamePathKeepsTheReport) {
+  CsvReport* first = OpenCsvReport(dir_.File16("r.csv").c_str());
+  first->WriteLine(Record(u"a"));
+  const std::vector<std::u16string> spellings = {
+      dir_.File16("r.csv"), platform::FromNative((dir_.path() + "/./r.csv").c_str())};
+  for (const std::u16string& path : spellings) {
+    EXPECT_EQ(OpenCsvReport(path.c_str()), first) << N(path);
+  }
+  GetCsvReport()->WriteLine(Record(u"b"));
+  CloseCsvReport();
+  EXPECT_EQ(GetCsvReport(), nullptr);
+  EXPECT_EQ(test::ReadWholeFile(dir_.File("r.csv")), kBom + Line(u"a") + Line(u"b"));
+}
+
+TEST_F(CsvReportTest, AnotherPathClosesTheFirstReport) {
+  OpenCsvReport(dir_.File16("one.csv").c_str())->WriteLine(Record(u"a"));
+  CsvReport* second = OpenCsvReport(dir_.File16("two.csv").c_str());
+  EXPECT_EQ(GetCsvReport(), second);
+  EXPECT_EQ(N(second->path()), dir_.File("two.csv"));
+  second->WriteLine(Record(u"b"));
+  CloseCsvReport();
+  EXPECT_EQ(test::ReadWholeFile(dir_.File("one.csv")), kBom + Line(u"a"));
+  EXPECT_EQ(test::ReadWholeFile(dir_.File("two.csv")), kBom + Line(u"b"));
+}
+
+TEST_F(CsvReportTest, FileThatCannotBeCreatedDropsLinesSilently) {
+  const std::u16string path = dir_.File16("missing/r.csv");
+  CsvReport* report = OpenCsvReport(path.c_str());
+  ASSERT_NE(report, nullptr);
+  EXPECT_FALSE(report->IsOpen());
+  report->WriteLine(Record(u"a"));
+  EXPECT_EQ(OpenCsvReport(path.c_str()), report);
+  CloseCsvReport();
+}
+
+TEST_F(CsvReportTest, CsvOptionOpensTheReportAtOnce) {
+  std::vector<std::u16string> args = {u"ordana", u"/csv", dir_.File16("opt.csv"), u"in.txt",
+                                      u"/csv"};
+  std::vector<char16_t*> tokens;
+  for (auto& a : args) tokens.push_back(a.data());
+  EXPECT_FALSE(ApplyOptions(tokens.data(), static_cast<int>(tokens.size())).exit);
+  ASSERT_NE(GetCsvReport(), nullptr);
+  EXPECT_EQ(N(GetCsvReport()->path()), dir_.File("opt.csv"));
+  EXPECT_EQ(test::ReadWholeFile(dir_.File("opt.csv")), kBom);
+}
+
+}  // namespace
+}  // namespace ordana

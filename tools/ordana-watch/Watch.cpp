@@ -1,0 +1,239 @@
+// ordana-watch: the other side of Ordana's status channel.
+//
+//   ordana-watch PID          follows the conversions of the running converter PID
+//   ordana-watch --collect    collects the records of converters started with /ssb
+//
+// It reuses the converter's own channel code (app/StatusChannel), so both
+// sides agree on the layout, the names and the protocol by construction.
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "WatchPlatform.h"
+#include "app/CsvReport.h"
+#include "app/StatusChannel.h"
+#include "codecs/CharsetRegistry.h"
+#include "core/Format.h"
+#include "platform/Platform.h"
+
+namespace ordana::watch {
+namespace {
+
+constexpr const char kUsage[] =
+    "Usage:\n"
+    "  ordana-watch PID [--interval MS]\n"
+    "      Follows the running converter PID: the input it converts, how far it\n"
+    "      has come and how fast. Ends when the converter ends.\n"
+    "  ordana-watch --collect [--count N] [--csv FILE]\n"
+    "      Creates a status channel for converters started with /ssb and prints\n"
+    "      one line per finished conversion (and, with --csv, writes the same\n"
+    "      tab-separated line as the converter's /csv). Stops after N records,\n"
+    "      or on Ctrl+C.\n";
+
+void Out(const std::u16string& text) { WriteOutput(platform::ToNative(text.c_str(), text.size())); }
+void Err(const std::u16string& text) { WriteError(platform::ToNative(text.c_str(), text.size())); }
+
+bool ParseNumber(const char* text, std::uint64_t maximum, std::uint64_t* value) {
+  if (!*text) return false;
+  std::uint64_t result = 0;
+  for (; *text; ++text) {
+    if (*text < '0' || *text > '9') return false;
+    result = result * 10 + static_cast<std::uint64_t>(*text - '0');
+    if (result > maximum) return false;
+  }
+  *value = result;
+  return true;
+}
+
+std::u16string Name(CharsetId id) {
+  char16_t buffer[64];
+  CharsetName(id, buffer);
+  return buffer[0] ? std::u16string(buffer) : std::u16string(u"?");
+}
+
+std::u16string Rate(double bytesPerSecond) {
+  if (bytesPerSecond >= 1048576.0) return Format(u"%.1f MiB/s", bytesPerSecond / 1048576.0);
+  if (bytesPerSecond >= 1024.0) return Format(u"%.1f KiB/s", bytesPerSecond / 1024.0);
+  return Format(u"%.0f B/s", bytesPerSecond);
+}
+
+// ---- Following a converter ------------------------------------------------------
+
+std::u16string Describe(const StatusRecord& record, std::uint64_t now) {
+  const std::u16string path = StatusRecordPath(record);
+  const std::uint64_t total = record.totalSize;
+  const std::uint32_t decoderErrors = record.decoderErrors;
+  const std::uint32_t encoderErrors = record.encoderErrors;
+  if (record.state == kStatusDone) {
+    const std::uint64_t ms = RecordDurationMilliseconds(record);
+    return Format(u"%s: done, %I64u bytes in %I64u ms, errors %u/%u", path, total, ms,
+                  decoderErrors, encoderErrors);
+  }
+  const std::uint64_t processed = record.processedOffset;
+  const std::uint64_t start = record.startTime;
+  const double seconds = now > start ? static_cast<double>(now - start) / 1e7 : 0.0;
+  const std::u16string rate = Rate(seconds > 0 ? static_cast<double>(processed) / seconds : 0.0);
+  if (total == 0) return Format(u"%s: %I64u bytes, %s", path, processed, rate);
+  const std::uint64_t percent = processed >= total ? 100 : processed * 100 / total;
+  return Format(u"%s: %I64u of %I64u bytes (%I64u%%), %s", path, processed, total, percent, rate);
+}
+
+int Follow(std::uint32_t processId, std::uint32_t intervalMs) {
+  if (!platform::ProcessExists(processId)) {
+    Err(Format(u"ordana-watch: there is no process %u\n", processId));
+    return 2;
+  }
+  const bool terminal = OutputIsTerminal();
+  StatusChannel channel(processId);
+  std::u16string shown;    // what the terminal line shows
+  StatusRecord printed{};  // the record last printed as a plain line
+  bool printedAny = false;
+
+  auto show = [&](bool final) {
+    StatusRecord* shared = channel.FreeHeadRecord();
+    if (!shared) return;
+    const StatusRecord record = SnapshotStatusRecord(shared);
+    if (record.startTime == 0) return;  // no conversion has begun yet
+    const std::u16string line = Describe(record, platform::GetSystemTimeAsFileTime());
+    if (terminal) {
+      // Rewrite the one line in place; ESC [K clears what a longer line left.
+      if (line != shown || final) Out(u"\r" + line + u"\x1b[K");
+      shown = line;
+      return;
+    }
+    // Plain lines: one per change of input, state or position.
+    const bool changed = !printedAny || record.startTime != printed.startTime ||
+                         record.state != printed.state ||
+                         record.processedOffset != printed.processedOffset ||
+                         StatusRecordPath(record) != StatusRecordPath(printed);
+    if (!changed) return;
+    Out(line + u"\n");
+    printed = record;
+    printedAny = true;
+  };
+
+  for (;;) {
+    // The converter creates its channel with its first conversion.
+    if (!channel.mapped()) channel.OpenToRead();
+    const bool alive = platform::ProcessExists(processId);
+    if (channel.mapped()) show(!alive);
+    if (!alive || StopRequested()) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(intervalMs));
+  }
+  if (terminal && !shown.empty()) Out(u"\n");
+  if (!channel.mapped() && !StopRequested()) {
+    Err(Format(u"ordana-watch: process %u ended without publishing a conversion\n", processId));
+  }
+  return 0;
+}
+
+// ---- Collecting records ---------------------------------------------------------
+
+int Collect(std::uint64_t count, const char* csvPath) {
+  const std::uint32_t self = platform::GetCurrentProcessId();
+  StatusChannel channel(self);
+  if (!channel.Open()) {
+    Err(Format(u"ordana-watch: the status channel %s can not be created\n",
+               channel.names().mapping));
+    return 2;
+  }
+  std::unique_ptr<CsvReport> csv;
+  if (csvPath) {
+    csv = std::make_unique<CsvReport>(platform::FromNative(csvPath).c_str());
+    if (!csv->IsOpen()) {
+      Err(Format(u"ordana-watch: %s can not be created\n", platform::FromNative(csvPath)));
+      return 2;
+    }
+  }
+  Out(Format(u"Collecting conversions: give ordana the option /ssb %u\n", self));
+
+  // Every acquired record is announced on "Full"; counting them tells when
+  // finished records may be waiting, so the list is looked at often only then.
+  std::int64_t announced = 0;
+  std::uint64_t collected = 0;
+  bool warned = false;
+  for (;;) {
+    const bool last = StopRequested();
+    if (!last) {
+      platform::WaitResult waited = channel.WaitForHandedOver(announced > 0 ? 10 : 200);
+      while (waited == platform::WaitResult::kSignaled) {
+        ++announced;
+        waited = channel.WaitForHandedOver(0);
+      }
+    }
+    std::vector<CollectedRecord> records;
+    const std::size_t room =
+        count == 0 ? kStatusChannelCapacity : static_cast<std::size_t>(count - collected);
+    const CollectResult result = channel.CollectFinished(&records, room);
+    if (result == CollectResult::kFailed) {
+      Err(u"ordana-watch: the status channel is not usable any more\n");
+      return 2;
+    }
+    if (result == CollectResult::kMutexTakenOver && !warned) {
+      Err(u"ordana-watch: the channel's mutex was not released in time; taking it over\n");
+      warned = true;
+    }
+    for (const CollectedRecord& item : records) {
+      const StatusRecord& r = item.record;
+      const std::uint64_t size = r.totalSize;
+      const std::uint32_t decoderErrors = r.decoderErrors;
+      const std::uint32_t encoderErrors = r.encoderErrors;
+      Out(Format(u"#%u %s: %I64u bytes, %s => %s, errors %u/%u, %I64u ms\n", item.index,
+                 StatusRecordPath(r), size, Name(r.decoderCharset), Name(r.encoderCharset),
+                 decoderErrors, encoderErrors, RecordDurationMilliseconds(r)));
+      if (csv) csv->WriteLine(r);
+    }
+    collected += records.size();
+    announced -= static_cast<std::int64_t>(records.size());
+    if (last || (count != 0 && collected >= count)) break;
+  }
+  return 0;
+}
+
+int Main(int argc, char** argv) {
+  bool collect = false;
+  std::uint64_t count = 0;
+  std::uint64_t interval = 200;
+  const char* csvPath = nullptr;
+  std::uint64_t processId = 0;
+  bool havePid = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (arg == "--help" || arg == "-h") {
+      WriteOutput(kUsage);
+      return 0;
+    } else if (arg == "--collect") {
+      collect = true;
+    } else if (arg == "--count" && hasValue && ParseNumber(argv[i + 1], 0xFFFFFFFFu, &count)) {
+      ++i;
+    } else if (arg == "--csv" && hasValue) {
+      csvPath = argv[++i];
+    } else if (arg == "--interval" && hasValue && ParseNumber(argv[i + 1], 60000, &interval) &&
+               interval > 0) {
+      ++i;
+    } else if (!havePid && ParseNumber(argv[i], 0xFFFFFFFFu, &processId)) {
+      havePid = true;
+    } else {
+      WriteError("ordana-watch: unexpected argument '" + arg + "'\n" + kUsage);
+      return 1;
+    }
+  }
+  if (collect == havePid) {
+    WriteError(kUsage);
+    return 1;
+  }
+  InstallStopHandler();
+  if (collect) return Collect(count, csvPath);
+  return Follow(static_cast<std::uint32_t>(processId), static_cast<std::uint32_t>(interval));
+}
+
+}  // namespace
+}  // namespace ordana::watch
+
+int main(int argc, char** argv) { return ordana::watch::Main(argc, argv); }
