@@ -13,6 +13,10 @@
 #include "core/FilePersistenceFilter.h"
 #include "core/Filter.h"
 #include "detection/AutoDetectionInputFilter.h"
+#include "transforms/HtmlEntityDecodeFilter.h"
+#include "transforms/HtmlEntityEncodeFilter.h"
+#include "transforms/LineTransformFilter.h"
+#include "transforms/XmlFilter.h"
 
 namespace ordana {
 
@@ -29,13 +33,6 @@ F* AppendNew(CFilterChain& chain, Args&&... args) {
   auto filter = std::make_unique<F>(std::forward<Args>(args)...);
   chain.Append(filter.get());
   return filter.release();
-}
-
-// A conversion this build cannot do yet: said clearly, before any output
-// exists.
-int NotAvailable(const char16_t* what, const char16_t* name, int exitCode) {
-  LogMessage(1, 2, u"Error: %s %s is not available in this version yet.\r\n", what, name);
-  return exitCode;
 }
 
 int AppendDecoder(CFilterChain& chain, CharsetId id) {
@@ -68,14 +65,23 @@ int AppendDecoder(CFilterChain& chain, CharsetId id) {
   }
 }
 
-int AppendTransforms(CFilterChain& /*chain*/) {
-  const Settings& settings = GetSettings();
-  if (settings.eolRequested) return NotAvailable(u"the option", u"/eol", kExitUnusableCommandLine);
-  if (settings.modifyXmlDeclaration) {
-    return NotAvailable(u"the option", u"/xml", kExitUnusableCommandLine);
+int AppendTransforms(CFilterChain& chain) {
+  Settings& settings = GetSettings();
+  if (settings.eolRequested) {
+    const int mode = settings.eolMode == EolMode::kMac    ? CLineTransformFilter::kModeMac
+                     : settings.eolMode == EolMode::kUnix ? CLineTransformFilter::kModeUnix
+                                                          : CLineTransformFilter::kModeDos;
+    AppendNew<CLineTransformFilter>(chain, mode);
   }
-  if (settings.htmlEntityMode != 0) {
-    return NotAvailable(u"the option", u"/htmlentity", kExitUnusableCommandLine);
+  if (settings.modifyXmlDeclaration) {
+    // The name as the lookup left it; the settings live until the program
+    // ends, so the filter keeps a pointer to them.
+    AppendNew<CXmlFilter>(chain, settings.destinationCharsetName);
+  }
+  if (settings.htmlEntityMode == 1) {
+    AppendNew<CHtmlEntityEncodeFilter>(chain, settings.modifyXmlDeclaration);
+  } else if (settings.htmlEntityMode == 2) {
+    AppendNew<CHtmlEntityDecodeFilter>(chain);
   }
   return kExitOk;
 }

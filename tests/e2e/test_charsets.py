@@ -67,16 +67,6 @@ class AssemblyTest(ScratchTestCase):
         self.assertNotIn("processed", text(out))
         self.assertFalse(os.path.exists(self.path("b.txt")))
 
-    def test_transforms_not_built_yet_say_so_and_create_nothing(self):
-        self.write("a.txt", b"abc")
-        for args in (["/eol=unix"], ["/xml"], ["/htmlentity=enc"]):
-            with self.subTest(args=args):
-                code, out = self.run_ordana("a.txt", "b.txt", "/scs=utf-16", *args)
-                self.assertEqual(code, 3)
-                self.assertIn("not available", text(out))
-                self.assertFalse(os.path.exists(self.path("b.txt")))
-                self.assertEqual(self.read("a.txt"), b"abc")
-
     @unittest.skipIf(os.environ.get("ORDANA_SANITIZED") == "ON", "sanitizers need all the address space")
     def test_out_of_memory_while_assembling(self):
         self.write("a.txt", b"a\x00")
