@@ -127,6 +127,28 @@ std::int32_t CUtf8ToUtf16Filter::Filter() {
       pos += run;
       continue;
     }
+    // Well-formed two- and three-byte sequences of ordinary characters are
+    // the bulk of non-ASCII text; they give the same units as the general
+    // path below, without its bookkeeping.
+    if (c >= 0xC0 && c < 0xE0) {
+      if (n - pos >= 2 && (p[pos + 1] & 0xC0) == 0x80) {
+        if (!out.Reserve(2)) break;
+        out.PutUnit(static_cast<char16_t>(((c & 0x1Fu) << 6) | (p[pos + 1] & 0x3Fu)));
+        pos += 2;
+        continue;
+      }
+    } else if (c >= 0xE0 && c < 0xF0) {
+      if (n - pos >= 3 && (p[pos + 1] & 0xC0) == 0x80 && (p[pos + 2] & 0xC0) == 0x80) {
+        const std::uint32_t v =
+            ((c & 0x0Fu) << 12) | ((p[pos + 1] & 0x3Fu) << 6) | (p[pos + 2] & 0x3Fu);
+        if ((v < 0xD800 || v > 0xDFFF) && v < 0xFFFE) {
+          if (!out.Reserve(2)) break;
+          out.PutUnit(static_cast<char16_t>(v));
+          pos += 3;
+          continue;
+        }
+      }
+    }
     const int k = kLengths.entries[c];
     if (k == 0) {
       // A continuation byte (or FE, FF) where a sequence should start.
