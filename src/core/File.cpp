@@ -10,16 +10,17 @@ const char16_t kConsoleOutputPath[] = u"\\\\.\\CONOUT$";
 
 CFile::~CFile() { Close(); }
 
-void CFile::Close(bool keepFlushError) {
-  platform::ErrorCode flushError = 0;
-  // Only a stream that may have written has anything to flush.
-  if (IsOpen() && (access_ & platform::kGenericWrite) && !platform::FlushFileBuffers(handle_)) {
-    flushError = platform::LastError();
-  }
+void CFile::Close(bool keepCloseError) {
+  // Closing does not force the data onto the disk: that costs a disk write
+  // per file and protects nothing the file system does not already keep.
+  // The one place where it matters, an output about to replace its input,
+  // flushes before the move (MoveTo). A failing close (a network file system
+  // that reports a lost write only then) is still noticed.
+  platform::ErrorCode closeError = 0;
   path_.clear();
-  if (IsOpen() && ownsHandle_) platform::CloseHandle(handle_);
+  if (IsOpen() && ownsHandle_ && !platform::CloseHandle(handle_)) closeError = platform::LastError();
   handle_ = platform::kNullHandle;
-  lastError_ = keepFlushError ? flushError : 0;
+  lastError_ = keepCloseError ? closeError : 0;
 }
 
 void CFile::Attach(platform::Handle handle, bool owns, const char16_t* path) {

@@ -59,9 +59,9 @@ class CFile {
   // Wraps a handle opened elsewhere (a standard handle); `owns` says whether
   // closing the stream closes it.
   void Attach(platform::Handle handle, bool owns, const char16_t* path);
-  // Flushes the file buffers and closes the stream; the flush error is kept
-  // in last error only when `keepFlushError` is set.
-  void Close(bool keepFlushError = false);
+  // Closes the stream; a close error is kept in last error only when
+  // `keepCloseError` is set.
+  void Close(bool keepCloseError = false);
 
   platform::Handle handle() const { return handle_; }
   bool IsOpen() const { return handle_ != platform::kNullHandle && handle_ != platform::kInvalidHandle; }

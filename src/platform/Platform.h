@@ -60,7 +60,8 @@ enum Disposition : std::uint32_t {
 Handle OpenFile(const char16_t* path, std::uint32_t disposition, std::uint32_t access,
                 std::uint32_t share, std::uint32_t flags);
 // Closes a handle; closing kNullHandle or kInvalidHandle does nothing.
-void CloseHandle(Handle handle);
+// False when the system reported an error on closing (see LastError).
+bool CloseHandle(Handle handle);
 // One read or write call; false on failure (see LastError). A read of 0 bytes
 // with a true result is the end of the input.
 bool ReadFile(Handle handle, void* data, std::uint32_t size, std::uint32_t* done);

@@ -170,8 +170,10 @@ Handle OpenFile(const char16_t* path, std::uint32_t disposition, std::uint32_t a
   return fd;
 }
 
-void CloseHandle(Handle handle) {
-  if (IsOpenHandle(handle)) ::close(Fd(handle));
+bool CloseHandle(Handle handle) {
+  if (!IsOpenHandle(handle)) return true;
+  // Linux releases the descriptor even when close fails; never retry it.
+  return ::close(Fd(handle)) == 0 || errno == EINTR || Fail();
 }
 
 bool ReadFile(Handle handle, void* data, std::uint32_t size, std::uint32_t* done) {
