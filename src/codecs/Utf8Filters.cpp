@@ -1,6 +1,7 @@
 #include "codecs/Utf8Filters.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "app/MessageLog.h"
 #include "app/Settings.h"
@@ -48,6 +49,12 @@ inline char16_t UnitAt(const std::uint8_t* p) {
   return static_cast<char16_t>(p[0] | (p[1] << 8));
 }
 
+// Encodes up to `units` code units from `in` into `out` while they are not
+// surrogates; advances `*index` (a byte index) past what it encoded and
+// returns the bytes written. Runs of ASCII go through NarrowAscii.
+std::uint32_t EncodeBmpRun(const std::uint8_t* in, std::uint32_t units, std::uint8_t* out,
+                           std::uint32_t* index);
+
 }  // namespace
 
 std::uint32_t WidenAscii(const std::uint8_t* in, std::uint32_t count, std::uint8_t* out) {
@@ -93,6 +100,49 @@ std::uint32_t NarrowAscii(const std::uint8_t* in, std::uint32_t count, std::uint
   }
   return i;
 }
+
+namespace {
+
+std::uint32_t EncodeBmpRun(const std::uint8_t* in, std::uint32_t units, std::uint8_t* out,
+                           std::uint32_t* index) {
+  std::uint8_t* o = out;
+  std::uint32_t k = 0;
+  while (k < units) {
+    const char16_t u = UnitAt(in + 2 * k);
+    if (u < 0x80 && units - k >= 16) {
+      // Eight ASCII units in a row make a bulk copy worth starting.
+      std::uint64_t a, b;
+      std::memcpy(&a, in + 2 * k, 8);
+      std::memcpy(&b, in + 2 * k + 8, 8);
+      if (((a | b) & 0xFF80FF80FF80FF80ull) == 0) {
+        const std::uint32_t run = NarrowAscii(in + 2 * k, units - k, o);
+        o += run;
+        k += run;
+        continue;
+      }
+    }
+    if (u < 0x800) {
+      // One or two bytes, without a branch on which: mixed Latin text
+      // alternates between them unpredictably.
+      const std::uint32_t two = u >= 0x80 ? 1u : 0u;
+      o[0] = static_cast<std::uint8_t>(two ? (0xC0 | (u >> 6)) : u);
+      o[1] = static_cast<std::uint8_t>(0x80 | (u & 0x3F));
+      o += 1 + two;
+    } else if (u < 0xD800 || u > 0xDFFF) {
+      o[0] = static_cast<std::uint8_t>(0xE0 | (u >> 12));
+      o[1] = static_cast<std::uint8_t>(0x80 | ((u >> 6) & 0x3F));
+      o[2] = static_cast<std::uint8_t>(0x80 | (u & 0x3F));
+      o += 3;
+    } else {
+      break;  // a surrogate: the caller's general path
+    }
+    ++k;
+  }
+  *index += 2 * k;
+  return static_cast<std::uint32_t>(o - out);
+}
+
+}  // namespace
 
 // ---- Decoder ------------------------------------------------------------------
 
@@ -257,6 +307,17 @@ std::int32_t CUtf16ToUtf8Filter::Filter() {
   OutputCursor out(*this);
   while (i < n) {
     if (!out.Reserve(4)) break;
+    // Characters outside the surrogate range go through a loop without
+    // per-character room checks: a unit never needs more than three bytes,
+    // so a third of the room bounds how many units it may take.
+    {
+      const std::uint32_t units = std::min((n - i) / 2, out.Available() / 3);
+      std::uint8_t* const start = out.Next();
+      const std::uint32_t done = EncodeBmpRun(p + i, units, start, &i);
+      out.Advance(done);
+      if (i >= n) break;
+      if (!out.Reserve(4)) break;
+    }
     const char16_t u = UnitAt(p + i);
     if (u < 0x80) {
       const std::uint32_t run = NarrowAscii(p + i, std::min((n - i) / 2, out.Available()), out.Next());
