@@ -119,6 +119,7 @@ void CAutoDetectionInputFilter::FindStatisticsFiles(const std::u16string& direct
 
 bool CAutoDetectionInputFilter::LoadStatisticsFile(const char16_t* path) {
   for (auto& table : tables_) table.Clear();
+  ClearScoringIndex();
   CFile file;
   if (!file.Open(path, platform::kOpenExisting, platform::kGenericRead, platform::kFileShareRead,
                  0)) {
@@ -156,7 +157,10 @@ bool CAutoDetectionInputFilter::LoadStatisticsFile(const char16_t* path) {
     const std::uint32_t fit = (read - pos) / kEntrySize;
     const std::uint32_t take = count < fit ? count : fit;
     for (std::uint32_t e = 0; e < take; ++e, pos += kEntrySize) {
-      tables_[t].GetOrInsert(ReadU32(body.data() + pos)) = ReadDouble(body.data() + pos + 4);
+      const std::uint32_t key = ReadU32(body.data() + pos);
+      const double weight = ReadDouble(body.data() + pos + 4);
+      tables_[t].GetOrInsert(key) = weight;
+      IndexEntry(t, key, weight);
     }
     if (take < count) break;
   }
@@ -164,17 +168,36 @@ bool CAutoDetectionInputFilter::LoadStatisticsFile(const char16_t* path) {
   return ok;
 }
 
+void CAutoDetectionInputFilter::ClearScoringIndex() {
+  if (!pairWeights_) pairWeights_.reset(new double[65536]);
+  if (!triplePrefixes_) triplePrefixes_ = std::make_unique<std::bitset<65536>>();
+  std::fill(singleWeights_, singleWeights_ + 256, 0.0);
+  std::fill(pairWeights_.get(), pairWeights_.get() + 65536, 0.0);
+  triplePrefixes_->reset();
+}
+
+void CAutoDetectionInputFilter::IndexEntry(int table, std::uint32_t key, double weight) {
+  // Keys a sample can never form (a "single byte" above 0xFF, say) stay out
+  // of the index; they are in the table, where nothing finds them either.
+  if (table == 0 && key < 256) singleWeights_[key] = weight;
+  if (table == 1 && key < 65536) pairWeights_[key] = weight;
+  if (table == 2 && key < (1u << 24)) triplePrefixes_->set(key & 0xFFFF);
+}
+
 double CAutoDetectionInputFilter::ScoreSample(const std::uint8_t* b, std::uint32_t n) const {
   double s1 = 0.0;
   double s2 = 0.0;
   double s3 = 0.0;
+  if (!pairWeights_) return 0.0;  // nothing loaded yet
   for (std::uint32_t j = 0; j + 4 < n; ++j) {
     const std::uint32_t k1 = b[j];
     const std::uint32_t k2 = k1 | (static_cast<std::uint32_t>(b[j + 1]) << 8);
-    const std::uint32_t k3 = k2 | (static_cast<std::uint32_t>(b[j + 2]) << 16);
-    if (const double* w = tables_[0].Find(k1)) s1 += *w;
-    if (const double* w = tables_[1].Find(k2)) s2 += *w;
-    if (const double* w = tables_[2].Find(k3)) s3 += *w;
+    s1 += singleWeights_[k1];
+    s2 += pairWeights_[k2];
+    if ((*triplePrefixes_)[k2]) {
+      const std::uint32_t k3 = k2 | (static_cast<std::uint32_t>(b[j + 2]) << 16);
+      if (const double* w = tables_[2].Find(k3)) s3 += *w;
+    }
   }
   double score = s2 * weights_[1];
   score += s1 * weights_[0];

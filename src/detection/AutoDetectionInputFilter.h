@@ -8,7 +8,9 @@
 // ISO-8859-15. After the hand-over the filter is a disabled pass-through
 // until Reset arms it for the next input.
 
+#include <bitset>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "codecs/CharsetRegistry.h"
@@ -50,8 +52,18 @@ class CAutoDetectionInputFilter : public CFilter {
   CFilter* DetectDecoder(const std::uint8_t* b, std::uint32_t n);
   CFilter* DetectByStatistics(const std::uint8_t* b, std::uint32_t n);
 
+  // Mirrors of the tables loaded last for scoring: every single byte and
+  // pair has a slot (0.0 when absent, which adds nothing), and a triple is
+  // looked up only when some triple of the file starts with its first two
+  // bytes. The sums are the same as with lookups in the tables.
+  void ClearScoringIndex();
+  void IndexEntry(int table, std::uint32_t key, double weight);
+
   bool strict_;
   CHashTable<std::uint32_t, double> tables_[3];
+  double singleWeights_[256] = {};
+  std::unique_ptr<double[]> pairWeights_;
+  std::unique_ptr<std::bitset<65536>> triplePrefixes_;
   char label_[4] = {'E', 'N', 'G', 0};
   CharsetId charset_ = 0;
   double weights_[3] = {1.0, 50.0, 500.0};
