@@ -232,8 +232,9 @@ def model_detect(b, stats, statistics_only=False):
                     valid += 1
                 else:
                     invalid += 1
-            if valid > invalid and valid >= 2:
-                return "utf-8"
+        # Counted over the whole sample, as the program does.
+        if valid > invalid and valid >= 2:
+            return "utf-8"
     if n >= 8 and not statistics_only:
         if b[:4] == b"\x00\x00\xFE\xFF":
             return "utf-32-be-bom"

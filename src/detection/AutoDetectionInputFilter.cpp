@@ -261,8 +261,14 @@ CFilter* CAutoDetectionInputFilter::DetectDecoder(const std::uint8_t* b, std::ui
       LogMessage(2, 0, u"Detected SCS with BOM: UTF-8\r\n");
       return new CUtf8ToUtf16Filter(true);
     }
+    // The counts run over the whole sample. Deciding at the first point
+    // where valid sequences lead would take text in sets whose letters
+    // happen to form valid sequences (DOS-866, TIS-620) for UTF-8 on its
+    // first two words, and replace the rest of it; the message still names
+    // that first point.
     std::uint32_t valid = 0;
     std::uint32_t invalid = 0;
+    std::int64_t decidedAt = -1;
     for (std::uint32_t p = 0; p < n; ++p) {
       const int need = Utf8FollowingBytes(b[p]);
       if (need == 0) continue;
@@ -273,10 +279,12 @@ CFilter* CAutoDetectionInputFilter::DetectDecoder(const std::uint8_t* b, std::ui
       } else {
         ++invalid;
       }
-      if (valid > invalid && valid >= 2) {
-        LogMessage(2, 0, u"Detected SCS: UTF-8 (Analyzed %d Bytes)\r\n", p);
-        return new CUtf8ToUtf16Filter(true);
-      }
+      if (decidedAt < 0 && valid > invalid && valid >= 2) decidedAt = p;
+    }
+    if (decidedAt >= 0 && valid > invalid && valid >= 2) {
+      LogMessage(2, 0, u"Detected SCS: UTF-8 (Analyzed %d Bytes)\r\n",
+                 static_cast<std::uint32_t>(decidedAt));
+      return new CUtf8ToUtf16Filter(true);
     }
   }
   if (n >= 8) {
