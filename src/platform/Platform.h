@@ -157,6 +157,12 @@ std::uint16_t UserInterfaceLanguage();
 // The four 16-bit parts of the program's product version as two 32-bit
 // words (major << 16 | minor, build << 16 | revision). False on failure.
 bool GetOwnProductVersion(std::uint32_t* mostSignificant, std::uint32_t* leastSignificant);
+#ifdef _WIN32
+// The text of string resource `id` of the program's own module, as
+// LoadStringW picks it for the user's interface language; null when the
+// module has no such string.
+const char16_t* LoadStringResource(std::uint32_t id);
+#endif
 
 // ---- Paths --------------------------------------------------------------
 

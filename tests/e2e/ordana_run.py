@@ -10,6 +10,36 @@ import unittest
 # (an emulator, for instance).
 ORDANA = os.environ.get("ORDANA", os.path.join(os.path.dirname(__file__), "..", "..", "build", "ordana"))
 PREFIX = shlex.split(os.environ.get("ORDANA_PREFIX", ""))
+# True when the program under test is the Windows build (run through Wine):
+# tests of POSIX-only behaviour skip themselves with `posix_only`, tests of
+# Windows-only behaviour with `windows_only`.
+ON_WINDOWS = ORDANA.lower().endswith(".exe")
+# The suffix the helper programs beside ORDANA carry.
+EXE_SUFFIX = ".exe" if ON_WINDOWS else ""
+
+
+def posix_only(reason):
+    return unittest.skipIf(ON_WINDOWS, "POSIX only: " + reason)
+
+
+def windows_only(reason):
+    return unittest.skipUnless(ON_WINDOWS, "Windows only: " + reason)
+
+
+# Environment that makes the user interface German. Wine derives the Windows
+# user's interface language from LC_ALL (from LANG only where the system has
+# that locale installed); the POSIX build reads LANG as well.
+GERMAN = {"LC_ALL": "de_DE.UTF-8"} if ON_WINDOWS else {"LANG": "de_DE.UTF-8"}
+
+
+def shown(path):
+    """An absolute path of this machine as the program under test prints
+    it: Wine shows the root of the POSIX file system as drive Z:."""
+    if ON_WINDOWS and path.startswith("/"):
+        return "Z:" + path.replace("/", "\\")
+    return path
+
+
 # Options that make a conversion an exact byte copy (UTF-16LE in and out,
 # no byte order mark added).
 COPY = ["/scs=utf-16", "/nobom"]
@@ -55,6 +85,10 @@ class ScratchTestCase(unittest.TestCase):
         with open(self.path(name), "wb") as f:
             f.write(data)
         return self.path(name)
+
+    def shown(self, *parts):
+        """path(*parts) as the program prints it."""
+        return shown(self.path(*parts))
 
     def read(self, name):
         with open(self.path(name), "rb") as f:

@@ -7,7 +7,7 @@ import sys
 import threading
 import unittest
 
-from ordana_run import ORDANA, PREFIX, ScratchTestCase, text, utf16
+from ordana_run import ORDANA, PREFIX, ScratchTestCase, posix_only, text, utf16
 
 UNICODE_BLOCK = ["UTF-16", "UTF-16BE", "UTF-8", "UTF-32", "UTF-32BE"]
 
@@ -68,6 +68,7 @@ class AssemblyTest(ScratchTestCase):
         self.assertFalse(os.path.exists(self.path("b.txt")))
 
     @unittest.skipIf(os.environ.get("ORDANA_SANITIZED") == "ON", "sanitizers need all the address space")
+    @posix_only("an address-space limit (RLIMIT_AS); Wine itself does not start under one")
     def test_out_of_memory_while_assembling(self):
         self.write("a.txt", b"a\x00")
 

@@ -9,12 +9,12 @@ import subprocess
 import sys
 import unittest
 
-from ordana_run import ORDANA, PREFIX, ScratchTestCase, text
+from ordana_run import EXE_SUFFIX, ORDANA, PREFIX, ScratchTestCase, text
 
 SOURCE_DIR = os.environ.get("ORDANA_SOURCE_DIR",
                             os.path.join(os.path.dirname(__file__), "..", ".."))
 STATS_TOOL = os.environ.get("ORDANA_STATS",
-                            os.path.join(os.path.dirname(ORDANA), "ordana-stats"))
+                            os.path.join(os.path.dirname(ORDANA), "ordana-stats" + EXE_SUFFIX))
 SHIPPED = sorted(glob.glob(os.path.join(SOURCE_DIR, "data", "stats", "*.dat")))
 
 # Short texts written for these tests (not from any training source).

@@ -11,9 +11,9 @@ import threading
 import time
 import unittest
 
-from ordana_run import ORDANA, PREFIX, ScratchTestCase, text
+from ordana_run import EXE_SUFFIX, ORDANA, PREFIX, ScratchTestCase, posix_only, shown, text
 
-WATCH = os.environ.get("ORDANA_WATCH", os.path.join(os.path.dirname(ORDANA), "ordana-watch"))
+WATCH = os.environ.get("ORDANA_WATCH", os.path.join(os.path.dirname(ORDANA), "ordana-watch" + EXE_SUFFIX))
 
 CHANNEL_SIZE = 296984
 HEADER = struct.Struct("<6I")
@@ -213,9 +213,12 @@ class StatusTestCase(ScratchTestCase):
 
     def converted_paths(self, out):
         """The input paths in the order the converter reports them."""
-        return [line for line in text(out).split("\r\n") if line.startswith(self.dir)]
+        return [line for line in text(out).split("\r\n") if line.startswith(shown(self.dir))]
 
 
+# These look at the channel's POSIX objects in /dev/shm and name converters
+# by their POSIX process ids; test_windows covers the Windows objects.
+@posix_only("the channel's objects in /dev/shm")
 class OwnChannelTest(StatusTestCase):
     """Without /ssb the converter publishes each conversion in record 0 of a
     channel named after its own process id."""
@@ -311,7 +314,7 @@ class CsvReportTest(StatusTestCase):
         sizes = {}
         for k in range(count):
             data = ("text %d " % k * (k + 1)).encode("utf-16-le")
-            sizes[self.write(os.path.join("d", "f%d.txt" % k), data)] = len(data)
+            sizes[shown(self.write(os.path.join("d", "f%d.txt" % k), data))] = len(data)
         return sizes
 
     def csv_lines(self, name):
@@ -338,7 +341,7 @@ class CsvReportTest(StatusTestCase):
         code, _ = self.run_ordana("bad.txt", "bad.out", "/i", "utf-8", "/o", "utf-16",
                                   "/csv", "r.csv")
         self.assertEqual(code, 0)
-        self.assertRegex(self.csv_lines("r.csv")[0], "^" + re.escape(self.path("bad.txt")) +
+        self.assertRegex(self.csv_lines("r.csv")[0], "^" + re.escape(self.shown("bad.txt")) +
                          "\t4\tutf-8\tutf-16\t1\t0\t\\d+$")
         # Standard input from a pipe has no size: 0 in the second column.
         env = dict(os.environ)
@@ -372,13 +375,14 @@ class CsvReportTest(StatusTestCase):
         self.assertIn("1 file was processed.", text(out))
 
 
+@posix_only("the channel's objects in /dev/shm and POSIX process ids")
 class CollectTest(StatusTestCase):
     def test_three_conversions_arrive_as_records_0_1_2_in_order(self):
         os.mkdir(self.path("d"))
         sizes = {}
         for k in range(3):
             data = ("conversion %d " % k * (k + 1)).encode("utf-16-le")
-            sizes[self.write(os.path.join("d", "f%d.txt" % k), data)] = len(data)
+            sizes[shown(self.write(os.path.join("d", "f%d.txt" % k), data))] = len(data)
         collector, lines = self.start_collector("--count", "3", "--csv", "collected.csv")
         code, out = self.run_ordana("d", "/y", "/i", "utf-16", "/o", "utf-8", "/ssb",
                                     str(collector.pid), "/csv", "report.csv")
@@ -474,6 +478,7 @@ class CollectTest(StatusTestCase):
 
 
 class FollowTest(StatusTestCase):
+    @posix_only("the channel's objects in /dev/shm and POSIX process ids")
     def test_follows_the_current_input_until_the_converter_ends(self):
         data = "0123456789".encode("utf-16-le") * 200000  # 4 MB: two reads
         self.write("big.txt", data)
