@@ -58,6 +58,20 @@ class InPlaceTest(ScratchTestCase):
         self.assertIn("0 files were processed.", text(out))
 
 
+class WriteFailureTest(ScratchTestCase):
+    @posix_only("/dev/full is a Linux device")
+    def test_a_failed_write_is_reported_and_not_counted(self):
+        # Every write to /dev/full fails with "no space left": the run must
+        # say so instead of reporting a processed file.
+        self.write("a.txt", b"a\x00b\x00")
+        code, out = self.run_ordana(*COPY, "a.txt", "/dev/full")
+        self.assertEqual(code, 0)
+        out = text(out)
+        self.assertIn("Output error for /dev/full: ", out)
+        self.assertTrue(out.endswith("0 files were processed.\r\n"), out)
+        self.assertEqual(self.read("a.txt"), b"a\x00b\x00")
+
+
 class LargeFileTest(ScratchTestCase):
     def peak_rss_kib(self, args):
         """Peak resident memory of one ordana run, measured by a fresh parent."""
