@@ -20,27 +20,12 @@ namespace {
 using test::ConvertEveryWay;
 using test::Outcome;
 using test::RandomSplits;
+using test::B;
+using test::PutUtf16;
+using test::U16;
 using test::RecordingFilter;
 using test::RunOnce;
 using test::SingleCodecChain;
-
-std::string B(std::initializer_list<int> bytes) {
-  std::string s;
-  for (int b : bytes) s += static_cast<char>(b);
-  return s;
-}
-
-void PutUtf16(std::string& s, std::uint32_t unit) {
-  s += static_cast<char>(unit & 0xFF);
-  s += static_cast<char>(unit >> 8 & 0xFF);
-}
-
-// UTF-16LE bytes of `units`.
-std::string U16(std::initializer_list<std::uint32_t> units) {
-  std::string s;
-  for (std::uint32_t u : units) PutUtf16(s, u);
-  return s;
-}
 
 std::string AllBytes() {
   std::string s;

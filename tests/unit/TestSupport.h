@@ -2,6 +2,7 @@
 // Helpers shared by the unit tests.
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,26 @@
 #include "platform/Platform.h"
 
 namespace ordana::test {
+
+// The bytes given, as a string.
+inline std::string B(std::initializer_list<int> bytes) {
+  std::string s;
+  for (int b : bytes) s += static_cast<char>(b);
+  return s;
+}
+
+// Appends one UTF-16LE code unit.
+inline void PutUtf16(std::string& s, std::uint32_t unit) {
+  s += static_cast<char>(unit & 0xFF);
+  s += static_cast<char>(unit >> 8 & 0xFF);
+}
+
+// UTF-16LE bytes of `units`.
+inline std::string U16(std::initializer_list<std::uint32_t> units) {
+  std::string s;
+  for (std::uint32_t u : units) PutUtf16(s, u);
+  return s;
+}
 
 // A log sink that keeps what is printed.
 class CaptureSink : public CFile {

@@ -10,13 +10,8 @@
 namespace ordana {
 namespace {
 
+using test::B;
 using test::RecordingFilter;
-
-std::string B(std::initializer_list<int> bytes) {
-  std::string s;
-  for (int b : bytes) s += static_cast<char>(b);
-  return s;
-}
 
 // A chain of the UTF-16 input filter, the output filter and a recorder.
 class Utf16ChainTest : public ::testing::Test {

@@ -18,33 +18,18 @@ namespace {
 using test::ConvertEveryWay;
 using test::Outcome;
 using test::RandomSplits;
+using test::B;
+using test::PutUtf16;
+using test::U16;
 using test::RecordingFilter;
 using test::RunOnce;
 using test::SingleCodecChain;
-
-std::string B(std::initializer_list<int> bytes) {
-  std::string s;
-  for (int b : bytes) s += static_cast<char>(b);
-  return s;
-}
-
-void PutUtf16(std::string& s, std::uint32_t unit) {
-  s += static_cast<char>(unit & 0xFF);
-  s += static_cast<char>(unit >> 8 & 0xFF);
-}
 
 void PutUtf32(std::string& s, std::uint32_t v, bool big) {
   for (int k = 0; k < 4; ++k) {
     const int shift = big ? 24 - 8 * k : 8 * k;
     s += static_cast<char>(v >> shift & 0xFF);
   }
-}
-
-// UTF-16LE bytes of `units`.
-std::string U16(std::initializer_list<std::uint32_t> units) {
-  std::string s;
-  for (std::uint32_t u : units) PutUtf16(s, u);
-  return s;
 }
 
 std::string U32(std::initializer_list<std::uint32_t> values, bool big) {

@@ -12,23 +12,9 @@
 namespace ordana {
 namespace {
 
+using test::B;
+using test::U16;
 using test::RecordingFilter;
-
-std::string B(std::initializer_list<int> bytes) {
-  std::string s;
-  for (int b : bytes) s += static_cast<char>(b);
-  return s;
-}
-
-// UTF-16LE bytes of the given code units.
-std::string U(std::initializer_list<int> units) {
-  std::string s;
-  for (int u : units) {
-    s += static_cast<char>(u & 0xFF);
-    s += static_cast<char>((u >> 8) & 0xFF);
-  }
-  return s;
-}
 
 test::Converted Decode(const std::string& input, bool strict) {
   CFilterChain chain;
@@ -63,44 +49,44 @@ struct DecodeCase {
 TEST(Utf8DecoderTest, Table) {
   const std::string strictFffd = "UTF-8 (STRICT): Malformed byte sequence at ";
   const DecodeCase cases[] = {
-      {"ascii and two bytes", B({0x41, 0xC3, 0xA9}), true, U({0x41, 0xE9}), kNoDecodingErrors},
-      {"four bytes", B({0xF0, 0x9F, 0x98, 0x80}), true, U({0xD83D, 0xDE00}), kNoDecodingErrors},
-      {"surrogate strict", B({0xED, 0xA0, 0x80}), true, U({0xFFFD}),
+      {"ascii and two bytes", B({0x41, 0xC3, 0xA9}), true, U16({0x41, 0xE9}), kNoDecodingErrors},
+      {"four bytes", B({0xF0, 0x9F, 0x98, 0x80}), true, U16({0xD83D, 0xDE00}), kNoDecodingErrors},
+      {"surrogate strict", B({0xED, 0xA0, 0x80}), true, U16({0xFFFD}),
        strictFffd + "2 were replaced with replacement character fffd\r\n" + kOneDecodingError},
-      {"surrogate loose", B({0xED, 0xA0, 0x80}), false, U({0xD800}),
+      {"surrogate loose", B({0xED, 0xA0, 0x80}), false, U16({0xD800}),
        std::string("UTF-8 (LOOSE): Malformed surrogate U+d800 detected at 2. Should be encoded as "
                    "F0 XX XX XX not as E0 XX XX\r\n") + kNoDecodingErrors},
-      {"above U+10FFFF", B({0xF4, 0x90, 0x80, 0x80}), false, U({0xFFFD}),
+      {"above U+10FFFF", B({0xF4, 0x90, 0x80, 0x80}), false, U16({0xFFFD}),
        strictFffd + "3 were replaced with replacement character fffd\r\n" + kOneDecodingError},
-      {"U+FFFE", B({0x41, 0xEF, 0xBF, 0xBE}), true, U({0x41, 0xFFFD}),
+      {"U+FFFE", B({0x41, 0xEF, 0xBF, 0xBE}), true, U16({0x41, 0xFFFD}),
        strictFffd + "3 were replaced with replacement character fffd\r\n" + kOneDecodingError},
-      {"U+FFFF loose", B({0xEF, 0xBF, 0xBF}), false, U({0xFFFD}),
+      {"U+FFFF loose", B({0xEF, 0xBF, 0xBF}), false, U16({0xFFFD}),
        strictFffd + "2 were replaced with replacement character fffd\r\n" + kOneDecodingError},
-      {"missing continuation", B({0xC3, 0x41}), true, U({0xFFFD, 0x41}),
+      {"missing continuation", B({0xC3, 0x41}), true, U16({0xFFFD, 0x41}),
        "UTF-8: Malformed 2 Byte sequence c3 41\r\n" + strictFffd +
            "0 were replaced with replacement character fffd\r\n" + kOneDecodingError},
       {"missing continuation, all bytes shown", B({0x20, 0xF0, 0x9F, 0x41, 0x42}), false,
-       U({0x20, 0xFFFD, 0x41, 0x42}),
+       U16({0x20, 0xFFFD, 0x41, 0x42}),
        "UTF-8: Malformed 4 Byte sequence f0 9f 41 42\r\n" + strictFffd +
            "2 were replaced with replacement character fffd\r\n" + kOneDecodingError},
-      {"stray continuation byte", B({0x80, 0x41}), true, U({0, 0x41}), kNoDecodingErrors},
-      {"FE and FF", B({0xFE, 0xFF}), true, U({0, 0}), kNoDecodingErrors},
-      {"overlong NUL", B({0xC0, 0x80}), true, U({0}), kNoDecodingErrors},
-      {"overlong A", B({0xE0, 0x81, 0x81}), true, U({0x41}), kNoDecodingErrors},
-      {"five bytes", B({0xF8, 0x80, 0x80, 0x80, 0x80}), true, U({0}), kNoDecodingErrors},
-      {"six bytes", B({0xFC, 0x80, 0x80, 0x80, 0x80, 0x80}), true, U({0}), kNoDecodingErrors},
-      {"any top-bit byte continues", B({0xC3, 0xC3}), true, U({0xC3}), kNoDecodingErrors},
-      {"mark at the start is dropped", B({0xEF, 0xBB, 0xBF, 0x41}), true, U({0x41}),
+      {"stray continuation byte", B({0x80, 0x41}), true, U16({0, 0x41}), kNoDecodingErrors},
+      {"FE and FF", B({0xFE, 0xFF}), true, U16({0, 0}), kNoDecodingErrors},
+      {"overlong NUL", B({0xC0, 0x80}), true, U16({0}), kNoDecodingErrors},
+      {"overlong A", B({0xE0, 0x81, 0x81}), true, U16({0x41}), kNoDecodingErrors},
+      {"five bytes", B({0xF8, 0x80, 0x80, 0x80, 0x80}), true, U16({0}), kNoDecodingErrors},
+      {"six bytes", B({0xFC, 0x80, 0x80, 0x80, 0x80, 0x80}), true, U16({0}), kNoDecodingErrors},
+      {"any top-bit byte continues", B({0xC3, 0xC3}), true, U16({0xC3}), kNoDecodingErrors},
+      {"mark at the start is dropped", B({0xEF, 0xBB, 0xBF, 0x41}), true, U16({0x41}),
        kNoDecodingErrors},
       {"mark alone", B({0xEF, 0xBB, 0xBF}), true, "", kNoDecodingErrors},
-      {"mark later is a character", B({0x41, 0xEF, 0xBB, 0xBF}), true, U({0x41, 0xFEFF}),
+      {"mark later is a character", B({0x41, 0xEF, 0xBB, 0xBF}), true, U16({0x41, 0xFEFF}),
        kNoDecodingErrors},
       {"mark after a short start is a character", B({0x41, 0x42, 0xEF, 0xBB, 0xBF}), true,
-       U({0x41, 0x42, 0xFEFF}), kNoDecodingErrors},
-      {"truncated sequence at the end is dropped", B({0x41, 0xE2, 0x82}), true, U({0x41}),
+       U16({0x41, 0x42, 0xFEFF}), kNoDecodingErrors},
+      {"truncated sequence at the end is dropped", B({0x41, 0xE2, 0x82}), true, U16({0x41}),
        kNoDecodingErrors},
       {"E2 41 at the end waits and is dropped", B({0xE2, 0x41}), true, "", kNoDecodingErrors},
-      {"E2 41 with one more byte", B({0xE2, 0x41, 0x42}), true, U({0xFFFD, 0x41, 0x42}),
+      {"E2 41 with one more byte", B({0xE2, 0x41, 0x42}), true, U16({0xFFFD, 0x41, 0x42}),
        "UTF-8: Malformed 3 Byte sequence e2 41 42\r\n" + strictFffd +
            "0 were replaced with replacement character fffd\r\n" + kOneDecodingError},
   };
@@ -140,26 +126,26 @@ struct EncodeCase {
 
 TEST(Utf8EncoderTest, Table) {
   const EncodeCase cases[] = {
-      {"one to four bytes", U({0x41, 0xE9, 0x20AC, 0xD83D, 0xDE00}), true,
+      {"one to four bytes", U16({0x41, 0xE9, 0x20AC, 0xD83D, 0xDE00}), true,
        B({0x41, 0xC3, 0xA9, 0xE2, 0x82, 0xAC, 0xF0, 0x9F, 0x98, 0x80}),
        "UTF-8: Encoding errors: 0\r\n"},
-      {"unpaired high, strict", U({0xD800, 0x41}), true, B({0xEF, 0xBF, 0xBD, 0x41}),
+      {"unpaired high, strict", U16({0xD800, 0x41}), true, B({0xEF, 0xBF, 0xBD, 0x41}),
        "UTF-8 (STRICT): Invalid surrogate U+d800 at 0 replaced with 0xEF 0xBF 0xBD.\r\n"
        "UTF-8: Encoding errors: 1\r\n"},
-      {"unpaired high, loose", U({0x41, 0xD800, 0x41}), false, B({0x41, 0xED, 0xA0, 0x80, 0x41}),
+      {"unpaired high, loose", U16({0x41, 0xD800, 0x41}), false, B({0x41, 0xED, 0xA0, 0x80, 0x41}),
        "UTF-8 (LOOSE): Invalid surrogate U+d800 at 2 encoded into 3 byte sequence.\r\n"
        "UTF-8: Encoding errors: 0\r\n"},
-      {"lone low, strict", U({0xDC00}), true, B({0xEF, 0xBF, 0xBD}),
+      {"lone low, strict", U16({0xDC00}), true, B({0xEF, 0xBF, 0xBD}),
        "UTF-8 (STRICT): Invalid surrogate U+dc00 at 0 replaced with 0xEF 0xBF 0xBD.\r\n"
        "UTF-8: Encoding errors: 1\r\n"},
-      {"lone low, loose", U({0xDC00}), false, B({0xED, 0xB0, 0x80}),
+      {"lone low, loose", U16({0xDC00}), false, B({0xED, 0xB0, 0x80}),
        "UTF-8 (LOOSE): Invalid surrogate U+dc00 at 0 encoded into 3 byte sequence.\r\n"
        "UTF-8: Encoding errors: 0\r\n"},
-      {"noncharacters encode", U({0xFEFF, 0xFFFE, 0xFFFF}), true,
+      {"noncharacters encode", U16({0xFEFF, 0xFFFE, 0xFFFF}), true,
        B({0xEF, 0xBB, 0xBF, 0xEF, 0xBF, 0xBE, 0xEF, 0xBF, 0xBF}), "UTF-8: Encoding errors: 0\r\n"},
-      {"high surrogate at the end waits and is dropped", U({0x41, 0xD83D}), true, B({0x41}),
+      {"high surrogate at the end waits and is dropped", U16({0x41, 0xD83D}), true, B({0x41}),
        "UTF-8: Encoding errors: 0\r\n"},
-      {"odd byte at the end", U({0x41}) + B({0x42}), true, B({0x41}), "UTF-8: Encoding errors: 0\r\n"},
+      {"odd byte at the end", U16({0x41}) + B({0x42}), true, B({0x41}), "UTF-8: Encoding errors: 0\r\n"},
   };
   for (const EncodeCase& c : cases) {
     test::Converted result = Encode(c.input, c.strict);
@@ -169,8 +155,8 @@ TEST(Utf8EncoderTest, Table) {
 }
 
 TEST(Utf8EncoderTest, EveryFileStartsWithTheMarkUnlessSwitchedOff) {
-  EXPECT_EQ(Encode(U({0x41}), true, true).output, B({0xEF, 0xBB, 0xBF, 0x41}));
-  EXPECT_EQ(Encode(U({0x41}), true, false).output, B({0x41}));
+  EXPECT_EQ(Encode(U16({0x41}), true, true).output, B({0xEF, 0xBB, 0xBF, 0x41}));
+  EXPECT_EQ(Encode(U16({0x41}), true, false).output, B({0x41}));
   EXPECT_EQ(Encode("", true, true).output, "");  // the mark leaves only with data
 }
 
