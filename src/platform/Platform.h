@@ -255,4 +255,37 @@ void CloseSyncObject(SyncObject* object);
 // True while a process with this id exists (whoever it belongs to).
 bool ProcessExists(std::uint32_t processId);
 
+// ---- Clean-up when the process ends early -------------------------------------
+//
+// One table of what this process must not leave behind when it ends before
+// its ordinary clean-up can run (a signal, the console closing, running out of
+// memory): its temporary output file and the names of its status channel.
+// Whoever creates such a thing registers it at once and withdraws the entry
+// when the thing has been renamed or removed the ordinary way.
+// Registering copies everything into fixed storage; RemoveRegisteredObjects
+// allocates nothing and, on POSIX, makes only calls that are safe in a signal
+// handler, so a handler may call it. Each entry is removed at most once.
+
+enum class CleanupKind : std::uint8_t {
+  kFile,             // a file: `name` relative to `directory` (see below)
+  kSharedMemory,     // names as given to CreateSharedMemory and the like
+  kSharedMutex,
+  kSharedSemaphore,
+};
+using CleanupToken = int;
+constexpr CleanupToken kNoCleanup = -1;
+
+// Registers `name` for removal. For a file, `directory` is the open
+// directory the name is relative to (kNullHandle: the name is a full path)
+// and `file` the open file itself: POSIX removes the name only while it
+// still names that file; Windows deletes through the handle, which must have
+// been opened with delete access. Returns kNoCleanup when the table is full
+// or the name too long (nothing is registered then).
+CleanupToken RegisterCleanup(CleanupKind kind, const char16_t* name,
+                             Handle directory = kNullHandle, Handle file = kNullHandle);
+// Withdraws an entry; kNoCleanup does nothing.
+void WithdrawCleanup(CleanupToken token);
+// Removes everything still registered and empties the table.
+void RemoveRegisteredObjects();
+
 }  // namespace ordana::platform

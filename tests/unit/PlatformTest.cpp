@@ -3,6 +3,7 @@
 #include <string>
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,6 +82,86 @@ TEST(TempFileTest, CreatesDistinctEmptyFilesWithThePrefix) {
   EXPECT_EQ(name.substr(7), ".tmp");
   EXPECT_EQ(test::ReadWholeFile(ToNative(first.c_str())), "");
   EXPECT_FALSE(CreateTempFile(u"/nonexistent-dir", u"odn", &first));
+}
+
+bool Exists(const std::string& path) {
+  struct stat info;
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+TEST(CleanupTableTest, RemovesWhatIsStillRegisteredOnce) {
+  test::TempDir dir;
+  test::WriteWholeFile(dir.File("kept"), "k");
+  test::WriteWholeFile(dir.File("gone"), "g");
+  const CleanupToken withdrawn = RegisterCleanup(CleanupKind::kFile, dir.File16("kept").c_str());
+  const CleanupToken registered = RegisterCleanup(CleanupKind::kFile, dir.File16("gone").c_str());
+  ASSERT_NE(withdrawn, kNoCleanup);
+  ASSERT_NE(registered, kNoCleanup);
+  WithdrawCleanup(withdrawn);
+  RemoveRegisteredObjects();
+  EXPECT_TRUE(Exists(dir.File("kept")));
+  EXPECT_FALSE(Exists(dir.File("gone")));
+  // The entry went with its object: a new file of that name stays.
+  test::WriteWholeFile(dir.File("gone"), "again");
+  RemoveRegisteredObjects();
+  EXPECT_TRUE(Exists(dir.File("gone")));
+  WithdrawCleanup(registered);  // already empty: harmless
+  WithdrawCleanup(kNoCleanup);
+}
+
+TEST(CleanupTableTest, FileRelativeToDirectoryOnlyWhileItIsTheSameFile) {
+  test::TempDir dir;
+  const int directory = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(directory, 0);
+  struct Case {
+    bool replaced;
+    bool removed;
+  };
+  for (const Case& c : {Case{false, true}, Case{true, false}}) {
+    const int file = ::openat(directory, "odn1.tmp", O_RDWR | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(file, 0);
+    ASSERT_NE(RegisterCleanup(CleanupKind::kFile, u"odn1.tmp", directory, file), kNoCleanup);
+    if (c.replaced) {
+      // Someone put another file under the name: it is not ours to remove.
+      ASSERT_EQ(::unlink(dir.File("odn1.tmp").c_str()), 0);
+      test::WriteWholeFile(dir.File("odn1.tmp"), "theirs");
+    }
+    RemoveRegisteredObjects();
+    EXPECT_EQ(Exists(dir.File("odn1.tmp")), !c.removed) << c.replaced;
+    ::close(file);
+    ::unlink(dir.File("odn1.tmp").c_str());
+  }
+  ::close(directory);
+}
+
+TEST(CleanupTableTest, SharedObjectNamesAndAFullTable) {
+  const std::u16string name = u"Ordana.CleanupTest." + FromNative(std::to_string(::getpid()).c_str());
+  SharedMemory memory;
+  bool existed = true;
+  ASSERT_TRUE(CreateSharedMemory(name.c_str(), 4096, &memory, &existed));
+  SyncObject semaphore;
+  ASSERT_TRUE(CreateSharedSemaphore((name + u".S").c_str(), 0, 1, &semaphore));
+  ASSERT_NE(RegisterCleanup(CleanupKind::kSharedMemory, name.c_str()), kNoCleanup);
+  ASSERT_NE(RegisterCleanup(CleanupKind::kSharedSemaphore, (name + u".S").c_str()), kNoCleanup);
+  RemoveRegisteredObjects();
+  CloseSharedMemory(&memory);
+  CloseSyncObject(&semaphore);
+  SharedMemory again;
+  EXPECT_FALSE(OpenSharedMemory(name.c_str(), 4096, &again));
+  SyncObject reopened;
+  EXPECT_FALSE(OpenSharedSemaphore((name + u".S").c_str(), &reopened));
+
+  std::vector<CleanupToken> tokens;
+  for (;;) {
+    const CleanupToken token = RegisterCleanup(CleanupKind::kFile, u"/nonexistent/ordana-cleanup");
+    if (token == kNoCleanup) break;
+    tokens.push_back(token);
+    ASSERT_LT(tokens.size(), 100u) << "the table never fills";
+  }
+  EXPECT_GE(tokens.size(), 8u);
+  for (CleanupToken token : tokens) WithdrawCleanup(token);
+  EXPECT_NE(RegisterCleanup(CleanupKind::kFile, u"/nonexistent/ordana-cleanup"), kNoCleanup);
+  RemoveRegisteredObjects();
 }
 
 TEST(MoveFileReplaceTest, KeepsPermissionBitsAndLinks) {
