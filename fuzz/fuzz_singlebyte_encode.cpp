@@ -6,7 +6,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace ordana;
   if (size < 1) return 0;
   const CharsetId charset = (data[0] >> 1) % kSingleByteCharsetCount;
-  GetSettings().strictPolicy = (data[0] & 1) != 0;
-  fuzz::CheckSplitInvariance([&] { return new CUtf16ToSingleByteFilter(charset); }, data, size);
+  CodecOptions options;
+  options.strict = (data[0] & 1) != 0;
+  fuzz::CheckSplitInvariance([&] { return new CUtf16ToSingleByteFilter(charset, options); }, data,
+                             size);
   return 0;
 }

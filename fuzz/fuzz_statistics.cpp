@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const std::string path = ScratchPath();
   static CAutoDetectionInputFilter* filter = [] {
     GetMessageLog()->SetSink(nullptr);
-    return new CAutoDetectionInputFilter(u"/nonexistent");
+    return new CAutoDetectionInputFilter(u"/nonexistent", CodecOptions{});
   }();
   const std::size_t sampleSize = (size - 1) < data[0] ? (size - 1) : data[0];
   const std::uint8_t* sample = data + 1;

@@ -6,7 +6,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace ordana;
   if (size < 1) return 0;
   const bool big = (data[0] & 1) != 0;
-  GetSettings().writeBom = (data[0] & 2) != 0;
-  fuzz::CheckSplitInvariance([&] { return new CUtf16ToUtf16OutputFilter(big); }, data, size);
+  CodecOptions options;
+  options.writeBom = (data[0] & 2) != 0;
+  fuzz::CheckSplitInvariance([&] { return new CUtf16ToUtf16OutputFilter(big, options); }, data,
+                             size);
   return 0;
 }

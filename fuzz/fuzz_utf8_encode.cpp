@@ -5,8 +5,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace ordana;
   if (size < 1) return 0;
-  GetSettings().strictPolicy = (data[0] & 1) != 0;
-  GetSettings().writeBom = (data[0] & 2) != 0;
-  fuzz::CheckSplitInvariance([] { return new CUtf16ToUtf8Filter(); }, data, size);
+  CodecOptions options;
+  options.strict = (data[0] & 1) != 0;
+  options.writeBom = (data[0] & 2) != 0;
+  fuzz::CheckSplitInvariance([&] { return new CUtf16ToUtf8Filter(options); }, data, size);
   return 0;
 }

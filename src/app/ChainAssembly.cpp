@@ -35,28 +35,37 @@ F* AppendNew(CFilterChain& chain, Args&&... args) {
   return filter.release();
 }
 
+// The options every codec is built with: the policy and the byte order mark
+// of the command line.
+CodecOptions OptionsFromSettings() {
+  CodecOptions options;
+  options.strict = GetSettings().strictPolicy;
+  options.writeBom = GetSettings().writeBom;
+  return options;
+}
+
 int AppendDecoder(CFilterChain& chain, CharsetId id) {
-  const bool strict = GetSettings().strictPolicy;
+  const CodecOptions options = OptionsFromSettings();
   if (id < static_cast<CharsetId>(kSingleByteCharsetCount)) {
-    AppendNew<CSingleByteToUtf16Filter>(chain, id, strict);
+    AppendNew<CSingleByteToUtf16Filter>(chain, id, options);
     return kExitOk;
   }
   switch (id) {
     case kCharsetUtf8:
-      AppendNew<CUtf8ToUtf16Filter>(chain, strict);
+      AppendNew<CUtf8ToUtf16Filter>(chain, options);
       return kExitOk;
     case kCharsetUtf16:
     case kCharsetUtf16Be:
-      AppendNew<CUtf16ToUtf16InputFilter>(chain, id == kCharsetUtf16Be);
+      AppendNew<CUtf16ToUtf16InputFilter>(chain, id == kCharsetUtf16Be, options);
       return kExitOk;
     case kCharsetUtf32:
     case kCharsetUtf32Be:
-      AppendNew<CUtf32ToUtf16Filter>(chain, id == kCharsetUtf32Be);
+      AppendNew<CUtf32ToUtf16Filter>(chain, id == kCharsetUtf32Be, options);
       return kExitOk;
     case kCharsetAuto:
       // The placeholder behind the detection is where the detected decoder
       // goes.
-      AppendNew<CAutoDetectionInputFilter>(chain);
+      AppendNew<CAutoDetectionInputFilter>(chain, options);
       AppendNew<CNulFilter>(chain);
       return kExitOk;
     default:
@@ -87,21 +96,22 @@ int AppendTransforms(CFilterChain& chain) {
 }
 
 int AppendEncoder(CFilterChain& chain, CharsetId id) {
+  const CodecOptions options = OptionsFromSettings();
   if (id < static_cast<CharsetId>(kSingleByteCharsetCount)) {
-    AppendNew<CUtf16ToSingleByteFilter>(chain, id);
+    AppendNew<CUtf16ToSingleByteFilter>(chain, id, options);
     return kExitOk;
   }
   switch (id) {
     case kCharsetUtf8:
-      AppendNew<CUtf16ToUtf8Filter>(chain);
+      AppendNew<CUtf16ToUtf8Filter>(chain, options);
       return kExitOk;
     case kCharsetUtf16:
     case kCharsetUtf16Be:
-      AppendNew<CUtf16ToUtf16OutputFilter>(chain, id == kCharsetUtf16Be);
+      AppendNew<CUtf16ToUtf16OutputFilter>(chain, id == kCharsetUtf16Be, options);
       return kExitOk;
     case kCharsetUtf32:
     case kCharsetUtf32Be:
-      AppendNew<CUtf16ToUtf32Filter>(chain, id == kCharsetUtf32Be);
+      AppendNew<CUtf16ToUtf32Filter>(chain, id == kCharsetUtf32Be, options);
       return kExitOk;
     default:  // "auto" among them: detection is for sources only
       LogResourceMessage(1, 1, 109, id);

@@ -26,6 +26,18 @@
 
 namespace ordana {
 
+// What the chain assembly hands every decoder and encoder (and the detection,
+// for the decoder it builds): codecs never read the process-wide settings,
+// so a filter behaves the same whoever made it.
+struct CodecOptions {
+  // Strict: malformed input is replaced and counted. Loose: what can be
+  // carried through (encoded surrogates, undefined single bytes) is, with a
+  // warning.
+  bool strict = true;
+  // An encoder starts every file with a byte order mark.
+  bool writeBom = true;
+};
+
 // What decoders and encoders share: the character set query and the
 // bookkeeping of how far into the file they are.
 class CCodecFilter : public CFilter {

@@ -11,7 +11,6 @@
 #endif
 
 #include "app/MessageLog.h"
-#include "app/Settings.h"
 
 namespace ordana {
 
@@ -169,8 +168,8 @@ std::uint32_t EncodeMappedRun(const std::uint16_t* reverse, bool asciiIsIdentity
 
 // ---- Decoder ----------------------------------------------------------------
 
-CSingleByteToUtf16Filter::CSingleByteToUtf16Filter(CharsetId charset, bool strict)
-    : charset_(charset), strict_(strict), table_(CodePageRow(charset)) {
+CSingleByteToUtf16Filter::CSingleByteToUtf16Filter(CharsetId charset, const CodecOptions& options)
+    : charset_(charset), strict_(options.strict), table_(CodePageRow(charset)) {
   name_ = u"Single to UTF-16 character conversion filter";
   typeId_ = kFilterTypeSingleToUtf16;
   asciiIsIdentity_ = true;
@@ -226,8 +225,8 @@ bool CSingleByteToUtf16Filter::Finish() {
 
 // ---- Encoder ----------------------------------------------------------------
 
-CUtf16ToSingleByteFilter::CUtf16ToSingleByteFilter(CharsetId charset)
-    : charset_(charset), reverse_(new std::uint16_t[0x10000]), strict_(GetSettings().strictPolicy) {
+CUtf16ToSingleByteFilter::CUtf16ToSingleByteFilter(CharsetId charset, const CodecOptions& options)
+    : charset_(charset), reverse_(new std::uint16_t[0x10000]), strict_(options.strict) {
   name_ = u"UTF-16 to single character conversion filter";
   typeId_ = kFilterTypeUtf16ToSingle;
   std::fill(reverse_.get(), reverse_.get() + 0x10000, kUnmapped);

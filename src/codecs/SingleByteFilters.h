@@ -24,7 +24,7 @@ namespace ordana {
 class CSingleByteToUtf16Filter : public CCharDecoderFilter {
  public:
   // `charset` is a single-byte set id (0..59).
-  CSingleByteToUtf16Filter(CharsetId charset, bool strict);
+  CSingleByteToUtf16Filter(CharsetId charset, const CodecOptions& options);
   // Consumes every pending byte; writes 2 output bytes per byte.
   std::int32_t Filter() override;
   bool Finish() override;
@@ -45,9 +45,9 @@ class CSingleByteToUtf16Filter : public CCharDecoderFilter {
 
 class CUtf16ToSingleByteFilter : public CCharEncoderFilter {
  public:
-  // `charset` is a single-byte set id (0..59); the policy is taken from the
-  // settings. Throws std::bad_alloc when the reverse table cannot be made.
-  explicit CUtf16ToSingleByteFilter(CharsetId charset);
+  // `charset` is a single-byte set id (0..59). Throws std::bad_alloc when
+  // the reverse table cannot be made.
+  CUtf16ToSingleByteFilter(CharsetId charset, const CodecOptions& options);
   // Consumes whole code units (an odd last byte stays pending); writes one
   // output byte per unit. A U+FEFF that opens the file is dropped.
   std::int32_t Filter() override;

@@ -1,12 +1,13 @@
 #include "codecs/Utf16Filters.h"
 
-#include "app/Settings.h"
-
 namespace ordana {
 
 // ---- Input ------------------------------------------------------------------
 
-CUtf16ToUtf16InputFilter::CUtf16ToUtf16InputFilter(bool bigEndian) : bigEndian_(bigEndian) {
+// Neither option changes the input side: code units pass as they are under
+// both policies.
+CUtf16ToUtf16InputFilter::CUtf16ToUtf16InputFilter(bool bigEndian, const CodecOptions&)
+    : bigEndian_(bigEndian) {
   name_ = u"UTF-16 Input Filter";
   typeId_ = kFilterTypeUtf16;
 }
@@ -37,8 +38,8 @@ bool CUtf16ToUtf16InputFilter::Reset() {
 
 // ---- Output -----------------------------------------------------------------
 
-CUtf16ToUtf16OutputFilter::CUtf16ToUtf16OutputFilter(bool bigEndian)
-    : writeBom_(GetSettings().writeBom), bigEndian_(bigEndian) {
+CUtf16ToUtf16OutputFilter::CUtf16ToUtf16OutputFilter(bool bigEndian, const CodecOptions& options)
+    : writeBom_(options.writeBom), bigEndian_(bigEndian) {
   name_ = u"UTF-16 Output Filter";
   typeId_ = kFilterTypeUtf16;
   output_.Clear();

@@ -11,7 +11,7 @@ namespace ordana {
 
 class CUtf16ToUtf16InputFilter : public CCharDecoderFilter {
  public:
-  explicit CUtf16ToUtf16InputFilter(bool bigEndian);
+  CUtf16ToUtf16InputFilter(bool bigEndian, const CodecOptions& options);
   std::int32_t Filter() override;
   bool Reset() override;
   CharsetId GetCharset() const override { return bigEndian_ ? kCharsetUtf16Be : kCharsetUtf16; }
@@ -23,7 +23,7 @@ class CUtf16ToUtf16InputFilter : public CCharDecoderFilter {
 
 class CUtf16ToUtf16OutputFilter : public CCharEncoderFilter {
  public:
-  explicit CUtf16ToUtf16OutputFilter(bool bigEndian);
+  CUtf16ToUtf16OutputFilter(bool bigEndian, const CodecOptions& options);
   std::int32_t Filter() override;
   bool Reset() override;
   CharsetId GetCharset() const override { return bigEndian_ ? kCharsetUtf16Be : kCharsetUtf16; }

@@ -9,8 +9,6 @@
 #define ORDANA_HAVE_SSE2 0
 #endif
 
-#include "app/Settings.h"
-
 namespace ordana {
 
 namespace {
@@ -246,7 +244,8 @@ std::uint32_t EncodeUtf32(const std::uint8_t* in, std::uint32_t units, bool fast
 
 // ---- Decoder ----------------------------------------------------------------
 
-CUtf32ToUtf16Filter::CUtf32ToUtf16Filter(bool bigEndian) : bigEndian_(bigEndian) {
+CUtf32ToUtf16Filter::CUtf32ToUtf16Filter(bool bigEndian, const CodecOptions& options)
+    : bigEndian_(bigEndian), strict_(options.strict) {
   name_ = u"UTF-32 to UTF-16 character conversion filter";
   typeId_ = kFilterTypeUtf32;
 }
@@ -281,8 +280,8 @@ bool CUtf32ToUtf16Filter::Reset() {
 
 // ---- Encoder ----------------------------------------------------------------
 
-CUtf16ToUtf32Filter::CUtf16ToUtf32Filter(bool bigEndian)
-    : writeBom_(GetSettings().writeBom), bigEndian_(bigEndian) {
+CUtf16ToUtf32Filter::CUtf16ToUtf32Filter(bool bigEndian, const CodecOptions& options)
+    : writeBom_(options.writeBom), bigEndian_(bigEndian), strict_(options.strict) {
   name_ = u"UTF-16 to UTF-32 conversion filter";
   typeId_ = kFilterTypeUtf32;
   output_.Clear();

@@ -17,7 +17,7 @@ namespace ordana {
 
 class CUtf32ToUtf16Filter : public CCharDecoderFilter {
  public:
-  explicit CUtf32ToUtf16Filter(bool bigEndian);
+  CUtf32ToUtf16Filter(bool bigEndian, const CodecOptions& options);
   // Consumes every whole 4-byte unit (a leading byte order mark of the
   // filter's byte order is dropped once per file); 1 to 3 trailing bytes stay
   // pending. Writes at most 4 output bytes per unit.
@@ -30,6 +30,7 @@ class CUtf32ToUtf16Filter : public CCharDecoderFilter {
 
  private:
   bool bigEndian_;
+  bool strict_;
   bool bomChecked_ = false;
   char16_t replacement_ = 0xFFFD;
   bool fastPath_ = true;
@@ -37,7 +38,7 @@ class CUtf32ToUtf16Filter : public CCharDecoderFilter {
 
 class CUtf16ToUtf32Filter : public CCharEncoderFilter {
  public:
-  explicit CUtf16ToUtf32Filter(bool bigEndian);
+  CUtf16ToUtf32Filter(bool bigEndian, const CodecOptions& options);
   // Consumes whole code units; an odd byte, or a high surrogate at the end
   // of the pending input (its partner may be in the next chunk), stays
   // pending. Writes 4 output bytes per character.
@@ -53,6 +54,7 @@ class CUtf16ToUtf32Filter : public CCharEncoderFilter {
 
   bool writeBom_;
   bool bigEndian_;
+  bool strict_;
   bool fastPath_ = true;
 };
 

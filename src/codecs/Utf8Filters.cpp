@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "app/MessageLog.h"
-#include "app/Settings.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -146,7 +145,7 @@ std::uint32_t EncodeBmpRun(const std::uint8_t* in, std::uint32_t units, std::uin
 
 // ---- Decoder ------------------------------------------------------------------
 
-CUtf8ToUtf16Filter::CUtf8ToUtf16Filter(bool strict) : strict_(strict) {
+CUtf8ToUtf16Filter::CUtf8ToUtf16Filter(const CodecOptions& options) : strict_(options.strict) {
   name_ = u"UTF-8 to UTF-16 conversion filter";
   typeId_ = kFilterTypeUtf8ToUtf16;
 }
@@ -285,8 +284,8 @@ bool CUtf8ToUtf16Filter::Reset() {
 
 // ---- Encoder ------------------------------------------------------------------
 
-CUtf16ToUtf8Filter::CUtf16ToUtf8Filter()
-    : writeBom_(GetSettings().writeBom), strict_(GetSettings().strictPolicy) {
+CUtf16ToUtf8Filter::CUtf16ToUtf8Filter(const CodecOptions& options)
+    : writeBom_(options.writeBom), strict_(options.strict) {
   name_ = u"UTF-16 to UTF-8 conversion filter";
   typeId_ = kFilterTypeUtf16ToUtf8;
   output_.Clear();

@@ -15,7 +15,7 @@ namespace ordana {
 
 class CUtf8ToUtf16Filter : public CCharDecoderFilter {
  public:
-  explicit CUtf8ToUtf16Filter(bool strict);
+  explicit CUtf8ToUtf16Filter(const CodecOptions& options);
   std::int32_t Filter() override;
   bool Finish() override;
   bool Reset() override;
@@ -32,7 +32,7 @@ class CUtf8ToUtf16Filter : public CCharDecoderFilter {
 
 class CUtf16ToUtf8Filter : public CCharEncoderFilter {
  public:
-  CUtf16ToUtf8Filter();
+  explicit CUtf16ToUtf8Filter(const CodecOptions& options);
   std::int32_t Filter() override;
   bool Finish() override;
   bool Reset() override;

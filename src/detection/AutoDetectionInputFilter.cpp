@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "app/MessageLog.h"
-#include "app/Settings.h"
 #include "codecs/SingleByteFilters.h"
 #include "codecs/Utf16Filters.h"
 #include "codecs/Utf32Filters.h"
@@ -58,13 +57,14 @@ struct DetectionCandidate {
 
 }  // namespace
 
-CAutoDetectionInputFilter::CAutoDetectionInputFilter()
-    : CFilter(kCategoryAutoDetection), strict_(GetSettings().strictPolicy) {
+CAutoDetectionInputFilter::CAutoDetectionInputFilter(const CodecOptions& options)
+    : CFilter(kCategoryAutoDetection), options_(options) {
   Construct(platform::ExecutableDirectory());
 }
 
-CAutoDetectionInputFilter::CAutoDetectionInputFilter(const std::u16string& statisticsDirectory)
-    : CFilter(kCategoryAutoDetection), strict_(GetSettings().strictPolicy) {
+CAutoDetectionInputFilter::CAutoDetectionInputFilter(const std::u16string& statisticsDirectory,
+                                                     const CodecOptions& options)
+    : CFilter(kCategoryAutoDetection), options_(options) {
   Construct(statisticsDirectory);
 }
 
@@ -230,36 +230,36 @@ CFilter* CAutoDetectionInputFilter::DetectByStatistics(const std::uint8_t* b, st
   std::memcpy(label, winner.label, 4);
   LogMessage(2, 0, u"Detected SCS %s (%.4S)\r\n", CharsetName(winner.charset, name),
              static_cast<const char*>(label));
-  return new CSingleByteToUtf16Filter(winner.charset, strict_);
+  return new CSingleByteToUtf16Filter(winner.charset, options_);
 }
 
 CFilter* CAutoDetectionInputFilter::DetectDecoder(const std::uint8_t* b, std::uint32_t n) {
   if (n >= 4) {
     if (b[0] == 0xFE && b[1] == 0xFF) {
       LogMessage(2, 0, u"Detected SCS with BOM: UTF-16BE\r\n");
-      return new CUtf16ToUtf16InputFilter(true);
+      return new CUtf16ToUtf16InputFilter(true, options_);
     }
     if (b[0] == 0xFF && b[1] == 0xFE) {
       if (n >= 8 && b[2] == 0 && b[3] == 0) {
         LogMessage(2, 0, u"Detected SCS with BOM: UTF-32\r\n");
-        return new CUtf32ToUtf16Filter(false);
+        return new CUtf32ToUtf16Filter(false, options_);
       }
       LogMessage(2, 0, u"Detected SCS with BOM: UTF-16\r\n");
-      return new CUtf16ToUtf16InputFilter(false);
+      return new CUtf16ToUtf16InputFilter(false, options_);
     }
     if (b[0] != 0 && b[1] == 0 && b[2] != 0 && b[3] == 0) {
       LogMessage(2, 0, u"Detected SCS: UTF-16\r\n");
-      return new CUtf16ToUtf16InputFilter(false);
+      return new CUtf16ToUtf16InputFilter(false, options_);
     }
     if (b[0] == 0 && b[1] != 0 && b[2] == 0 && b[3] != 0) {
       LogMessage(2, 0, u"Detected SCS: UTF-16BE\r\n");
-      return new CUtf16ToUtf16InputFilter(true);
+      return new CUtf16ToUtf16InputFilter(true, options_);
     }
   }
   if (n >= 3) {
     if (b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
       LogMessage(2, 0, u"Detected SCS with BOM: UTF-8\r\n");
-      return new CUtf8ToUtf16Filter(true);
+      return new CUtf8ToUtf16Filter(options_);
     }
     // The counts run over the whole sample. Deciding at the first point
     // where valid sequences lead would take text in sets whose letters
@@ -284,7 +284,7 @@ CFilter* CAutoDetectionInputFilter::DetectDecoder(const std::uint8_t* b, std::ui
     if (decidedAt >= 0 && valid > invalid && valid >= 2) {
       LogMessage(2, 0, u"Detected SCS: UTF-8 (Analyzed %d Bytes)\r\n",
                  static_cast<std::uint32_t>(decidedAt));
-      return new CUtf8ToUtf16Filter(true);
+      return new CUtf8ToUtf16Filter(options_);
     }
   }
   if (n >= 8) {
@@ -292,22 +292,22 @@ CFilter* CAutoDetectionInputFilter::DetectDecoder(const std::uint8_t* b, std::ui
     const std::uint32_t w2 = b[4] | (b[5] << 8), w3 = b[6] | (b[7] << 8);
     if (b[0] == 0 && b[1] == 0 && b[2] == 0xFE && b[3] == 0xFF) {
       LogMessage(2, 0, u"Detected SCS with BOM: UTF-32BE\r\n");
-      return new CUtf32ToUtf16Filter(true);
+      return new CUtf32ToUtf16Filter(true, options_);
     }
     if (w0 != 0 && w1 == 0 && w2 != 0 && w3 == 0) {
       LogMessage(2, 0, u"Detected SCS: UTF-32\r\n");
-      return new CUtf32ToUtf16Filter(false);
+      return new CUtf32ToUtf16Filter(false, options_);
     }
     if (w0 == 0 && w1 != 0 && w2 == 0 && w3 != 0) {
       LogMessage(2, 0, u"Detected SCS: UTF-32BE\r\n");
-      return new CUtf32ToUtf16Filter(true);
+      return new CUtf32ToUtf16Filter(true, options_);
     }
   }
   if (n >= 4 && statisticsFiles_.Count() > 0) {
     if (CFilter* decoder = DetectByStatistics(b, n)) return decoder;
   }
   LogMessage(2, 0, u"Detected character set (fallback) ISO-8859-15\r\n");
-  return new CSingleByteToUtf16Filter(kFallbackCharset, true);
+  return new CSingleByteToUtf16Filter(kFallbackCharset, options_);
 }
 
 void CAutoDetectionInputFilter::Detect() {

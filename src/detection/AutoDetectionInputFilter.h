@@ -14,6 +14,7 @@
 #include <string>
 
 #include "codecs/CharsetRegistry.h"
+#include "codecs/CodecBase.h"
 #include "core/Filter.h"
 #include "support/Array.h"
 #include "support/HashTable.h"
@@ -22,10 +23,11 @@ namespace ordana {
 
 class CAutoDetectionInputFilter : public CFilter {
  public:
-  // Looks for statistics files in the executable's directory.
-  CAutoDetectionInputFilter();
+  // Looks for statistics files in the executable's directory. `options` go
+  // to the decoder the detection builds.
+  explicit CAutoDetectionInputFilter(const CodecOptions& options);
   // Looks for statistics files in `statisticsDirectory`.
-  explicit CAutoDetectionInputFilter(const std::u16string& statisticsDirectory);
+  CAutoDetectionInputFilter(const std::u16string& statisticsDirectory, const CodecOptions& options);
   ~CAutoDetectionInputFilter() override;
 
   std::int32_t Filter() override;
@@ -59,7 +61,7 @@ class CAutoDetectionInputFilter : public CFilter {
   void ClearScoringIndex();
   void IndexEntry(int table, std::uint32_t key, double weight);
 
-  bool strict_;
+  CodecOptions options_;
   CHashTable<std::uint32_t, double> tables_[3];
   double singleWeights_[256] = {};
   std::unique_ptr<double[]> pairWeights_;

@@ -60,10 +60,33 @@ class DetectionTest(ScratchTestCase):
                 self.assertIn("Found 0 stat files\r\n", out)
                 self.assertIn("Removed Last Filter \"NUL Filter\"\r\n", out)
 
-    def test_detection_is_strict_and_fallback_ignores_the_policy(self):
-        out = self.check(b"\xc3\xa4\xc3\xb6\xed\xa0\x80", "Detected SCS: UTF-8", "äö\ufffd",
-                         "/policy=loose")
+    def test_detected_decoder_takes_the_policy(self):
+        # Strict: the encoded surrogate is replaced and counted.
+        out = self.check(b"\xc3\xa4\xc3\xb6\xed\xa0\x80", "Detected SCS: UTF-8", "äö\ufffd")
         self.assertIn("UTF-8: Decoding errors: 1\r\n", out)
+        # Loose: it passes with a warning, as with /i utf-8.
+        self.write("in.bin", b"\xc3\xa4\xc3\xb6\xed\xa0\x80")
+        code, out = self._run(["/policy=loose"])
+        self.assertEqual(code, 0, out)
+        self.assertIn("Detected SCS: UTF-8", out)
+        self.assertIn("UTF-8 (LOOSE): Malformed surrogate U+d800", out)
+        self.assertIn("UTF-8: Decoding errors: 0\r\n", out)
+        self.assertEqual(self.read("out.bin"), "äö\ud800".encode("utf-16-le", "surrogatepass"))
+        # A statistics winner takes it as well: under the loose policy an
+        # undefined byte travels as U+DC00 + byte (Windows-1252 leaves 0x81
+        # undefined), under the strict one it becomes U+FFFF and counts.
+        stat = (b"STAT" + b"FRA\x00" + struct.pack("<II", 18, 0) + b"STBL"
+                + struct.pack("<II", 0, 1) + struct.pack("<Id", 0xE9, 5.0)
+                + b"STBL" + struct.pack("<II", 0, 0) + b"STBL" + struct.pack("<II", 0, 0))
+        with open(os.path.join(self.bindir, "fr.dat"), "wb") as f:
+            f.write(stat)
+        data = b"caf\xe9 \x81 cr\xe8me"
+        out = self.check(data, "Detected SCS Windows-1252 (FRA)", "café \uffff crème")
+        self.assertIn("SCS(18): Decoding errors: 1\r\n", out)
+        self.write("in.bin", data)
+        code, out = self._run(["/policy=loose"])
+        self.assertIn("SCS(18): Decoding errors: 0\r\n", out)
+        self.assertEqual(self.read("out.bin"), "café \udc81 crème".encode("utf-16-le", "surrogatepass"))
 
     def test_statistics_file_decides(self):
         # One crafted file that likes "é" in Windows-1252.

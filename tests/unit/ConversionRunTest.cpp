@@ -100,9 +100,9 @@ TEST(ConversionRunRecordTest, FirstDecoderAndEncoderGoIntoTheRecord) {
   CFilterChain& chain = GetFilterChain();
   ASSERT_EQ(chain.head(), nullptr);
   chain.Append(new CNulFilter());
-  chain.Append(new CUtf16ToUtf16InputFilter(true));
-  chain.Append(new CUtf16ToUtf16OutputFilter(false));
-  chain.Append(new CUtf16ToUtf16OutputFilter(true));  // not the first encoder: ignored
+  chain.Append(new CUtf16ToUtf16InputFilter(true, CodecOptions{}));
+  chain.Append(new CUtf16ToUtf16OutputFilter(false, CodecOptions{}));
+  chain.Append(new CUtf16ToUtf16OutputFilter(true, CodecOptions{}));  // not the first encoder: ignored
   auto* sink = new test::RecordingFilter();
   chain.Append(sink);
   test::TempDir dir;

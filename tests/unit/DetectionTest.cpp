@@ -62,7 +62,7 @@ TEST_F(StatisticsTest, DiscoveryCountsOnlyStatFiles) {
   Write("d.txt", StatFile().bytes);
   Write("e.dat", StatFile("BAD", 100).bytes);  // not a single-byte set
   platform::CreateDirectory(dir_.File16("f.dat").c_str());
-  CAutoDetectionInputFilter filter(Dir());
+  CAutoDetectionInputFilter filter(Dir(), CodecOptions{});
   EXPECT_EQ(filter.StatisticsFileCount(), 2u);
   EXPECT_NE(log_.narrow().find("Found 2 stat files\r\n"), std::string::npos);
 }
@@ -73,7 +73,7 @@ TEST_F(StatisticsTest, ScoringFollowsThePositionsAndWeights) {
   file.Block({{'A', 1.0}, {'B', 100.0}})
       .Block({{'A' | 'B' << 8, 2.0}, {'B' | 'C' << 8, 100.0}})
       .Block({{'A' | 'B' << 8 | 'C' << 16, 3.0}});
-  CAutoDetectionInputFilter filter(Dir());
+  CAutoDetectionInputFilter filter(Dir(), CodecOptions{});
   ASSERT_TRUE(filter.LoadStatisticsFile(Write("s.dat", file.bytes).c_str()));
   EXPECT_EQ(std::string(filter.CurrentLabel(), 3), "TST");
   EXPECT_EQ(filter.CurrentCharset(), 18u);
@@ -85,7 +85,7 @@ TEST_F(StatisticsTest, ScoringFollowsThePositionsAndWeights) {
 }
 
 TEST_F(StatisticsTest, LoaderEdgeCases) {
-  CAutoDetectionInputFilter filter(Dir());
+  CAutoDetectionInputFilter filter(Dir(), CodecOptions{});
   const std::uint8_t sample[] = {'A', 'A', 'A', 'A', 'A', 'A'};
   struct Case {
     const char* what;
@@ -132,7 +132,7 @@ TEST_F(StatisticsTest, HighestScoreWinsAndFollowsThePolicy) {
   Write("latin.dat", latin.bytes);
   Write("greek.dat", greek.bytes);
   CFilterChain chain;
-  chain.Append(new CAutoDetectionInputFilter(Dir()));
+  chain.Append(new CAutoDetectionInputFilter(Dir(), CodecOptions{}));
   chain.Append(new CNulFilter());
   auto* sink = new test::RecordingFilter();
   chain.Append(sink);
@@ -148,7 +148,7 @@ TEST(DetectionHandOverTest, DecoderTakesThePlaceOfTheSuccessorEveryTime) {
   test::LogCapture log(2);
   CFilterChain chain;
   auto* detection =
-      new CAutoDetectionInputFilter(platform::FromNative(empty.path().c_str()));
+      new CAutoDetectionInputFilter(platform::FromNative(empty.path().c_str()), CodecOptions{});
   chain.Append(detection);
   chain.Append(new CNulFilter());
   auto* sink = new test::RecordingFilter();
@@ -168,7 +168,7 @@ TEST(DetectionHandOverTest, DecoderTakesThePlaceOfTheSuccessorEveryTime) {
 TEST(DetectionHandOverTest, DecisionDoesNotDependOnHowTheInputArrives) {
   test::TempDir empty;
   CFilterChain chain;
-  chain.Append(new CAutoDetectionInputFilter(platform::FromNative(empty.path().c_str())));
+  chain.Append(new CAutoDetectionInputFilter(platform::FromNative(empty.path().c_str()), CodecOptions{}));
   chain.Append(new CNulFilter());
   auto* sink = new test::RecordingFilter();
   chain.Append(sink);

@@ -35,10 +35,7 @@ std::string AllBytes() {
 
 
 CUtf16ToSingleByteFilter* MakeEncoder(CharsetId charset, bool strict) {
-  GetSettings().strictPolicy = strict;
-  auto* encoder = new CUtf16ToSingleByteFilter(charset);
-  ResetSettings();
-  return encoder;
+  return new CUtf16ToSingleByteFilter(charset, CodecOptions{strict});
 }
 
 // With a decoder and an encoder in one chain, their messages interleave
@@ -123,7 +120,7 @@ TEST_F(SingleByteTest, DecoderCases) {
   };
   for (const DecoderCase& c : cases) {
     for (bool fast : {true, false}) {
-      auto* decoder = new CSingleByteToUtf16Filter(c.charset, c.strict);
+      auto* decoder = new CSingleByteToUtf16Filter(c.charset, CodecOptions{c.strict});
       decoder->UseFastPath(fast);
       SingleCodecChain run(decoder);
       const Outcome outcome = run.ConvertEveryWay(c.input, c.what);
@@ -135,7 +132,7 @@ TEST_F(SingleByteTest, DecoderCases) {
 }
 
 TEST_F(SingleByteTest, DecoderErrorCountStartsFromZeroAfterReset) {
-  SingleCodecChain run(new CSingleByteToUtf16Filter(18, true));
+  SingleCodecChain run(new CSingleByteToUtf16Filter(18, CodecOptions{true}));
   EXPECT_EQ(run.Run(B({0x81, 0x81})).errors, 2u);
   EXPECT_EQ(run.Run(B({0x81})).errors, 1u);
   EXPECT_EQ(run.Run(B({0x41})).log, u"SCS(18): Decoding errors: 0\r\n");
@@ -254,16 +251,15 @@ TEST_F(SingleByteTest, EncoderDropsTheMarkOfEveryFile) {
 }
 
 TEST_F(SingleByteTest, EncoderTakesThePolicyWhenBuilt) {
-  GetSettings().strictPolicy = false;
-  auto* loose = new CUtf16ToSingleByteFilter(18);
-  GetSettings().strictPolicy = true;
+  auto* loose = new CUtf16ToSingleByteFilter(18, CodecOptions{false});
+  GetSettings().strictPolicy = true;  // the process settings are not the codec's business
   SingleCodecChain run(loose);
   EXPECT_EQ(run.Run(U16({0xDC81})).output, B({0x81}));
 }
 
 TEST_F(SingleByteTest, LooseWindows1252KeepsItsUndefinedBytes) {
   CFilterChain chain;
-  auto* decoder = new CSingleByteToUtf16Filter(18, false);
+  auto* decoder = new CSingleByteToUtf16Filter(18, CodecOptions{false});
   chain.Append(decoder);
   chain.Append(MakeEncoder(18, false));
   auto* sink = new RecordingFilter();
@@ -346,14 +342,14 @@ using Messages = std::vector<std::pair<int, std::u16string>>;
 
 TEST_F(SingleByteTest, MessageKinds) {
   {
-    SingleCodecChain run(new CSingleByteToUtf16Filter(18, true));
+    SingleCodecChain run(new CSingleByteToUtf16Filter(18, CodecOptions{true}));
     KindLog log;
     test::ConvertThrough(run.chain, *run.sink, B({0x81}));
     EXPECT_EQ(log.Take(), (Messages{{2, u"SCS (18): Decoding of 0x81 at 0 not possible.\r\n"},
                                     {2, u"SCS(18): Decoding errors: 1\r\n"}}));
   }
   {
-    SingleCodecChain run(new CSingleByteToUtf16Filter(18, false));
+    SingleCodecChain run(new CSingleByteToUtf16Filter(18, CodecOptions{false}));
     KindLog log;
     test::ConvertThrough(run.chain, *run.sink, B({0x81}));
     EXPECT_EQ(
@@ -413,13 +409,13 @@ TEST_F(SingleByteTest, EverySetDecodesAndEncodesBack) {
         roundTripExpected += static_cast<char>(back);
       }
 
-      SingleCodecChain decode(new CSingleByteToUtf16Filter(id, strict));
+      SingleCodecChain decode(new CSingleByteToUtf16Filter(id, CodecOptions{strict}));
       const Outcome decoded = decode.Run(AllBytes(), {1, 100, 200});
       EXPECT_EQ(decoded.output, decodedExpected) << what;
       EXPECT_EQ(decoded.errors, strict ? unmapped : 0u) << what;
 
       CFilterChain chain;
-      auto* decoder = new CSingleByteToUtf16Filter(id, strict);
+      auto* decoder = new CSingleByteToUtf16Filter(id, CodecOptions{strict});
       chain.Append(decoder);
       auto* encoder = MakeEncoder(id, strict);
       chain.Append(encoder);
@@ -558,8 +554,8 @@ TEST_F(SingleByteTest, DecoderRandomInputAnySplitAndBothPaths) {
     const CharsetId id = random() % kSingleByteCharsetCount;
     const bool strict = random() % 2 == 0;
     const std::string input = RandomBytes(random, id);
-    SingleCodecChain fast(new CSingleByteToUtf16Filter(id, strict));
-    auto* plainFilter = new CSingleByteToUtf16Filter(id, strict);
+    SingleCodecChain fast(new CSingleByteToUtf16Filter(id, CodecOptions{strict}));
+    auto* plainFilter = new CSingleByteToUtf16Filter(id, CodecOptions{strict});
     plainFilter->UseFastPath(false);
     SingleCodecChain plain(plainFilter);
     const std::string what = "round " + std::to_string(round);
@@ -608,7 +604,7 @@ TEST_F(SingleByteTest, LargeInputThroughTheDecoderCrossesTheForwardingSize) {
   const std::size_t late = 2u * 1024 * 1024 + 12345;
   input[late] = '\x81';
   for (bool fast : {true, false}) {
-    auto* decoder = new CSingleByteToUtf16Filter(18, false);
+    auto* decoder = new CSingleByteToUtf16Filter(18, CodecOptions{false});
     decoder->UseFastPath(fast);
     SingleCodecChain run(decoder);
     const std::string expected = ModelDecode(18, false, input);
@@ -659,8 +655,8 @@ TEST_F(SingleByteTest, LargeInputThroughTheEncoderComesOutWhole) {
 // ---- Identity -----------------------------------------------------------------
 
 TEST(SingleByteFilterIdentityTest, NamesTypesCategoriesAndCharsets) {
-  CSingleByteToUtf16Filter decoder(18, true);
-  CUtf16ToSingleByteFilter encoder(56);
+  CSingleByteToUtf16Filter decoder(18, CodecOptions{true});
+  CUtf16ToSingleByteFilter encoder(56, CodecOptions{});
   EXPECT_EQ(std::u16string(decoder.GetName()), u"Single to UTF-16 character conversion filter");
   EXPECT_EQ(std::u16string(encoder.GetName()), u"UTF-16 to single character conversion filter");
   EXPECT_EQ(decoder.GetType(), 2u);

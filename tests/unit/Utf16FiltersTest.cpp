@@ -16,13 +16,12 @@ using test::RecordingFilter;
 // A chain of the UTF-16 input filter, the output filter and a recorder.
 class Utf16ChainTest : public ::testing::Test {
  protected:
-  void TearDown() override { ResetSettings(); }
-
   std::string Convert(bool inBig, bool outBig, bool bom, const std::string& input) {
-    GetSettings().writeBom = bom;
+    CodecOptions options;
+    options.writeBom = bom;
     CFilterChain chain;
-    chain.Append(new CUtf16ToUtf16InputFilter(inBig));
-    chain.Append(new CUtf16ToUtf16OutputFilter(outBig));
+    chain.Append(new CUtf16ToUtf16InputFilter(inBig, options));
+    chain.Append(new CUtf16ToUtf16OutputFilter(outBig, options));
     auto* sink = new RecordingFilter();
     chain.Append(sink);
     std::string first = test::ConvertAllSplits(chain, *sink, input);
@@ -78,10 +77,9 @@ TEST_F(Utf16ChainTest, LargeBigEndianInputCrossesTheForwardingSize) {
     expected += static_cast<char>(k & 0xFF);
     expected += static_cast<char>(k >> 8 & 0xFF);
   }
-  GetSettings().writeBom = true;
   CFilterChain chain;
-  chain.Append(new CUtf16ToUtf16InputFilter(true));
-  chain.Append(new CUtf16ToUtf16OutputFilter(false));
+  chain.Append(new CUtf16ToUtf16InputFilter(true, CodecOptions{}));
+  chain.Append(new CUtf16ToUtf16OutputFilter(false, CodecOptions{}));
   auto* sink = new RecordingFilter();
   chain.Append(sink);
   EXPECT_EQ(test::ConvertThrough(chain, *sink, input, {CBuffer::kCommitSize - 1}), expected);
@@ -89,8 +87,9 @@ TEST_F(Utf16ChainTest, LargeBigEndianInputCrossesTheForwardingSize) {
 }
 
 TEST(Utf16FilterIdentityTest, NamesTypesCategoriesAndCharsets) {
-  CUtf16ToUtf16InputFilter inLittle(false), inBig(true);
-  CUtf16ToUtf16OutputFilter outLittle(false), outBig(true);
+  const CodecOptions options;
+  CUtf16ToUtf16InputFilter inLittle(false, options), inBig(true, options);
+  CUtf16ToUtf16OutputFilter outLittle(false, options), outBig(true, options);
   EXPECT_EQ(std::u16string(inLittle.GetName()), u"UTF-16 Input Filter");
   EXPECT_EQ(std::u16string(outBig.GetName()), u"UTF-16 Output Filter");
   EXPECT_EQ(inLittle.GetType(), 14u);
@@ -103,11 +102,15 @@ TEST(Utf16FilterIdentityTest, NamesTypesCategoriesAndCharsets) {
   EXPECT_EQ(outBig.GetCharset(), 102u);
 }
 
-TEST(Utf16FilterIdentityTest, EncoderTakesTheMarkSettingWhenBuilt) {
+TEST(Utf16FilterIdentityTest, EncoderTakesTheMarkChoiceWhenBuilt) {
+  CodecOptions options;
+  options.writeBom = false;
+  CUtf16ToUtf16OutputFilter quiet(false, options);
+  options.writeBom = true;
+  CUtf16ToUtf16OutputFilter marked(true, options);
+  // The settings of the process are not the codecs' business.
   GetSettings().writeBom = false;
-  CUtf16ToUtf16OutputFilter quiet(false);
-  GetSettings().writeBom = true;
-  CUtf16ToUtf16OutputFilter marked(true);
+  marked.Reset();
   ResetSettings();
   EXPECT_EQ(quiet.output().length(), 0u);
   ASSERT_EQ(marked.output().length(), 2u);

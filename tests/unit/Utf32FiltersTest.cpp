@@ -89,6 +89,12 @@ std::string ModelEncode(const std::string& in, bool big, bool bom) {
 }
 
 
+CodecOptions WithMark(bool bom) {
+  CodecOptions options;
+  options.writeBom = bom;
+  return options;
+}
+
 class Utf32Test : public ::testing::Test {
  protected:
   void TearDown() override { ResetSettings(); }
@@ -128,7 +134,7 @@ TEST_F(Utf32Test, DecoderCases) {
   };
   for (const Case& c : cases) {
     for (bool fast : {true, false}) {
-      auto* decoder = new CUtf32ToUtf16Filter(c.big);
+      auto* decoder = new CUtf32ToUtf16Filter(c.big, CodecOptions{});
       decoder->UseFastPath(fast);
       SingleCodecChain run(decoder);
       const Outcome outcome = run.ConvertEveryWay(c.input, c.what);
@@ -141,7 +147,7 @@ TEST_F(Utf32Test, DecoderCases) {
 }
 
 TEST_F(Utf32Test, DecoderWaitsForTheRestOfAUnit) {
-  SingleCodecChain run(new CUtf32ToUtf16Filter(false));
+  SingleCodecChain run(new CUtf32ToUtf16Filter(false, CodecOptions{}));
   CBuffer chunk;
   chunk.Append("\x00\xF6\x01", 3);
   run.chain.Process(chunk, 0);
@@ -154,7 +160,7 @@ TEST_F(Utf32Test, DecoderWaitsForTheRestOfAUnit) {
 }
 
 TEST_F(Utf32Test, DecoderChecksTheMarkAgainAfterReset) {
-  SingleCodecChain run(new CUtf32ToUtf16Filter(true));
+  SingleCodecChain run(new CUtf32ToUtf16Filter(true, CodecOptions{}));
   const std::string input = B({0, 0, 0xFE, 0xFF, 0, 0, 0, 0x42});
   EXPECT_EQ(run.Run(input).output, U16({0x42}));
   EXPECT_EQ(run.Run(input).output, U16({0x42}));
@@ -183,8 +189,8 @@ TEST_F(Utf32Test, DecoderRandomInputAnySplitAndBothPaths) {
   std::mt19937 random(20240611);
   for (int round = 0; round < 300; ++round) {
     const bool big = round % 2 != 0;
-    SingleCodecChain fast(new CUtf32ToUtf16Filter(big));
-    auto* plainDecoder = new CUtf32ToUtf16Filter(big);
+    SingleCodecChain fast(new CUtf32ToUtf16Filter(big, CodecOptions{}));
+    auto* plainDecoder = new CUtf32ToUtf16Filter(big, CodecOptions{});
     plainDecoder->UseFastPath(false);
     SingleCodecChain plain(plainDecoder);
     std::string input;
@@ -245,8 +251,7 @@ TEST_F(Utf32Test, EncoderCases) {
   };
   for (const Case& c : cases) {
     for (bool fast : {true, false}) {
-      GetSettings().writeBom = c.bom;
-      auto* encoder = new CUtf16ToUtf32Filter(c.big);
+      auto* encoder = new CUtf16ToUtf32Filter(c.big, WithMark(c.bom));
       encoder->UseFastPath(fast);
       SingleCodecChain run(encoder);
       const Outcome outcome = run.ConvertEveryWay(c.input, c.what);
@@ -262,9 +267,8 @@ TEST_F(Utf32Test, EncoderRandomInputAnySplitAndBothPaths) {
   for (int round = 0; round < 300; ++round) {
     const bool big = round % 2 != 0;
     const bool bom = round % 4 < 2;
-    GetSettings().writeBom = bom;
-    SingleCodecChain fast(new CUtf16ToUtf32Filter(big));
-    auto* plainEncoder = new CUtf16ToUtf32Filter(big);
+    SingleCodecChain fast(new CUtf16ToUtf32Filter(big, WithMark(bom)));
+    auto* plainEncoder = new CUtf16ToUtf32Filter(big, WithMark(bom));
     plainEncoder->UseFastPath(false);
     SingleCodecChain plain(plainEncoder);
     std::string input;
@@ -300,11 +304,10 @@ TEST_F(Utf32Test, RoundTripThroughBothDirections) {
   std::mt19937 random(99);
   for (int round = 0; round < 40; ++round) {
     const bool inBig = round % 2 != 0, outBig = round % 4 < 2;
-    GetSettings().writeBom = false;
     CFilterChain chain;
-    auto* decoder = new CUtf32ToUtf16Filter(inBig);
+    auto* decoder = new CUtf32ToUtf16Filter(inBig, CodecOptions{});
     chain.Append(decoder);
-    chain.Append(new CUtf16ToUtf32Filter(outBig));
+    chain.Append(new CUtf16ToUtf32Filter(outBig, WithMark(false)));
     auto* sink = new RecordingFilter();
     chain.Append(sink);
     std::string input, expected;
@@ -321,12 +324,10 @@ TEST_F(Utf32Test, RoundTripThroughBothDirections) {
   }
 }
 
-TEST_F(Utf32Test, EncoderTakesTheMarkSettingWhenBuiltAndRestoresItOnReset) {
-  GetSettings().writeBom = false;
-  CUtf16ToUtf32Filter quiet(false);
-  GetSettings().writeBom = true;
-  CUtf16ToUtf32Filter marked(true);
-  GetSettings().writeBom = false;  // too late for `marked`
+TEST_F(Utf32Test, EncoderTakesTheMarkChoiceWhenBuiltAndRestoresItOnReset) {
+  CUtf16ToUtf32Filter quiet(false, WithMark(false));
+  CUtf16ToUtf32Filter marked(true, WithMark(true));
+  GetSettings().writeBom = false;  // the process settings are not the codec's business
   EXPECT_EQ(quiet.output().length(), 0u);
   ASSERT_EQ(marked.output().length(), 4u);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(marked.output().base()), 4),
@@ -360,8 +361,7 @@ TEST_F(Utf32Test, LargeInputThroughTheEncoderCrossesTheForwardingSize) {
   }
   for (bool big : {false, true}) {
     for (bool fast : {true, false}) {
-      GetSettings().writeBom = true;
-      auto* encoder = new CUtf16ToUtf32Filter(big);
+      auto* encoder = new CUtf16ToUtf32Filter(big, WithMark(true));
       encoder->UseFastPath(fast);
       SingleCodecChain run(encoder);
       const std::string expected = ModelEncode(input, big, true);
@@ -388,7 +388,7 @@ TEST_F(Utf32Test, LargeInputThroughTheDecoderComesOutWhole) {
     for (bool fast : {true, false}) {
       std::string input;
       for (std::uint32_t v : values) PutUtf32(input, v, big);
-      auto* decoder = new CUtf32ToUtf16Filter(big);
+      auto* decoder = new CUtf32ToUtf16Filter(big, CodecOptions{});
       decoder->UseFastPath(fast);
       SingleCodecChain run(decoder);
       const std::string expected = ModelDecode(input, big);
@@ -415,7 +415,7 @@ TEST_F(Utf32Test, DecoderPassesItsOutputOnAtTheCommitSize) {
     PutUtf32(input, 0x20 + k % 0xD000, false);
   }
   for (bool fast : {true, false}) {
-    auto* decoder = new CUtf32ToUtf16Filter(false);
+    auto* decoder = new CUtf32ToUtf16Filter(false, CodecOptions{});
     decoder->UseFastPath(fast);
     SingleCodecChain run(decoder);
     EXPECT_TRUE(run.Run(input).output == ModelDecode(input, false)) << fast;
@@ -428,8 +428,8 @@ TEST_F(Utf32Test, DecoderPassesItsOutputOnAtTheCommitSize) {
 // ---- Identity -----------------------------------------------------------------
 
 TEST(Utf32FilterIdentityTest, NamesTypesCategoriesAndCharsets) {
-  CUtf32ToUtf16Filter inLittle(false), inBig(true);
-  CUtf16ToUtf32Filter outLittle(false), outBig(true);
+  CUtf32ToUtf16Filter inLittle(false, CodecOptions{}), inBig(true, CodecOptions{});
+  CUtf16ToUtf32Filter outLittle(false, CodecOptions{}), outBig(true, CodecOptions{});
   EXPECT_EQ(std::u16string(inLittle.GetName()), u"UTF-32 to UTF-16 character conversion filter");
   EXPECT_EQ(std::u16string(outBig.GetName()), u"UTF-16 to UTF-32 conversion filter");
   EXPECT_EQ(inBig.GetType(), 16u);

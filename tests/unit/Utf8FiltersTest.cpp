@@ -18,20 +18,17 @@ using test::RecordingFilter;
 
 test::Converted Decode(const std::string& input, bool strict) {
   CFilterChain chain;
-  chain.Append(new CUtf8ToUtf16Filter(strict));
+  chain.Append(new CUtf8ToUtf16Filter(CodecOptions{strict}));
   auto* sink = new RecordingFilter();
   chain.Append(sink);
   return test::ConvertAllSplitsWithLog(chain, *sink, input);
 }
 
 test::Converted Encode(const std::string& input, bool strict, bool bom = false) {
-  GetSettings().strictPolicy = strict;
-  GetSettings().writeBom = bom;
   CFilterChain chain;
-  chain.Append(new CUtf16ToUtf8Filter());
+  chain.Append(new CUtf16ToUtf8Filter(CodecOptions{strict, bom}));
   auto* sink = new RecordingFilter();
   chain.Append(sink);
-  ResetSettings();
   return test::ConvertAllSplitsWithLog(chain, *sink, input);
 }
 
@@ -104,7 +101,7 @@ TEST(Utf8DecoderTest, PositionsCountFromTheStartOfTheFile) {
   input[CBuffer::kCommitSize + 3] = static_cast<char>(0xFF - 0x3F);  // C0: needs one more byte
   input[CBuffer::kCommitSize + 4] = 'b';
   CFilterChain chain;
-  chain.Append(new CUtf8ToUtf16Filter(true));
+  chain.Append(new CUtf8ToUtf16Filter(CodecOptions{true}));
   auto* sink = new RecordingFilter();
   chain.Append(sink);
   for (std::size_t split : {std::size_t{0}, std::size_t{CBuffer::kCommitSize},
@@ -219,17 +216,15 @@ TEST(Utf8RoundTripTest, RandomValidTextBothWaysAtRandomSplits) {
     for (std::size_t at = 0; at < utf8.size(); at += 1 + rng() % 9) splits.push_back(at);
 
     CFilterChain decode;
-    decode.Append(new CUtf8ToUtf16Filter(true));
+    decode.Append(new CUtf8ToUtf16Filter(CodecOptions{true}));
     auto* sink = new RecordingFilter();
     decode.Append(sink);
     EXPECT_EQ(test::ConvertThrough(decode, *sink, utf8, splits), utf16);
 
-    GetSettings().writeBom = false;
     CFilterChain encode;
-    encode.Append(new CUtf16ToUtf8Filter());
+    encode.Append(new CUtf16ToUtf8Filter(CodecOptions{true, false}));
     auto* sink2 = new RecordingFilter();
     encode.Append(sink2);
-    ResetSettings();
     splits.clear();
     for (std::size_t at = 0; at < utf16.size(); at += 1 + rng() % 9) splits.push_back(at);
     EXPECT_EQ(test::ConvertThrough(encode, *sink2, utf16, splits), utf8);
@@ -296,24 +291,22 @@ TEST(Utf8LargeInputTest, OutputLargerThanTheForwardingSizeIsComplete) {
     utf8 += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
     utf8 += static_cast<char>(0x80 | (u & 0x3F));
   }
-  GetSettings().writeBom = false;
   CFilterChain encode;
-  encode.Append(new CUtf16ToUtf8Filter());
+  encode.Append(new CUtf16ToUtf8Filter(CodecOptions{true, false}));
   auto* sink = new RecordingFilter();
   encode.Append(sink);
-  ResetSettings();
   EXPECT_EQ(test::ConvertThrough(encode, *sink, utf16, {CBuffer::kCommitSize - 1}), utf8);
 
   CFilterChain decode;
-  decode.Append(new CUtf8ToUtf16Filter(true));
+  decode.Append(new CUtf8ToUtf16Filter(CodecOptions{true}));
   auto* sink2 = new RecordingFilter();
   decode.Append(sink2);
   EXPECT_EQ(test::ConvertThrough(decode, *sink2, utf8, {CBuffer::kCommitSize + 1}), utf16);
 }
 
 TEST(Utf8IdentityTest, NamesTypesAndCharsets) {
-  CUtf8ToUtf16Filter decoder(true);
-  CUtf16ToUtf8Filter encoder;
+  CUtf8ToUtf16Filter decoder(CodecOptions{});
+  CUtf16ToUtf8Filter encoder(CodecOptions{});
   EXPECT_EQ(std::u16string(decoder.GetName()), u"UTF-8 to UTF-16 conversion filter");
   EXPECT_EQ(std::u16string(encoder.GetName()), u"UTF-16 to UTF-8 conversion filter");
   EXPECT_EQ(decoder.GetType(), 10u);
