@@ -5,8 +5,10 @@
 #include "app/MessageLog.h"
 #include "app/Settings.h"
 #include "app/StatusChannel.h"
+#include "app/StringTable.h"
 #include "app/Usage.h"
 #include "core/Format.h"
+#include "platform/Platform.h"
 
 namespace ordana {
 
@@ -45,10 +47,14 @@ std::unique_ptr<TokenTable> SplitCommandLine(char16_t* text, int* count) {
     }
     *tokenEnd = 0;  // at `end` this is the text's own terminator
     table->tokens[table->count++] = start;
-    if (tokenEnd >= end) break;
+    if (tokenEnd >= end) {
+      p = end;
+      break;
+    }
     p = tokenEnd + 1;
     while (p < end && *p == u' ') ++p;
   }
+  table->truncated = p < end;
   *count = table->count;
   return table;
 }
@@ -77,6 +83,10 @@ long ParseDecimal(const char16_t* text) {
 
 namespace {
 
+constexpr const char16_t* kDefaultLogName = u"ordana.log";
+// Messages into a log file go up to this level unless /loglevel says otherwise.
+constexpr std::uint32_t kLogFileLevel = 2;
+
 // Copies a value into a fixed-size setting, refusing it when it does not
 // fit: a silently shortened path could name another file.
 bool CopySetting(char16_t* target, std::uint32_t capacity, const char16_t* value,
@@ -97,144 +107,255 @@ EolMode ParseEolMode(const char16_t* value) {
   return EolMode::kDos;
 }
 
-void ApplyHtmlEntityMode(const char16_t* value) {
-  if (EqualsIgnoreCase(value, u"enc")) GetSettings().htmlEntityMode = 1;
-  else if (EqualsIgnoreCase(value, u"dec")) GetSettings().htmlEntityMode = 2;
+// What applying one option leads to.
+enum class Step { kGoOn, kExitOk, kUnusable };
+
+// How an option takes its value.
+enum class ValueForm {
+  kNone,           // the token is the whole option
+  kAttached,       // the token starts with the word, the rest is the value
+  kNext,           // the next token is the value
+  kNextOrDefault,  // the next token when there is one, else the row's default
+};
+
+struct OptionRow {
+  const char16_t* word;
+  ValueForm form;
+  Step (*apply)(Settings& settings, const char16_t* value);
+  const char16_t* defaultValue = nullptr;
+};
+
+// A switch: the row sets one flag of the settings to `value`.
+template <bool Settings::*flag, bool value>
+Step Set(Settings& settings, const char16_t*) {
+  settings.*flag = value;
+  return Step::kGoOn;
 }
 
-// Starts logging into `name` (quotes removed). False when the name is too
-// long to use.
-bool LogToFile(const char16_t* name) {
-  Settings& settings = GetSettings();
-  char16_t path[kPathCapacity];
-  if (!CopySetting(path, kPathCapacity, name, u"The log file name")) return false;
-  UnquoteSpaces(path);
-  settings.logToFile = true;
-  MessageLog* log = GetMessageLog();
-  log->SetMaximumLevel(2);
-  if (!log->OpenLogFile(path)) {
-    LogMessage(1, 2, u"Log file can not be created: %s\r\n",
-               platform::ErrorText(log->lastOpenError()));
+template <bool answer>
+Step AnswerEveryQuestion(Settings& settings, const char16_t*) {
+  settings.defaultAnswer = answer;
+  settings.answerWithoutAsking = true;
+  return Step::kGoOn;
+}
+
+Step SetSourceCharset(Settings& settings, const char16_t* value) {
+  return CopySetting(settings.sourceCharsetName, kCharsetNameCapacity, value,
+                     u"The source character set name")
+             ? Step::kGoOn
+             : Step::kUnusable;
+}
+
+Step SetDestinationCharset(Settings& settings, const char16_t* value) {
+  return CopySetting(settings.destinationCharsetName, kCharsetNameCapacity, value,
+                     u"The destination character set name")
+             ? Step::kGoOn
+             : Step::kUnusable;
+}
+
+Step SetOutputPath(Settings& settings, const char16_t* value) {
+  if (!CopySetting(settings.outputPath, kPathCapacity, value, u"The output path")) {
+    return Step::kUnusable;
   }
-  return true;
+  UnquoteSpaces(settings.outputPath);
+  settings.inPlace = false;
+  return Step::kGoOn;
+}
+
+// Logging into a file: the name is kept and the file opened once the whole
+// command line has been accepted (OpenReportFiles), so that a refused
+// command line never creates or truncates it.
+Step LogToFile(Settings& settings, const char16_t* name) {
+  if (!CopySetting(settings.logPath, kPathCapacity, name, u"The log file name")) {
+    return Step::kUnusable;
+  }
+  UnquoteSpaces(settings.logPath);
+  settings.logToFile = true;
+  GetMessageLog()->SetMaximumLevel(kLogFileLevel);
+  return Step::kGoOn;
+}
+
+Step SetCsvReport(Settings& settings, const char16_t* name) {
+  return CopySetting(settings.csvPath, kPathCapacity, name, u"The CSV report name")
+             ? Step::kGoOn
+             : Step::kUnusable;
+}
+
+Step SetEol(Settings& settings, const char16_t* value) {
+  settings.eolRequested = true;
+  settings.eolMode = ParseEolMode(value);
+  return Step::kGoOn;
+}
+
+Step SetHtmlEntityMode(Settings& settings, const char16_t* value) {
+  if (EqualsIgnoreCase(value, u"enc"))
+    settings.htmlEntityMode = 1;
+  else if (EqualsIgnoreCase(value, u"dec"))
+    settings.htmlEntityMode = 2;
+  return Step::kGoOn;
+}
+
+Step SetLogLevel(Settings&, const char16_t* value) {
+  GetMessageLog()->SetMaximumLevel(static_cast<std::uint32_t>(ParseDecimal(value)));
+  return Step::kGoOn;
+}
+
+Step SetPolicy(Settings& settings, const char16_t* value) {
+  settings.strictPolicy = EqualsIgnoreCase(value, u"strict");
+  return Step::kGoOn;
+}
+
+Step SetStatusOwner(Settings&, const char16_t* value) {
+  StatusChannelOwnerId() = static_cast<std::uint32_t>(ParseDecimal(value));
+  // The next conversion opens the channel of the new owner.
+  CloseStatusChannel();
+  return Step::kGoOn;
+}
+
+// A listing or the usage is printed where the options so far send messages:
+// a log file named before it is opened first.
+Step ShowAndLeave(Settings& settings, void (*show)()) {
+  if (settings.logToFile) OpenLogFileOfSettings(settings);
+  show();
+  return Step::kExitOk;
+}
+
+// Options are compared without regard to case, in this order; the first row
+// that matches wins (so "/eol=" is tried before "/eol", "/log" before "/log=").
+const OptionRow kOptionRows[] = {
+    {u"/?", ValueForm::kNone,
+     [](Settings& s, const char16_t*) { return ShowAndLeave(s, &PrintUsage); }},
+    {u"/scs=", ValueForm::kAttached, &SetSourceCharset},
+    {u"/i", ValueForm::kNext, &SetSourceCharset},
+    {u"/dcs=", ValueForm::kAttached, &SetDestinationCharset},
+    {u"/o", ValueForm::kNext, &SetDestinationCharset},
+    {u"/output=", ValueForm::kAttached, &SetOutputPath},
+    {u"/nobom", ValueForm::kNone, &Set<&Settings::writeBom, false>},
+    {u"/eol=", ValueForm::kAttached, &SetEol},
+    {u"/eol", ValueForm::kNext, &SetEol},
+    {u"/xml", ValueForm::kNone, &Set<&Settings::modifyXmlDeclaration, true>},
+    {u"/html", ValueForm::kNone, &Set<&Settings::modifyHtmlMeta, true>},
+    {u"/htmlentity=", ValueForm::kAttached, &SetHtmlEntityMode},
+    {u"/htmlentity", ValueForm::kNext, &SetHtmlEntityMode},
+    {u"/silent", ValueForm::kNone, &Set<&Settings::silent, true>},
+    {u"/s", ValueForm::kNone, &Set<&Settings::silent, true>},
+    {u"/recursive", ValueForm::kNone, &Set<&Settings::recursive, true>},
+    {u"/r", ValueForm::kNone, &Set<&Settings::recursive, true>},
+    {u"/loglevel=", ValueForm::kAttached, &SetLogLevel},
+    {u"/loglevel", ValueForm::kNext, &SetLogLevel},
+    {u"/log", ValueForm::kNone,
+     [](Settings& s, const char16_t*) { return LogToFile(s, kDefaultLogName); }},
+    {u"/log=", ValueForm::kAttached, &LogToFile},
+    {u"/logto", ValueForm::kNextOrDefault, &LogToFile, kDefaultLogName},
+    {u"/policy=", ValueForm::kAttached, &SetPolicy},
+    {u"/policy", ValueForm::kNext, &SetPolicy},
+    {u"/y", ValueForm::kNone, &AnswerEveryQuestion<true>},
+    {u"/y-", ValueForm::kNone, &AnswerEveryQuestion<false>},
+    {u"/listall", ValueForm::kNone,
+     [](Settings& s, const char16_t*) {
+       return ShowAndLeave(s, [] { PrintCharsetListing(false); });
+     }},
+    {u"/listallcsv", ValueForm::kNone,
+     [](Settings& s, const char16_t*) {
+       return ShowAndLeave(s, [] { PrintCharsetListing(true); });
+     }},
+    {u"/csv", ValueForm::kNext, &SetCsvReport},
+    {u"/ssb", ValueForm::kNext, &SetStatusOwner},
+};
+
+const OptionRow* FindOption(const char16_t* token) {
+  for (const OptionRow& row : kOptionRows) {
+    const bool matches = row.form == ValueForm::kAttached ? StartsWithIgnoreCase(token, row.word)
+                                                          : EqualsIgnoreCase(token, row.word);
+    if (matches) return &row;
+  }
+  return nullptr;
+}
+
+Step RefuseWithHint(std::uint32_t message, const char16_t* token) {
+  LogResourceMessage(1, 2, message, token);
+  LogResourceMessage(1, 0, kStringUsageHint);
+  return Step::kUnusable;
+}
+
+// A token that looks like an option ("/recurse") but is none. A path of one
+// part under the root that exists ("/tmp") is still a path, and so is
+// anything with a further separator ("/home/a.txt").
+bool LooksLikeUnknownOption(const char16_t* token) {
+  if (token[0] != u'/' || token[1] == 0) return false;
+  for (const char16_t* p = token + 1; *p != 0; ++p) {
+    if (*p == u'/' || *p == platform::kPathSeparator) return false;
+  }
+  return !platform::PathExists(token);
+}
+
+Step TakePath(Settings& settings, const char16_t* token) {
+  if (token[0] == 0) {
+    LogResourceMessage(1, 2, kStringEmptyArgument);
+    return Step::kUnusable;
+  }
+  ++settings.pathArgumentCount;
+  if (settings.inputPath[0] == 0) {
+    return CopySetting(settings.inputPath, kPathCapacity, token, u"The input path")
+               ? Step::kGoOn
+               : Step::kUnusable;
+  }
+  return SetOutputPath(settings, token);
 }
 
 }  // namespace
 
+void OpenLogFileOfSettings(const Settings& settings) {
+  MessageLog* log = GetMessageLog();
+  if (!log->OpenLogFile(settings.logPath)) {
+    LogMessage(1, 2, u"Log file can not be created: %s\r\n",
+               platform::ErrorText(log->lastOpenError()));
+  }
+}
+
 OptionsResult ApplyOptions(char16_t* const* tokens, int count) {
   Settings& settings = GetSettings();
-  OptionsResult unusable{true, kExitUnusableCommandLine};
+  const OptionsResult unusable{true, kExitUnusableCommandLine};
+  if (count > kMaxTokens) {
+    LogResourceMessage(1, 2, kStringTooManyArguments, kMaxTokens - 1);
+    return unusable;
+  }
+  bool optionsEnded = false;
   for (int i = 1; i < count; ++i) {
     const char16_t* token = tokens[i];
-    const bool hasNext = i + 1 < count;
-    auto rest = [token](const char16_t* word) { return token + TextLength(word); };
-
-    if (EqualsIgnoreCase(token, u"/?")) {
-      PrintUsage();
-      return {true, kExitOk};
-    } else if (StartsWithIgnoreCase(token, u"/scs=")) {
-      if (!CopySetting(settings.sourceCharsetName, kCharsetNameCapacity, rest(u"/scs="),
-                       u"The source character set name")) {
-        return unusable;
-      }
-    } else if (EqualsIgnoreCase(token, u"/i")) {
-      if (!hasNext) continue;
-      if (!CopySetting(settings.sourceCharsetName, kCharsetNameCapacity, tokens[++i],
-                       u"The source character set name")) {
-        return unusable;
-      }
-    } else if (StartsWithIgnoreCase(token, u"/dcs=")) {
-      if (!CopySetting(settings.destinationCharsetName, kCharsetNameCapacity, rest(u"/dcs="),
-                       u"The destination character set name")) {
-        return unusable;
-      }
-    } else if (EqualsIgnoreCase(token, u"/o")) {
-      if (!hasNext) continue;
-      if (!CopySetting(settings.destinationCharsetName, kCharsetNameCapacity, tokens[++i],
-                       u"The destination character set name")) {
-        return unusable;
-      }
-    } else if (StartsWithIgnoreCase(token, u"/output=")) {
-      if (!CopySetting(settings.outputPath, kPathCapacity, rest(u"/output="), u"The output path")) {
-        return unusable;
-      }
-      UnquoteSpaces(settings.outputPath);
-      settings.inPlace = false;
-    } else if (EqualsIgnoreCase(token, u"/nobom")) {
-      settings.writeBom = false;
-    } else if (StartsWithIgnoreCase(token, u"/eol=")) {
-      settings.eolRequested = true;
-      settings.eolMode = ParseEolMode(rest(u"/eol="));
-    } else if (EqualsIgnoreCase(token, u"/eol")) {
-      if (!hasNext) continue;
-      settings.eolRequested = true;
-      settings.eolMode = ParseEolMode(tokens[++i]);
-    } else if (EqualsIgnoreCase(token, u"/xml")) {
-      settings.modifyXmlDeclaration = true;
-    } else if (EqualsIgnoreCase(token, u"/html")) {
-      settings.modifyHtmlMeta = true;
-    } else if (StartsWithIgnoreCase(token, u"/htmlentity=")) {
-      ApplyHtmlEntityMode(rest(u"/htmlentity="));
-    } else if (EqualsIgnoreCase(token, u"/htmlentity")) {
-      if (!hasNext) continue;
-      ApplyHtmlEntityMode(tokens[++i]);
-    } else if (EqualsIgnoreCase(token, u"/silent") || EqualsIgnoreCase(token, u"/s")) {
-      settings.silent = true;
-    } else if (EqualsIgnoreCase(token, u"/recursive") || EqualsIgnoreCase(token, u"/r")) {
-      settings.recursive = true;
-    } else if (StartsWithIgnoreCase(token, u"/loglevel=")) {
-      GetMessageLog()->SetMaximumLevel(static_cast<std::uint32_t>(ParseDecimal(rest(u"/loglevel="))));
-    } else if (EqualsIgnoreCase(token, u"/loglevel")) {
-      if (!hasNext) continue;
-      GetMessageLog()->SetMaximumLevel(static_cast<std::uint32_t>(ParseDecimal(tokens[++i])));
-    } else if (EqualsIgnoreCase(token, u"/log")) {
-      if (!LogToFile(u"ordana.log")) return unusable;
-    } else if (StartsWithIgnoreCase(token, u"/log=")) {
-      if (!LogToFile(rest(u"/log="))) return unusable;
-    } else if (EqualsIgnoreCase(token, u"/logto")) {
-      if (!LogToFile(hasNext ? tokens[++i] : u"ordana.log")) return unusable;
-    } else if (StartsWithIgnoreCase(token, u"/policy=")) {
-      settings.strictPolicy = EqualsIgnoreCase(rest(u"/policy="), u"strict");
-    } else if (EqualsIgnoreCase(token, u"/policy")) {
-      if (!hasNext) continue;
-      settings.strictPolicy = EqualsIgnoreCase(tokens[++i], u"strict");
-    } else if (EqualsIgnoreCase(token, u"/y")) {
-      settings.defaultAnswer = true;
-      settings.answerWithoutAsking = true;
-    } else if (EqualsIgnoreCase(token, u"/y-")) {
-      settings.defaultAnswer = false;
-      settings.answerWithoutAsking = true;
-    } else if (EqualsIgnoreCase(token, u"/listall")) {
-      PrintCharsetListing(false);
-      return {true, kExitOk};
-    } else if (EqualsIgnoreCase(token, u"/listallcsv")) {
-      PrintCharsetListing(true);
-      return {true, kExitOk};
-    } else if (EqualsIgnoreCase(token, u"/csv")) {
-      if (!hasNext) continue;
-      if (!CopySetting(settings.csvPath, kPathCapacity, tokens[++i], u"The CSV report name")) {
-        return unusable;
-      }
-      OpenCsvReport(settings.csvPath);
-    } else if (EqualsIgnoreCase(token, u"/ssb")) {
-      if (!hasNext) continue;
-      StatusChannelOwnerId() = static_cast<std::uint32_t>(ParseDecimal(tokens[++i]));
-      // The next conversion opens the channel of the new owner.
-      CloseStatusChannel();
+    Step step = Step::kGoOn;
+    const OptionRow* row = optionsEnded ? nullptr : FindOption(token);
+    if (!optionsEnded && platform::kDoubleDashEndsOptions && EqualsIgnoreCase(token, u"--")) {
+      optionsEnded = true;
+      continue;
+    }
+    if (row == nullptr) {
+      step = !optionsEnded && LooksLikeUnknownOption(token)
+                 ? RefuseWithHint(kStringUnknownOption, token)
+                 : TakePath(settings, token);
     } else {
-      ++settings.pathArgumentCount;
-      if (settings.inputPath[0] == 0) {
-        if (!CopySetting(settings.inputPath, kPathCapacity, token, u"The input path")) {
-          return unusable;
-        }
+      const char16_t* value = nullptr;
+      switch (row->form) {
+        case ValueForm::kNone:
+          break;
+        case ValueForm::kAttached:
+          value = token + TextLength(row->word);
+          break;
+        case ValueForm::kNext:
+          value = i + 1 < count ? tokens[++i] : nullptr;
+          break;
+        case ValueForm::kNextOrDefault:
+          value = i + 1 < count ? tokens[++i] : row->defaultValue;
+          break;
+      }
+      if (row->form != ValueForm::kNone && (value == nullptr || value[0] == 0)) {
+        step = RefuseWithHint(kStringOptionNeedsValue, row->word);
       } else {
-        if (!CopySetting(settings.outputPath, kPathCapacity, token, u"The output path")) {
-          return unusable;
-        }
-        UnquoteSpaces(settings.outputPath);
-        settings.inPlace = false;
+        step = row->apply(settings, value);
       }
     }
+    if (step == Step::kExitOk) return {true, kExitOk};
+    if (step == Step::kUnusable) return unusable;
   }
   return {};
 }

@@ -11,6 +11,7 @@ constexpr int kMaxTokens = 100;
 struct TokenTable {
   char16_t* tokens[kMaxTokens] = {};
   int count = 0;
+  bool truncated = false;  // the text held more tokens than the table
 };
 
 // Splits `text` in place (terminators are written into it) into at most 100
@@ -26,7 +27,16 @@ struct OptionsResult {
 };
 
 // Applies tokens[1] .. tokens[count - 1] to the settings, left to right.
+// Refuses (exit code 3, with a message) more than kMaxTokens - 1 arguments,
+// an empty argument, an option without its value and a token that looks
+// like an option but is none; on POSIX "--" ends the options.
 OptionsResult ApplyOptions(char16_t* const* tokens, int count);
+
+struct Settings;
+// Opens the log file the settings name and makes it the messages' sink; a
+// file that cannot be created is reported and the messages stay where they
+// were.
+void OpenLogFileOfSettings(const Settings& settings);
 
 // Removes one pair of enclosing double quotes, as PathUnquoteSpaces does.
 void UnquoteSpaces(char16_t* text);

@@ -14,17 +14,24 @@
 
 int wmain() {
   // Windows hands over one string; our own splitter makes the tokens.
+  ordana::platform::ReserveStandardStreams();
   std::u16string text(reinterpret_cast<const char16_t*>(GetCommandLineW()));
   int count = 0;
   auto table = ordana::SplitCommandLine(text.data(), &count);
+  // More tokens than the table holds are refused before any is looked at.
+  if (table->truncated) count = ordana::kMaxTokens + 1;
   return ordana::wmain(count, table->tokens);
 }
 #else
 int main(int argc, char** argv) {
-  // The shell has split and unquoted already: argv is the token table, at
-  // most 100 tokens like the Windows splitter's.
+  // Before anything opens a file: a closed standard stream must not lend its
+  // number to the log or an output.
+  ordana::platform::ReserveStandardStreams();
+  // The shell has split and unquoted already: argv is the token table. More
+  // tokens than the Windows splitter keeps are refused by wmain before any
+  // is looked at, so a dropped argument can never change what is converted.
   std::vector<std::u16string> storage;
-  const int count = argc < ordana::kMaxTokens ? argc : ordana::kMaxTokens;
+  const int count = argc;
   storage.reserve(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) storage.push_back(ordana::platform::FromNative(argv[i]));
   std::vector<char16_t*> tokens;

@@ -1,12 +1,24 @@
 #include "app/Listings.h"
 
+#include <string>
+
 #include "app/MessageLog.h"
 #include "codecs/CharsetRegistry.h"
+#include "platform/Platform.h"
 
 namespace ordana {
 
 namespace {
-void EmitLine(const char16_t* line, void* /*context*/) { LogMessage(1, 0, u"%s", line); }
+// Prints a listing line with the system's own line end, so that a script can
+// read the names back as they are ("while read name" on Linux).
+void EmitLine(const char16_t* line, void* /*context*/) {
+  std::u16string text(line);
+  if (text.size() >= 2 && text.compare(text.size() - 2, 2, u"\r\n") == 0) {
+    text.resize(text.size() - 2);
+    text += platform::kLineEnd;
+  }
+  LogMessage(1, 0, u"%s", text);
+}
 }  // namespace
 
 void PrintCharsetListing(bool csv) {

@@ -1,5 +1,8 @@
 #include "app/Main.h"
 
+#include <string>
+#include <vector>
+
 #include "app/ChainAssembly.h"
 #include "app/CommandLine.h"
 #include "app/CsvReport.h"
@@ -40,6 +43,56 @@ bool IsStandardOutputPath(const char16_t* path) {
   return false;
 }
 
+// Says that `name` is not a known set, with the known names closest to it.
+void ReportUnknownCharset(std::uint32_t message, const char16_t* name) {
+  LogResourceMessage(1, 2, message, name);
+  const std::vector<std::u16string> closest = ClosestCharsetNames(name, 3);
+  if (!closest.empty()) {
+    std::u16string list;
+    for (const std::u16string& known : closest) {
+      if (!list.empty()) list += u", ";
+      list += known;
+    }
+    LogResourceMessage(1, 0, kStringClosestNames, list);
+  }
+  LogResourceMessage(1, 0, kStringListAllHint);
+}
+
+// True when two paths name one file: the same existing file under any name,
+// or, for files that do not exist yet, the same full path.
+bool NameOneFile(const char16_t* a, const char16_t* b) {
+  if (platform::IsSameFile(a, b)) return true;
+  const std::u16string first = platform::QualifyPath(platform::ExpandEnvironmentStrings(a));
+  const std::u16string second = platform::QualifyPath(platform::ExpandEnvironmentStrings(b));
+  return first == second;
+}
+
+// The log file and the CSV report are written while the run goes on: one
+// that is also the input or the output would be converted while written, or
+// overwritten. A pattern or a directory run skips them when it meets them.
+bool CheckReportFiles(const Settings& settings) {
+  const char16_t* paths[] = {settings.inputPath, settings.outputPath};
+  auto clashes = [&paths, &settings](const char16_t* report) {
+    for (const char16_t* path : paths) {
+      if (path[0] == 0 || IsDevicePath(path)) continue;
+      if (path == settings.outputPath && settings.outputIsDevice) continue;
+      if (NameOneFile(report, path)) return true;
+    }
+    return false;
+  };
+  if (settings.logToFile && clashes(settings.logPath)) {
+    LogResourceMessage(1, 2, kStringLogFileIsInputOrOutput, settings.logPath);
+    return false;
+  }
+  if (settings.csvPath[0] != 0 &&
+      (clashes(settings.csvPath) ||
+       (settings.logToFile && NameOneFile(settings.csvPath, settings.logPath)))) {
+    LogResourceMessage(1, 2, kStringCsvIsInputOrOutput, settings.csvPath);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int wmain(int count, char16_t* const* tokens) {
@@ -66,6 +119,25 @@ int wmain(int count, char16_t* const* tokens) {
   }
 #endif
 
+  // Everything the command line names is checked before anything is
+  // created: a refused command line leaves every file as it was.
+  const CharsetLookup source = LookUpCharset(settings.sourceCharsetName);
+  if (!source.known) {
+    ReportUnknownCharset(kStringUnknownSourceName, settings.sourceCharsetName);
+    return Leave(kExitUnknownSource);
+  }
+  const CharsetLookup destination = LookUpCharset(settings.destinationCharsetName);
+  if (!destination.known) {
+    ReportUnknownCharset(kStringUnknownDestinationName, settings.destinationCharsetName);
+    return Leave(kExitUnknownDestination);
+  }
+  if (destination.sourceOnly) {
+    LogResourceMessage(1, 2, kStringSourceOnlyName, settings.destinationCharsetName);
+    return Leave(kExitUnknownDestination);
+  }
+  const CharsetId sourceId = source.id;
+  const CharsetId destinationId = destination.id;
+
   settings.inputIsDevice = IsDevicePath(settings.inputPath);
   if (settings.inputIsDevice && settings.outputPath[0] == 0) {
     // A device has no place to convert in; its text goes to the standard
@@ -79,6 +151,10 @@ int wmain(int count, char16_t* const* tokens) {
     settings.outputIsDevice = true;
     if (IsStandardOutputPath(settings.outputPath)) settings.silent = true;
   }
+  if (!CheckReportFiles(settings)) return Leave(kExitUnusableCommandLine);
+  if (settings.logToFile) OpenLogFileOfSettings(settings);
+  if (settings.csvPath[0] != 0) OpenCsvReport(settings.csvPath);
+
   if (settings.silent) {
     if (!settings.logToFile) {
       GetMessageLog()->SetMaximumLevel(1);
@@ -87,8 +163,6 @@ int wmain(int count, char16_t* const* tokens) {
     settings.answerWithoutAsking = true;
   }
 
-  const CharsetId sourceId = CharsetFromName(settings.sourceCharsetName);
-  const CharsetId destinationId = CharsetFromName(settings.destinationCharsetName);
   LogResourceMessage(1, 0, 104, settings.sourceCharsetName, settings.destinationCharsetName);
 
   int assembled = AssembleChain(sourceId, destinationId);

@@ -46,7 +46,9 @@ struct Settings {
   // Paths given without an option word; more than two on POSIX can only
   // come from a pattern the shell expanded.
   int pathArgumentCount = 0;
-  // The CSV report named with /csv (the latest; OpenCsvReport opens it at once).
+  // The log file (/log, /log=, /logto) and the CSV report (/csv), the latest
+  // of each; both are opened only once the command line has been accepted.
+  char16_t logPath[kPathCapacity] = {};
   char16_t csvPath[kPathCapacity] = {};
 };
 

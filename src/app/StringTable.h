@@ -15,6 +15,20 @@ constexpr std::uint16_t kLanguageGerman = 1031;
 constexpr std::uint32_t kStringQuotePatterns = 200;
 constexpr std::uint32_t kStringTooManyPaths = 201;
 
+// Refusals of the command line and of character set names.
+constexpr std::uint32_t kStringUnknownOption = 360;
+constexpr std::uint32_t kStringOptionNeedsValue = 361;
+constexpr std::uint32_t kStringUsageHint = 362;
+constexpr std::uint32_t kStringEmptyArgument = 363;
+constexpr std::uint32_t kStringTooManyArguments = 364;
+constexpr std::uint32_t kStringUnknownSourceName = 365;
+constexpr std::uint32_t kStringUnknownDestinationName = 366;
+constexpr std::uint32_t kStringClosestNames = 367;
+constexpr std::uint32_t kStringListAllHint = 368;
+constexpr std::uint32_t kStringSourceOnlyName = 369;
+constexpr std::uint32_t kStringLogFileIsInputOrOutput = 370;
+constexpr std::uint32_t kStringCsvIsInputOrOutput = 371;
+
 // The text of entry `id` in the user's interface language, or null when
 // there is no such entry.
 const char16_t* LoadResourceString(std::uint32_t id);

@@ -2,7 +2,10 @@
 
 #include "codecs/CharsetRegistry.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <string>
+#include <vector>
 
 #include "core/Format.h"
 
@@ -266,24 +269,222 @@ void EmitUnicodeForms(void (*emit)(const char16_t*, void*), void* context) {
 
 // Every registry name is ASCII; the comparison folds only A..Z, so no locale
 // rule (a Turkish dotted capital I, the Kelvin sign) can make a name match.
-CharsetId CharsetFromName(char16_t* name) {
+namespace {
+
+// Everyday names of the sets above that are not registry rows: the spellings
+// of other tools and of the IANA list. They are accepted but not listed, so
+// the listings stay as they are. Names that differ from a row or from one of
+// these only in ASCII case, '-' or '_' are accepted as well (see Folded).
+struct ExtraName {
+  const char16_t* name;
+  CharsetId id;
+};
+
+constexpr ExtraName kExtraNames[] = {
+    {u"UTF-16LE", kCharsetUtf16},
+    {u"UCS-2", kCharsetUtf16},
+    {u"UCS-2LE", kCharsetUtf16},
+    {u"Unicode", kCharsetUtf16},
+    {u"UCS-2BE", kCharsetUtf16Be},
+    {u"UTF-32LE", kCharsetUtf32},
+    {u"UCS-4LE", kCharsetUtf32},
+    {u"UCS-4BE", kCharsetUtf32Be},
+    {u"CP819", 0},
+    {u"IBM819", 0},
+    {u"L1", 0},
+    {u"L2", 1},
+    {u"L3", 2},
+    {u"L4", 3},
+    {u"L5", 8},
+    {u"L6", 9},
+    {u"L10", 11},
+    {u"L7", 12},
+    {u"L8", 13},
+    {u"L9", 14},
+    {u"ISO-8859-8-I", 7},
+    {u"MacCyrillic", 41},
+    {u"x-mac-cyrillic", 41},
+    {u"MacGreek", 42},
+    {u"x-mac-greek", 42},
+    {u"MacIceland", 43},
+    {u"x-mac-icelandic", 43},
+    {u"MacLatin2", 44},
+    {u"MacTurkish", 46},
+    {u"x-mac-turkish", 46},
+    {u"MacCentralEurope", 47},
+    {u"MacCE", 47},
+    {u"x-mac-ce", 47},
+    {u"Macintosh", 48},
+    {u"MacRoman", 48},
+    {u"Mac", 48},
+    {u"x-mac-roman", 48},
+    {u"csMacintosh", 48},
+    {u"Atari", 49},
+    {u"CP878", 50},
+    {u"NeXTSTEP", 55},
+    {u"CP037", 56},
+    {u"EBCDIC-CP-US", 56},
+    {u"EBCDIC-CP-BE", 57},
+    {u"EBCDIC-CP-CH", 57},
+};
+
+// Names of ISO-8859-1 that mean ASCII. Pure ASCII decodes the same under it,
+// so they are accepted as a source; as a destination they would quietly
+// write Latin-1 bytes where ASCII was asked for, so they are refused there.
+constexpr const char16_t* kAsciiNames[] = {u"ASCII", u"US-ASCII", u"ANSI_X3.4-1968", u"646"};
+
+char16_t FoldAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c - u'A' + u'a') : c; }
+
+// A name reduced to what tells sets apart: ASCII letters folded to lower
+// case, '-' and '_' dropped ("ISO_8859-15", "iso885915" and "ISO-8859-15"
+// are the same). Names longer than any real one come back empty.
+std::u16string Folded(const char16_t* name) {
+  std::u16string folded;
+  for (const char16_t* p = name; *p != 0; ++p) {
+    if (*p == u'-' || *p == u'_') continue;
+    folded.push_back(FoldAscii(*p));
+    if (folded.size() > 64) return std::u16string();
+  }
+  return folded;
+}
+
+bool AllDigits(const std::u16string& text) {
+  if (text.empty()) return false;
+  for (char16_t c : text) {
+    if (c < u'0' || c > u'9') return false;
+  }
+  return true;
+}
+
+// Calls `visit(name, id)` for every name the lookup knows, in lookup order:
+// the Unicode spellings, the registry rows, the extra names.
+template <typename Visit>
+bool VisitNames(Visit visit) {
+  for (const UnicodeForm& form : kUnicodeForms) {
+    for (const char16_t* spelling : form.spellings) {
+      if (visit(spelling, form.id)) return true;
+    }
+  }
+  for (const CharsetEntry* entry = CharsetRegistry; entry->name[0] != 0; ++entry) {
+    if (visit(entry->name, entry->id)) return true;
+  }
+  for (const ExtraName& extra : kExtraNames) {
+    if (visit(extra.name, extra.id)) return true;
+  }
+  return false;
+}
+
+// The id of a folded name, trying the "IBM437"/"WIN1252" spellings of the
+// numbered sets as "CP437"/"Windows1252".
+bool FindFolded(const std::u16string& folded, CharsetId* id) {
+  auto findExact = [id](const std::u16string& wanted) {
+    return VisitNames([&](const char16_t* name, CharsetId candidate) {
+      if (Folded(name) != wanted) return false;
+      *id = candidate;
+      return true;
+    });
+  };
+  if (folded.empty()) return false;
+  if (findExact(folded)) return true;
+  if (folded.size() > 3 && folded.compare(0, 3, u"ibm") == 0 && AllDigits(folded.substr(3))) {
+    return findExact(u"cp" + folded.substr(3));
+  }
+  if (folded.size() > 3 && folded.compare(0, 3, u"win") == 0 && AllDigits(folded.substr(3))) {
+    return findExact(u"windows" + folded.substr(3));
+  }
+  return false;
+}
+
+// Edit distance between two short folded names.
+std::size_t Distance(const std::u16string& a, const std::u16string& b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      const std::size_t replace = diagonal + (a[i - 1] == b[j - 1] ? 0 : 1);
+      row[j] = std::min({above + 1, row[j - 1] + 1, replace});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+}  // namespace
+
+CharsetLookup LookUpCharset(char16_t* name) {
   for (const UnicodeForm& form : kUnicodeForms) {
     for (const char16_t* spelling : form.spellings) {
       if (EqualsIgnoreCase(name, spelling)) {
         CopyBounded(name, form.canonical, kNameBufferLength);
-        return form.id;
+        return {form.id, true, false};
       }
     }
   }
   if (EqualsIgnoreCase(name, u"auto")) {
-    return kCharsetAuto;
+    return {kCharsetAuto, true, false};
   }
   for (const CharsetEntry* entry = CharsetRegistry; entry->name[0] != 0; ++entry) {
     if (EqualsIgnoreCase(name, entry->name)) {
-      return entry->id;
+      return {entry->id, true, false};
     }
   }
-  return 0;
+  const std::u16string folded = Folded(name);
+  for (const char16_t* ascii : kAsciiNames) {
+    if (!folded.empty() && folded == Folded(ascii)) return {0, true, true};
+  }
+  CharsetId id = kCharsetUnknown;
+  if (!FindFolded(folded, &id)) return {kCharsetUnknown, false, false};
+  if (id >= kCharsetUtf8 && id <= kCharsetUtf32Be) {
+    // Another spelling of a Unicode form reads like the form itself.
+    for (const UnicodeForm& form : kUnicodeForms) {
+      if (form.id == id) CopyBounded(name, form.canonical, kNameBufferLength);
+    }
+  }
+  return {id, true, false};
+}
+
+CharsetId CharsetFromName(char16_t* name) {
+  const CharsetLookup found = LookUpCharset(name);
+  return found.known ? found.id : kCharsetUnknown;
+}
+
+std::vector<std::u16string> ClosestCharsetNames(const char16_t* name, std::size_t count) {
+  const std::u16string folded = Folded(name);
+  struct Candidate {
+    std::size_t distance;
+    std::u16string name;
+    CharsetId id;
+  };
+  std::vector<Candidate> candidates;
+  if (folded.empty()) return {};
+  // Close enough to be a typing slip or another tool's spelling; a prefix
+  // ("windows" for "windows-1252") counts as close too.
+  const std::size_t limit = std::max<std::size_t>(2, folded.size() / 3);
+  VisitNames([&](const char16_t* known, CharsetId id) {
+    const std::u16string other = Folded(known);
+    std::size_t distance = Distance(folded, other);
+    if (distance > limit && other.compare(0, folded.size(), folded) == 0 && folded.size() >= 3) {
+      distance = limit;
+    }
+    if (distance <= limit) {
+      candidates.push_back({distance, known, id});
+    }
+    return false;
+  });
+  std::stable_sort(candidates.begin(), candidates.end(),
+                   [](const Candidate& a, const Candidate& b) { return a.distance < b.distance; });
+  std::vector<std::u16string> names;
+  std::vector<CharsetId> ids;
+  for (const Candidate& candidate : candidates) {
+    if (names.size() == count) break;
+    if (std::find(ids.begin(), ids.end(), candidate.id) != ids.end()) continue;
+    ids.push_back(candidate.id);
+    names.push_back(candidate.name);
+  }
+  return names;
 }
 
 char16_t* CharsetName(CharsetId id, char16_t* buffer) {

@@ -7,7 +7,10 @@
 #ifndef ORDANA_CODECS_CHARSETREGISTRY_H
 #define ORDANA_CODECS_CHARSETREGISTRY_H
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace ordana {
 
@@ -40,14 +43,31 @@ extern const CharsetEntry CharsetRegistry[188];
 // the generated CodePageTables.cpp.
 extern const std::uint16_t CodePageTable[kSingleByteCharsetCount][256];
 
-// Looks up a user-supplied set name (the /scs= and /dcs= values), comparing
-// whole strings without regard to ASCII case.  `name` is a modifiable,
-// zero-terminated buffer of at least 32 code units.  The five Unicode forms
-// return 100..104 and have `name` overwritten with their canonical spelling
-// ("utf-8", "utf-16", "utf-16be", "utf-32", "utf-32be"); "auto" returns 1000;
-// a registry name returns its id (first matching row).  Anything else returns
-// 0, so an unknown name converts as ISO-8859-1.
+// Marks a name that names no set.
+constexpr CharsetId kCharsetUnknown = 0xFFFFFFFFu;
+
+// What a character set name stands for.
+struct CharsetLookup {
+  CharsetId id;     // kCharsetUnknown when !known
+  bool known;
+  bool sourceOnly;  // a name only a decoder may use ("ASCII": decoded as ISO-8859-1)
+};
+
+// Looks up a user-supplied set name (the /scs= and /dcs= values). Whole
+// names are compared first, without regard to ASCII case: the five Unicode
+// forms return 100..104 and have `name` overwritten with their canonical
+// spelling ("utf-8", "utf-16", "utf-16be", "utf-32", "utf-32be"); "auto"
+// returns 1000; a registry name returns its id (first matching row). Then
+// the everyday names of other tools ("UTF-16LE", "IBM850", "MacRoman", ...)
+// and every spelling that differs only in ASCII case, '-' or '_'
+// ("ISO_8859-15", "utf_8", "koi8_r"). `name` is a modifiable, zero-terminated
+// buffer of at least 32 code units.
+CharsetLookup LookUpCharset(char16_t* name);
+// The id of LookUpCharset, kCharsetUnknown for a name that is not known.
 CharsetId CharsetFromName(char16_t* name);
+// Up to `count` known names closest to an unknown `name` (a typing slip,
+// another tool's spelling), closest first, one per set.
+std::vector<std::u16string> ClosestCharsetNames(const char16_t* name, std::size_t count);
 
 // Writes the printable name of `id` into `buffer` (64 code units) and returns
 // `buffer`: the canonical Unicode form for 100..104, the primary name for a

@@ -80,6 +80,9 @@ bool MoveFileReplace(const char16_t* from, const char16_t* to);
 // True when both paths name the same existing file (after following links).
 bool IsSameFile(const char16_t* a, const char16_t* b);
 bool IsDirectory(const char16_t* path);
+// True when something (a file, directory, device or link, even a dangling
+// one) stands under `path`.
+bool PathExists(const char16_t* path);
 bool CreateDirectory(const char16_t* path);
 
 struct DirectoryEntry {
@@ -101,6 +104,12 @@ bool MatchPathSpec(const char16_t* name, const char16_t* pattern);
 bool CreateTempFile(const char16_t* directory, const char16_t* prefix, std::u16string* path);
 
 // ---- Standard handles and the console -------------------------------------
+
+// Makes sure the three standard streams are open: one that was closed when
+// the program started is opened on the null device, so that no file the
+// program opens later takes its number and receives messages or converted
+// text meant for a standard stream.
+void ReserveStandardStreams();
 
 Handle GetStandardInput();
 // The process's current standard output handle (the message log may point
@@ -171,6 +180,22 @@ constexpr char16_t kPathSeparator =
     u'\\';
 #else
     u'/';
+#endif
+
+// "--" ends the options on command lines that follow the POSIX conventions.
+constexpr bool kDoubleDashEndsOptions =
+#ifdef _WIN32
+    false;
+#else
+    true;
+#endif
+
+// The line end of text meant for people and scripts on this system.
+constexpr const char16_t* kLineEnd =
+#ifdef _WIN32
+    u"\r\n";
+#else
+    u"\n";
 #endif
 
 // Expands %NAME% references to environment variables, as Windows does:

@@ -7,7 +7,11 @@ import sys
 import threading
 import unittest
 
-from ordana_run import ORDANA, PREFIX, ScratchTestCase, posix_only, text, utf16
+from ordana_run import ON_WINDOWS, ORDANA, PREFIX, ScratchTestCase, posix_only, text, utf16
+
+# Listing lines end the way text files do on the system, so scripts can read
+# the names back as they are.
+NL = "\r\n" if ON_WINDOWS else "\n"
 
 UNICODE_BLOCK = ["UTF-16", "UTF-16BE", "UTF-8", "UTF-32", "UTF-32BE"]
 
@@ -17,8 +21,8 @@ class ListingTest(ScratchTestCase):
         code, out = self.run_ordana("/listall", "a.txt")
         self.assertEqual(code, 0)
         out = text(out)
-        self.assertTrue(out.endswith("\r\n\r\n"))
-        names = out.split("\r\n")[:-2]
+        self.assertTrue(out.endswith(NL + NL))
+        names = out.split(NL)[:-2]
         self.assertEqual(len(names), 192)
         self.assertEqual(names[:9], UNICODE_BLOCK + ["ISO-8859-1", "ISO 8859-1", "Latin-1", "Latin1"])
         self.assertEqual(names.count("CP874"), 2)
@@ -27,7 +31,7 @@ class ListingTest(ScratchTestCase):
     def test_listallcsv(self):
         code, out = self.run_ordana("/LISTALLCSV")
         self.assertEqual(code, 0)
-        lines = text(out).split("\r\n")
+        lines = text(out).split(NL)
         self.assertEqual(lines[-2:], ["", ""])
         lines = lines[:-2]
         self.assertEqual(lines[:5], UNICODE_BLOCK)
@@ -41,7 +45,7 @@ class ListingTest(ScratchTestCase):
         code, out = self.run_ordana("/log", "/listall", "/nonsense")
         self.assertEqual((code, out), (0, b""))
         log = utf16(self.read("ordana.log")[2:])
-        self.assertIn("Latin1\r\n", log)
+        self.assertIn("Latin1" + NL, log)
 
 
 class AssemblyTest(ScratchTestCase):

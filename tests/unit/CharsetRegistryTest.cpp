@@ -307,13 +307,77 @@ INSTANTIATE_TEST_SUITE_P(
                     NameCase{u"Utf32be", 104, u"utf-32be"},
                     NameCase{u"utf 32BE", 104, u"utf-32be"}));
 
+// Other tools' spellings of the Unicode forms read as the form itself.
 INSTANTIATE_TEST_SUITE_P(
-    UnrecognisedUnicodeSpellings, CharsetFromNameTest,
-    testing::Values(NameCase{u"UTF-16LE", 0, u"UTF-16LE"}, NameCase{u"utf_8", 0, u"utf_8"},
-                    NameCase{u"ucs-2", 0, u"ucs-2"}, NameCase{u"utf-8 ", 0, u"utf-8 "},
-                    NameCase{u" utf-8", 0, u" utf-8"}, NameCase{u"utf", 0, u"utf"},
-                    NameCase{u"utf-", 0, u"utf-"}, NameCase{u"utf-32le", 0, u"utf-32le"},
-                    NameCase{u"utf--8", 0, u"utf--8"}));
+    OtherUnicodeSpellings, CharsetFromNameTest,
+    testing::Values(NameCase{u"UTF-16LE", 101, u"utf-16"}, NameCase{u"UTF16LE", 101, u"utf-16"},
+                    NameCase{u"utf_8", 100, u"utf-8"}, NameCase{u"ucs-2", 101, u"utf-16"},
+                    NameCase{u"UCS-2BE", 102, u"utf-16be"}, NameCase{u"utf-32le", 103, u"utf-32"},
+                    NameCase{u"UTF_32LE", 103, u"utf-32"}, NameCase{u"ucs-4be", 104, u"utf-32be"},
+                    NameCase{u"utf--8", 100, u"utf-8"}, NameCase{u"Unicode", 101, u"utf-16"}));
+
+INSTANTIATE_TEST_SUITE_P(UnrecognisedUnicodeSpellings, CharsetFromNameTest,
+                         testing::Values(NameCase{u"utf-8 ", kCharsetUnknown, u"utf-8 "},
+                                         NameCase{u" utf-8", kCharsetUnknown, u" utf-8"},
+                                         NameCase{u"utf", kCharsetUnknown, u"utf"},
+                                         NameCase{u"utf-", kCharsetUnknown, u"utf-"},
+                                         NameCase{u"utf-7", kCharsetUnknown, u"utf-7"},
+                                         NameCase{u"ucs-4", kCharsetUnknown, u"ucs-4"}));
+
+// Everyday names of other tools and the IANA list name the sets they mean,
+// and are not rewritten.
+INSTANTIATE_TEST_SUITE_P(
+    EverydayNames, CharsetFromNameTest,
+    testing::Values(
+        NameCase{u"IBM850", 28, u"IBM850"}, NameCase{u"ibm866", 38, u"ibm866"},
+        NameCase{u"IBM437", 25, u"IBM437"}, NameCase{u"MACINTOSH", 48, u"MACINTOSH"},
+        NameCase{u"MacRoman", 48, u"MacRoman"}, NameCase{u"ISO8859-15", 14, u"ISO8859-15"},
+        NameCase{u"ISO_8859-15", 14, u"ISO_8859-15"}, NameCase{u"iso885915", 14, u"iso885915"},
+        NameCase{u"koi8_r", 50, u"koi8_r"}, NameCase{u"CP037", 56, u"CP037"},
+        NameCase{u"IBM037", 56, u"IBM037"}, NameCase{u"WIN1252", 18, u"WIN1252"},
+        NameCase{u"win-1251", 17, u"win-1251"}, NameCase{u"windows_1250", 16, u"windows_1250"},
+        NameCase{u"IBM1026", 59, u"IBM1026"}, NameCase{u"x-mac-cyrillic", 41, u"x-mac-cyrillic"},
+        NameCase{u"tis620", 10, u"tis620"}, NameCase{u"cp819", 0, u"cp819"},
+        // "CP874" names two sets; every spelling of it finds the first row.
+        NameCase{u"IBM874", 15, u"IBM874"}, NameCase{u"cp_874", 15, u"cp_874"}));
+
+TEST(LookUpCharset, AsciiNamesAreLatin1ForReadingOnly) {
+  for (const std::u16string name : {u"ASCII", u"us-ascii", u"US_ASCII", u"ANSI_X3.4-1968"}) {
+    std::u16string buffer = name;
+    buffer.resize(32, 0);
+    const CharsetLookup found = LookUpCharset(buffer.data());
+    EXPECT_TRUE(found.known) << Printable(name);
+    EXPECT_TRUE(found.sourceOnly) << Printable(name);
+    EXPECT_EQ(found.id, 0u) << Printable(name);
+  }
+  std::u16string latin1 = u"latin1";
+  latin1.resize(32, 0);
+  EXPECT_FALSE(LookUpCharset(latin1.data()).sourceOnly);
+}
+
+struct ClosestCase {
+  std::u16string unknown;
+  std::vector<std::u16string> firstNames;  // expected at the front, in order
+};
+
+TEST(ClosestCharsetNames, SuggestsTheNamesATypingSlipCameFrom) {
+  const ClosestCase cases[] = {
+      {u"utf-9", {u"utf-8"}},
+      {u"windows-12522", {u"Windows-1252"}},
+      {u"koi8-x", {u"KOI8-R"}},
+      {u"latin-11", {u"Latin-1"}},
+  };
+  for (const ClosestCase& c : cases) {
+    const std::vector<std::u16string> names = ClosestCharsetNames(c.unknown.c_str(), 3);
+    ASSERT_GE(names.size(), c.firstNames.size()) << Printable(c.unknown);
+    for (std::size_t i = 0; i < c.firstNames.size(); ++i) {
+      EXPECT_EQ(AsciiLower(names[i]), AsciiLower(c.firstNames[i])) << Printable(c.unknown);
+    }
+    EXPECT_LE(names.size(), 3u);
+  }
+  EXPECT_TRUE(ClosestCharsetNames(u"qqqqqqqqqqqqqqqqq", 3).empty());
+  EXPECT_TRUE(ClosestCharsetNames(u"", 3).empty());
+}
 
 INSTANTIATE_TEST_SUITE_P(
     RegistryNames, CharsetFromNameTest,
@@ -332,16 +396,18 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     AutoAndUnknownNames, CharsetFromNameTest,
     testing::Values(NameCase{u"AUTO", 1000, u"AUTO"}, NameCase{u"auto", 1000, u"auto"},
-                    NameCase{u"automatic", 0, u"automatic"}, NameCase{u"aut", 0, u"aut"},
-                    NameCase{u"ISO-8859-99", 0, u"ISO-8859-99"},
-                    NameCase{u"ISO-8859-1 ", 0, u"ISO-8859-1 "},
-                    NameCase{u"Windows-125", 0, u"Windows-125"},
-                    NameCase{u"Windows-12520", 0, u"Windows-12520"}, NameCase{u"", 0, u""},
+                    NameCase{u"automatic", kCharsetUnknown, u"automatic"},
+                    NameCase{u"aut", kCharsetUnknown, u"aut"},
+                    NameCase{u"ISO-8859-99", kCharsetUnknown, u"ISO-8859-99"},
+                    NameCase{u"ISO-8859-1 ", kCharsetUnknown, u"ISO-8859-1 "},
+                    NameCase{u"Windows-125", kCharsetUnknown, u"Windows-125"},
+                    NameCase{u"Windows-12520", kCharsetUnknown, u"Windows-12520"},
+                    NameCase{u"", kCharsetUnknown, u""},
                     // Only ASCII letters are folded: a dotted capital I or a Kelvin sign
                     // never stands in for an ASCII letter.
-                    NameCase{u"\u0130SO-8859-2", 0, u"\u0130SO-8859-2"},
-                    NameCase{u"\u212AOI8-R", 0, u"\u212AOI8-R"},
-                    NameCase{u"utf-\uFF18", 0, u"utf-\uFF18"}));
+                    NameCase{u"\u0130SO-8859-2", kCharsetUnknown, u"\u0130SO-8859-2"},
+                    NameCase{u"\u212AOI8-R", kCharsetUnknown, u"\u212AOI8-R"},
+                    NameCase{u"utf-\uFF18", kCharsetUnknown, u"utf-\uFF18"}));
 
 TEST(CharsetFromName, EveryRegistryNameInAnyAsciiCaseFindsTheFirstRowWithIt) {
   std::vector<std::pair<std::u16string, CharsetId>> firstIds;
@@ -373,7 +439,7 @@ TEST(CharsetFromName, LongNameInALargerBufferIsUnknownAndUntouched) {
   name.replace(0, 5, u"utf-8");  // the Unicode form followed by more text
   std::vector<char16_t> buffer(name.begin(), name.end());
   buffer.push_back(0);
-  EXPECT_EQ(CharsetFromName(buffer.data()), 0u);
+  EXPECT_EQ(CharsetFromName(buffer.data()), kCharsetUnknown);
   EXPECT_EQ(std::u16string(buffer.data()), name);
 }
 

@@ -1,11 +1,10 @@
-#include "app/CommandLine.h"
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "TestSupport.h"
+#include "app/CommandLine.h"
 #include "app/Settings.h"
 
 namespace ordana {
@@ -61,8 +60,11 @@ TEST(UnquoteSpacesTest, RemovesOnePairOfEnclosingQuotes) {
   struct Case {
     std::u16string in, out;
   };
-  const Case cases[] = {{u"\"a b\"", u"a b"}, {u"a b", u"a b"}, {u"\"a", u"\"a"},
-                        {u"\"\"", u""},        {u"\"\"x\"\"", u"\"x\""}};
+  const Case cases[] = {{u"\"a b\"", u"a b"},
+                        {u"a b", u"a b"},
+                        {u"\"a", u"\"a"},
+                        {u"\"\"", u""},
+                        {u"\"\"x\"\"", u"\"x\""}};
   for (const Case& c : cases) {
     std::u16string text = c.in;
     UnquoteSpaces(text.data());
@@ -103,9 +105,6 @@ TEST_F(OptionsTest, CharacterSetsAndTheirLastTokenRule) {
   EXPECT_EQ(Text(GetSettings().sourceCharsetName), "latin1");
   EXPECT_EQ(Text(GetSettings().destinationCharsetName), "\"cp1252\"");  // quotes kept
   ResetSettings();
-  Apply({u"a.txt", u"/i"});
-  EXPECT_EQ(Text(GetSettings().sourceCharsetName), "auto");
-  ResetSettings();
   Apply({u"/I", u"utf-8", u"/o", u"utf-16be"});
   EXPECT_EQ(Text(GetSettings().sourceCharsetName), "utf-8");
   EXPECT_EQ(Text(GetSettings().destinationCharsetName), "utf-16be");
@@ -129,11 +128,9 @@ TEST_F(OptionsTest, FlagTable) {
       {{u"/policy=loose"}, &Settings::strictPolicy, false},
       {{u"/policy=x"}, &Settings::strictPolicy, false},
       {{u"/policy", u"loose"}, &Settings::strictPolicy, false},
-      {{u"/policy"}, &Settings::strictPolicy, true},
       {{u"/y", u"/y-"}, &Settings::defaultAnswer, false},
       {{u"/y-", u"/y"}, &Settings::defaultAnswer, true},
       {{u"/y-"}, &Settings::answerWithoutAsking, true},
-      {{u"/eol"}, &Settings::eolRequested, false},
       {{u"/eol=x"}, &Settings::eolRequested, true},
   };
   for (const Case& c : cases) {
@@ -148,9 +145,10 @@ TEST_F(OptionsTest, EndOfLineModes) {
     std::vector<std::u16string> args;
     EolMode mode;
   };
-  const Case cases[] = {{{u"/eol=dos"}, EolMode::kDos},       {{u"/eol=DOS"}, EolMode::kDos},
-                        {{u"/eol=foo"}, EolMode::kDos},       {{u"/eol=Mac"}, EolMode::kMac},
-                        {{u"/eol", u"unix"}, EolMode::kUnix}, {{u"/eol=mac", u"/eol=unix"}, EolMode::kUnix}};
+  const Case cases[] = {
+      {{u"/eol=dos"}, EolMode::kDos},       {{u"/eol=DOS"}, EolMode::kDos},
+      {{u"/eol=foo"}, EolMode::kDos},       {{u"/eol=Mac"}, EolMode::kMac},
+      {{u"/eol", u"unix"}, EolMode::kUnix}, {{u"/eol=mac", u"/eol=unix"}, EolMode::kUnix}};
   for (const Case& c : cases) {
     ResetSettings();
     Apply(c.args);
@@ -178,8 +176,9 @@ TEST_F(OptionsTest, PathsInputFirstLaterOutputsWin) {
   EXPECT_FALSE(GetSettings().inPlace);
   EXPECT_EQ(GetSettings().pathArgumentCount, 3);
   ResetSettings();
-  Apply({u"/nobomx"});
-  EXPECT_EQ(Text(GetSettings().inputPath), "/nobomx");
+  // A token under the root that exists is a path, not an unknown option.
+  EXPECT_FALSE(Apply({u"/tmp"}).exit);
+  EXPECT_EQ(Text(GetSettings().inputPath), "/tmp");
   ResetSettings();
   Apply({u"in.txt", u"/output=\"My Files/out.txt\""});
   EXPECT_EQ(Text(GetSettings().outputPath), "My Files/out.txt");
@@ -193,7 +192,7 @@ TEST_F(OptionsTest, LogLevelInOptionOrder) {
   EXPECT_EQ(GetMessageLog()->maximumLevel(), 0u);
   Apply({u"/loglevel=abc"});
   EXPECT_EQ(GetMessageLog()->maximumLevel(), 0u);
-  Apply({u"/loglevel=3", u"/loglevel"});
+  EXPECT_TRUE(Apply({u"/loglevel=3", u"/loglevel"}).exit);  // the value is missing
   EXPECT_EQ(GetMessageLog()->maximumLevel(), 3u);
 }
 
@@ -222,6 +221,93 @@ TEST_F(OptionsTest, ValuesLongerThanTheirBuffersAreRefused) {
   EXPECT_EQ(GetSettings().outputPath[0], 0);
   ResetSettings();
   EXPECT_FALSE(Apply({std::u16string(259, u'p')}).exit);
+}
+
+// Each of these would otherwise convert something the user did not name:
+// a mistyped option becomes an output path under the root, a missing value
+// leaves the default in force, an empty variable drops the input.
+TEST_F(OptionsTest, RefusesWhatCannotBeMeant) {
+  struct Case {
+    std::vector<std::u16string> args;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{u"e.txt", u"/o", u"utf-8", u"/recurse"}, "unknown option /recurse"},
+      {{u"/nobomx"}, "unknown option /nobomx"},
+      {{u"a.txt", u"/i"}, "the option /i needs a value"},
+      {{u"a.txt", u"/o"}, "the option /o needs a value"},
+      {{u"a.txt", u"/policy"}, "the option /policy needs a value"},
+      {{u"a.txt", u"/eol"}, "the option /eol needs a value"},
+      {{u"a.txt", u"/csv"}, "the option /csv needs a value"},
+      {{u"a.txt", u"/ssb"}, "the option /ssb needs a value"},
+      {{u"a.txt", u"/loglevel"}, "the option /loglevel needs a value"},
+      {{u"a.txt", u"/htmlentity"}, "the option /htmlentity needs a value"},
+      {{u"a.txt", u"/scs="}, "the option /scs= needs a value"},
+      {{u"a.txt", u"/DCS="}, "the option /dcs= needs a value"},
+      {{u"a.txt", u"/output="}, "the option /output= needs a value"},
+      {{u"a.txt", u"/log="}, "the option /log= needs a value"},
+      {{u"a.txt", u"/logto", u""}, "the option /logto needs a value"},
+      {{u"", u"b.txt"}, "an empty argument names no file"},
+      {{u"a.txt", u""}, "an empty argument names no file"},
+  };
+  for (const Case& c : cases) {
+    ResetSettings();
+    const std::size_t before = log_.narrow().size();
+    const OptionsResult result = Apply(c.args);
+    EXPECT_TRUE(result.exit) << c.message;
+    EXPECT_EQ(result.exitCode, kExitUnusableCommandLine) << c.message;
+    const std::string said = log_.narrow().substr(before);
+    EXPECT_NE(said.find(c.message), std::string::npos) << said;
+  }
+}
+
+TEST_F(OptionsTest, LogToWithoutANameLogsToTheDefaultFile) {
+  EXPECT_FALSE(Apply({u"a.txt", u"/logto"}).exit);
+  EXPECT_TRUE(GetSettings().logToFile);
+  EXPECT_EQ(Text(GetSettings().logPath), "ordana.log");
+}
+
+TEST_F(OptionsTest, DoubleDashEndsTheOptionsOnPosix) {
+  const OptionsResult result = Apply({u"/y", u"--", u"/recurse", u"/r"});
+  if (!platform::kDoubleDashEndsOptions) {
+    EXPECT_TRUE(result.exit);  // "--" is an ordinary path there, "/recurse" unknown
+    return;
+  }
+  EXPECT_FALSE(result.exit);
+  EXPECT_TRUE(GetSettings().answerWithoutAsking);
+  EXPECT_FALSE(GetSettings().recursive);
+  EXPECT_EQ(Text(GetSettings().inputPath), "/recurse");
+  EXPECT_EQ(Text(GetSettings().outputPath), "/r");
+}
+
+TEST_F(OptionsTest, MoreArgumentsThanTheTableHoldsAreRefused) {
+  std::vector<std::u16string> args(kMaxTokens - 1, u"/y");
+  EXPECT_FALSE(Apply(args).exit);  // the program token and 99 arguments fit
+  args.push_back(u"a.txt");
+  const OptionsResult result = Apply(args);
+  EXPECT_TRUE(result.exit);
+  EXPECT_EQ(result.exitCode, kExitUnusableCommandLine);
+  EXPECT_EQ(GetSettings().inputPath[0], 0);
+}
+
+TEST(SplitCommandLineTest, SaysWhenTokensWereLeftOver) {
+  struct Case {
+    int tokens;
+    const char16_t* tail;
+    bool truncated;
+  };
+  const Case cases[] = {{kMaxTokens, u"", false},
+                        {kMaxTokens, u"   ", false},
+                        {kMaxTokens, u" more", true},
+                        {kMaxTokens - 1, u" last", false}};
+  for (const Case& c : cases) {
+    std::u16string text = u"ordana";
+    for (int k = 1; k < c.tokens; ++k) text += u" /y";
+    text += c.tail;
+    int count = 0;
+    auto table = SplitCommandLine(text.data(), &count);
+    EXPECT_EQ(table->truncated, c.truncated) << c.tokens << platform::ToNative(c.tail);
+  }
 }
 
 TEST_F(OptionsTest, HelpEndsTheOptionsAfterApplyingThoseBefore) {

@@ -91,7 +91,7 @@ TEST(MessageLogTest, UnwritableLogFileFallsBackToStandardOutput) {
 }
 
 TEST(StringTableTest, EveryEntryHasBothLanguages) {
-  ASSERT_EQ(StringTableSize(), 52u);
+  ASSERT_GE(StringTableSize(), 52u);  // the first table; later messages add rows
   std::uint32_t previous = 0;
   for (std::size_t k = 0; k < StringTableSize(); ++k) {
     std::uint32_t id = StringTableId(k);

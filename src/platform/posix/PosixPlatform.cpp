@@ -286,6 +286,11 @@ bool IsSameFile(const char16_t* a, const char16_t* b) {
   return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
+bool PathExists(const char16_t* path) {
+  struct stat info;
+  return ::lstat(ToNative(path).c_str(), &info) == 0;
+}
+
 bool IsDirectory(const char16_t* path) {
   struct stat info;
   return ::stat(ToNative(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
@@ -382,6 +387,15 @@ bool CreateTempFile(const char16_t* directory, const char16_t* prefix, std::u16s
 }
 
 // ---- Standard handles --------------------------------------------------------
+
+void ReserveStandardStreams() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // open() returns the lowest free number: this one.
+    const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened != -1 && opened != fd) ::close(opened);
+  }
+}
 
 Handle GetStandardInput() { return STDIN_FILENO; }
 Handle GetStandardOutput() { return g_standardOutput; }

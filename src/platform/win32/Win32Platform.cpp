@@ -250,6 +250,10 @@ bool IsDirectory(const char16_t* path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool PathExists(const char16_t* path) {
+  return ::GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool CreateDirectory(const char16_t* path) {
   return ::CreateDirectoryW(W(path), nullptr) != 0 || Fail();
 }
@@ -306,6 +310,10 @@ bool CreateTempFile(const char16_t* directory, const char16_t* prefix, std::u16s
 }
 
 // ---- Standard handles and the console ------------------------------------------
+
+// A Windows process without a standard handle gets null from GetStdHandle,
+// and files the program opens never take its place.
+void ReserveStandardStreams() {}
 
 Handle GetStandardInput() { return FromHANDLE(::GetStdHandle(STD_INPUT_HANDLE)); }
 Handle GetStandardOutput() { return FromHANDLE(::GetStdHandle(STD_OUTPUT_HANDLE)); }
