@@ -11,6 +11,18 @@ from ordana_run import ORDANA, PREFIX, ON_WINDOWS, ScratchTestCase, posix_only, 
 SAMPLE = "Grüße, café – 10 €\n"
 
 
+def unknown_option_name():
+    """A word like a mistyped option that names nothing under the root. A
+    program that took it for a path would create it there: remove it then,
+    so that one failing run cannot make later runs pass."""
+    name = "/ordana-no-such-option-%d-%d" % (os.getpid(), next(_counter))
+    unittest.addModuleCleanup(lambda: os.path.lexists(name) and os.remove(name))
+    return name
+
+
+_counter = iter(range(1 << 30))
+
+
 class CharsetNameTest(ScratchTestCase):
     def convert(self, source, destination, data, *extra):
         self.write("in.txt", data)
@@ -109,7 +121,7 @@ class CharsetNameTest(ScratchTestCase):
 class OptionTest(ScratchTestCase):
     @posix_only("a path of one part under the POSIX root")
     def test_mistyped_option_is_refused_not_written_under_the_root(self):
-        name = "/ordana-no-such-option-%d" % os.getpid()
+        name = unknown_option_name()
         self.write("e.txt", b"abc")
         code, out = self.run_ordana("e.txt", "/o", "utf-8", name)
         self.assertEqual(code, 3)
@@ -187,7 +199,7 @@ class ReportFileTest(ScratchTestCase):
         self.write("in.txt", b"abc")
         self.write("r.csv", b"earlier report")
         self.write("run.log", b"earlier log")
-        for args in (["/o", "nosuchset"], ["/recurs"], ["/o"]):
+        for args in (["/o", "nosuchset"], [unknown_option_name()], ["/o"]):
             with self.subTest(args=args):
                 code, _ = self.run_ordana("in.txt", "/csv", "r.csv", "/log=run.log", *args)
                 self.assertIn(code, (2, 3))
