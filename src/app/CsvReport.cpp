@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "codecs/CharsetRegistry.h"
+#include "app/TextEscaping.h"
 #include "core/Format.h"
 #include "platform/Platform.h"
 
@@ -21,24 +22,38 @@ std::u16string FormatCsvLine(const StatusRecord& record, char16_t separator) {
   char16_t destination[64];
   CharsetName(record.decoderCharset, source);
   CharsetName(record.encoderCharset, destination);
-  const std::u16string path = StatusRecordPath(record);
+  // The path may hold anything a file name can: quoted and escaped where
+  // needed, so that one record stays one line of seven fields.
+  const std::u16string path = QuoteCsvField(StatusRecordPath(record), separator);
   // Field by field, so that the packed fields are read by value.
   const std::uint64_t size = record.totalSize;
   const std::uint32_t decoderErrors = record.decoderErrors;
   const std::uint32_t encoderErrors = record.encoderErrors;
-  return Format(u"%s%c%I64u%c%s%c%s%c%u%c%u%c%I64u\r\n", path, separator, size, separator, source,
-                separator, destination, separator, decoderErrors, separator, encoderErrors,
-                separator, RecordDurationMilliseconds(record));
+  return Format(u"%s%c%I64u%c%s%c%s%c%u%c%u%c%I64u\r\n", path, separator, size, separator,
+                QuoteCsvField(source, separator), separator, QuoteCsvField(destination, separator),
+                separator, decoderErrors, separator, encoderErrors, separator,
+                RecordDurationMilliseconds(record));
 }
 
 CsvReport::CsvReport(const char16_t* path) : path_(path) {
-  if (!file_.Open(path, platform::kCreateAlways, platform::kGenericRead | platform::kGenericWrite,
+  // Appending: several processes may write one report at the same time
+  // (parallel runs), and each line is one write at the end of the file.
+  if (!file_.Open(path, platform::kOpenAlways, platform::kFileAppendData,
                   platform::kFileShareRead | platform::kFileShareWrite, 0)) {
     file_.Close();
     return;
   }
-  static const unsigned char kByteOrderMark[2] = {0xFF, 0xFE};
-  file_.WriteBytes(kByteOrderMark, sizeof kByteOrderMark);
+  // The byte order mark goes only into an empty file. The lock makes
+  // "empty?" and the write one step among the processes that open the same
+  // report at once, so exactly one of them writes the mark; whoever comes
+  // later finds the file not empty.
+  const bool locked = platform::LockFile(file_.handle());
+  std::uint64_t size = 0;
+  if (platform::GetFileSize(file_.handle(), &size) && size == 0) {
+    static const unsigned char kByteOrderMark[2] = {0xFF, 0xFE};
+    file_.WriteBytes(kByteOrderMark, sizeof kByteOrderMark);
+  }
+  if (locked) platform::UnlockFile(file_.handle());
 }
 
 CsvReport::~CsvReport() { Close(); }

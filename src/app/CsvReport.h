@@ -5,6 +5,10 @@
 // has no header line. Each line holds, separated by TAB and ended by CR LF:
 // input path, total size, source and destination character set names, the
 // decoder's and the encoder's error counts, and the duration in milliseconds.
+// A path that holds a control character, a double quote or the separator is
+// written in double quotes with escapes (QuoteCsvField), and the text is
+// always well-formed UTF-16. The report is appended to, one write per line,
+// so that processes running in parallel can share it without losing lines.
 
 #include <cstdint>
 #include <string>
@@ -22,9 +26,9 @@ std::uint64_t RecordDurationMilliseconds(const StatusRecord& record);
 
 class CsvReport {
  public:
-  // Creates (or truncates) the file and writes the byte order mark. When the
-  // file cannot be created the report stays without file and drops every
-  // line silently.
+  // Opens the file for appending, creating it when it does not exist, and
+  // writes the byte order mark when it is empty. When the file cannot be
+  // opened the report stays without file and drops every line silently.
   explicit CsvReport(const char16_t* path);
   ~CsvReport();
   CsvReport(const CsvReport&) = delete;

@@ -1,5 +1,10 @@
 #include "app/MessageLog.h"
 
+#include <vector>
+
+#include "app/StringTable.h"
+#include "app/TextEscaping.h"
+
 namespace ordana {
 
 MessageLog::MessageLog() : savedStandardOutput_(platform::GetStandardOutput()) {
@@ -14,18 +19,58 @@ void MessageLog::WritePrefix(std::uint32_t kind) {
                 t.minute, t.second, t.milliseconds, kind);
 }
 
+namespace {
+
+// The message as it is written: text arguments (paths, names, anything from
+// outside) with their control characters escaped, and the whole text
+// well-formed UTF-16 (a %c of a lone surrogate becomes U+FFFD; the messages
+// that print one also give its code point). Line ends and TABs of the
+// format itself stay.
+std::u16string Compose(const char16_t* format, const FormatArg* args, std::size_t count) {
+  std::vector<std::u16string> escaped;
+  escaped.reserve(count);
+  std::vector<FormatArg> safe(args, args + count);
+  for (FormatArg& arg : safe) {
+    if (arg.type != FormatArg::Type::kText16 || !arg.text16) continue;
+    escaped.push_back(EscapeForDisplay(arg.text16));
+    arg = FormatArg(escaped.back());
+  }
+  std::u16string text;
+  FormatTo(text, format, safe.data(), safe.size());
+  std::u16string out;
+  out.reserve(text.size());
+  for (char16_t unit : MakeWellFormed(text)) {
+    // What a %c brought in; the format's own line ends and TABs stay.
+    if (unit != u'\r' && unit != u'\n' && unit != u'\t' && NeedsEscape(unit)) {
+      out += EscapeForDisplay(std::u16string(1, unit));
+    } else {
+      out += unit;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 void MessageLog::Write(std::uint32_t kind, const char16_t* format, const FormatArg* args,
                        std::size_t count) {
   if (!sink_) return;
   if (timestampPrefix_) WritePrefix(kind);
-  sink_->Print(format, args, count);
+  sink_->Printf(u"%s", Compose(format, args, count));
 }
 
 void MessageLog::WriteResource(std::uint32_t kind, std::uint32_t id, const FormatArg* args,
                                std::size_t count) {
   if (!sink_) return;
   if (timestampPrefix_) WritePrefix(kind);
-  sink_->PrintResource(id, args, count);
+  const char16_t* format = LoadResourceString(id);
+  if (format && *format) sink_->Printf(u"%s", Compose(format, args, count));
+}
+
+void MessageLog::WriteOwnText(std::uint32_t kind, const char16_t* text) {
+  if (!sink_) return;
+  if (timestampPrefix_) WritePrefix(kind);
+  sink_->Printf(u"%s", MakeWellFormed(text));
 }
 
 void MessageLog::AttachStandardOutput() {

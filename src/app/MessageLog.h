@@ -7,6 +7,9 @@
 // also has a kind (0 information, 1 repaired or substituted, 2 failure),
 // shown in the time-stamp prefix of a log file.
 //
+// Text arguments are shown with their control characters escaped (see
+// TextEscaping.h), and everything written is well-formed UTF-16.
+//
 // The sink is the standard output (a console sink for terminals and pipes, a
 // plain file sink writing UTF-16LE for a redirected file), a log file, or
 // nothing (silent mode).
@@ -28,6 +31,9 @@ class MessageLog {
 
   void Write(std::uint32_t kind, const char16_t* format, const FormatArg* args, std::size_t count);
   void WriteResource(std::uint32_t kind, std::uint32_t id, const FormatArg* args, std::size_t count);
+  // Writes the program's own text as it is (made well-formed only): no
+  // format, nothing escaped.
+  void WriteOwnText(std::uint32_t kind, const char16_t* text);
 
   // Points the process's standard output back at the handle it had when the
   // log was created and makes that the sink.
@@ -87,6 +93,13 @@ void LogResourceMessage(std::uint32_t level, std::uint32_t kind, std::uint32_t i
     const FormatArg list[] = {FormatArg(args)...};
     log->WriteResource(kind, id, list, sizeof...(Args));
   }
+}
+
+// The program's own text (a listing line), written as it is.
+inline void LogOwnText(std::uint32_t level, std::uint32_t kind, const char16_t* text) {
+  MessageLog* log = GetMessageLog();
+  if (!log || !log->Enabled(level)) return;
+  log->WriteOwnText(kind, text);
 }
 
 // A question: written whatever the maximum level is.

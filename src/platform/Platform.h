@@ -46,6 +46,10 @@ constexpr std::uint32_t kFileShareRead = 1;
 constexpr std::uint32_t kFileShareWrite = 2;
 constexpr std::uint32_t kFileAttributeNormal = 0x80;
 constexpr std::uint32_t kFileFlagSequentialScan = 0x08000000u;
+// Access for appending only: every write goes to the end of the file as it
+// is at that moment, so writes of several processes never overwrite each
+// other (O_APPEND on POSIX, FILE_APPEND_DATA on Windows).
+constexpr std::uint32_t kFileAppendData = 0x0004;
 
 enum Disposition : std::uint32_t {
   kCreateNew = 1,
@@ -71,6 +75,12 @@ bool GetFileSize(Handle handle, std::uint64_t* size);
 // Moves the file position; origin 0 = begin, 1 = current, 2 = end.
 bool SetFilePointer(Handle handle, std::int64_t distance, int origin, std::uint64_t* newPosition);
 bool SetEndOfFile(Handle handle);
+// Takes an exclusive advisory lock that other processes taking it on the
+// same file wait for (flock on POSIX, LockFileEx on a byte far beyond any
+// data on Windows, so that reads and writes are not blocked); false when the
+// system refuses. UnlockFile gives it back.
+bool LockFile(Handle handle);
+void UnlockFile(Handle handle);
 bool DeleteFile(const char16_t* path);
 // Moves a file over another, replacing it; copies when a rename is not
 // possible (another file system). An existing target keeps its permission

@@ -1,6 +1,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -58,8 +59,9 @@ TEST(CsvLineTest, Format) {
       // Single-byte sets by their primary names; unknown ids stay empty.
       {MakeRecord(u"b", 18446744073709551615ull, 0, 999, 4294967295u, 1, t0, t0 + 10000),
        "b\t18446744073709551615\tISO-8859-1\t\t4294967295\t1\t1\r\n"},
+      // A path with a TAB is quoted, the TAB escaped: still seven fields.
       {MakeRecord(u"c d\t", 5, kCharsetAuto, kCharsetUtf32Be, 0, 0, t0, t0 + 600000000000ull),
-       "c d\t\t5\t\tutf-32be\t0\t0\t60000000\r\n"},
+       "\"c d\\t\"\t5\t\tutf-32be\t0\t0\t60000000\r\n"},
       // A clock set back during the conversion does not make it last for ages.
       {MakeRecord(u"e", 1, kCharsetUtf32, kCharsetUtf32, 0, 0, t0, t0 - 10000),
        "e\t1\tutf-32\tutf-32\t0\t0\t0\r\n"},
@@ -68,6 +70,48 @@ TEST(CsvLineTest, Format) {
   };
   for (const Case& c : cases) EXPECT_EQ(N(FormatCsvLine(c.record)), c.line);
   EXPECT_EQ(N(FormatCsvLine(cases[0].record, u';')), "/data/a.txt;1234;utf-16;utf-8;0;0;1500\r\n");
+}
+
+// Whatever a name holds, a record is one line of seven fields, and the text
+// is well-formed UTF-16.
+TEST(CsvLineTest, PathsAreQuotedAndEscapedWhereNeeded) {
+  struct Case {
+    std::u16string path;
+    char16_t separator;
+    std::u16string field;
+  };
+  const Case cases[] = {
+      {u"/plain/name.txt", u'\t', u"/plain/name.txt"},
+      {u"C:\\dir\\a b.txt", u'\t', u"C:\\dir\\a b.txt"},  // backslashes alone need nothing
+      {u"a\tb", u'\t', u"\"a\\tb\""},
+      {u"a\r\nb", u'\t', u"\"a\\r\\nb\""},
+      {u"\x1b[31mred", u'\t', u"\"\\x1b[31mred\""},
+      {u"x\x7f\x01", u'\t', u"\"x\\x7f\\x01\""},
+      {u"n\u0085\u2028\u202e", u'\t', u"\"n\\u0085\\u2028\\u202e\""},
+      {u"say \"hi\"", u'\t', u"\"say \"\"hi\"\"\""},
+      // In quotes a backslash is doubled, so that the escapes can be undone.
+      {u"dir\\\n", u'\t', u"\"dir\\\\\\n\""},
+      {u"a;b", u';', u"\"a;b\""},
+      {u"a;b", u'\t', u"a;b"},
+      // Bytes of a name that were not UTF-8 (U+DC80..U+DCFF), and other lone
+      // surrogates, are U+FFFD; a real pair stays.
+      {u"caf\xDCE9.txt", u'\t', u"caf\xFFFD.txt"},
+      {u"\xD800x\xDC00", u'\t', u"\xFFFDx\xFFFD"},
+      {u"\U0001F600", u'\t', u"\U0001F600"},
+      {u"\xDCFF\t", u'\t', u"\"\xFFFD\\t\""},
+  };
+  for (const Case& c : cases) {
+    StatusRecord record = MakeRecord(c.path, 7, kCharsetUtf8, kCharsetUtf16, 1, 2, 0, 0);
+    const std::u16string line = FormatCsvLine(record, c.separator);
+    const std::u16string s(1, c.separator);
+    EXPECT_EQ(line, c.field + s + u"7" + s + u"utf-8" + s + u"utf-16" + s + u"1" + s + u"2" + s +
+                        u"0\r\n")
+        << N(c.path);
+    if (c.separator == u'\t') {
+      EXPECT_EQ(std::count(line.begin(), line.end(), u'\t'), 6) << N(c.path);
+      EXPECT_EQ(line.find_first_of(u"\r\n"), line.size() - 2) << N(c.path);
+    }
+  }
 }
 
 TEST(CsvLineTest, FullLengthPathWithoutTerminator) {
@@ -98,9 +142,29 @@ TEST_F(CsvReportTest, NewReportIsUtf16WithByteOrderMarkAndOneLinePerRecord) {
     report.WriteLine(Record(u"b"));
   }
   EXPECT_EQ(test::ReadWholeFile(dir_.File("r.csv")), kBom + Line(u"a") + Line(u"b"));
-  // An existing file is replaced.
-  CsvReport again(dir_.File16("r.csv").c_str());
-  EXPECT_EQ(test::ReadWholeFile(dir_.File("r.csv")), kBom);
+}
+
+// Several runs (also at the same time) share one report: it is appended to,
+// and the byte order mark goes only into an empty file.
+TEST_F(CsvReportTest, ExistingReportIsAppendedTo) {
+  test::WriteWholeFile(dir_.File("r.csv"), kBom + Line(u"old"));
+  {
+    CsvReport first(dir_.File16("r.csv").c_str());
+    CsvReport second(dir_.File16("r.csv").c_str());
+    first.WriteLine(Record(u"a"));
+    second.WriteLine(Record(u"b"));
+    first.WriteLine(Record(u"c"));
+  }
+  EXPECT_EQ(test::ReadWholeFile(dir_.File("r.csv")),
+            kBom + Line(u"old") + Line(u"a") + Line(u"b") + Line(u"c"));
+  // An empty file (made by touch, say) gets the mark once.
+  test::WriteWholeFile(dir_.File("e.csv"), "");
+  {
+    CsvReport first(dir_.File16("e.csv").c_str());
+    CsvReport second(dir_.File16("e.csv").c_str());
+    second.WriteLine(Record(u"x"));
+  }
+  EXPECT_EQ(test::ReadWholeFile(dir_.File("e.csv")), kBom + Line(u"x"));
 }
 
 TEST_F(CsvReportTest, SamePathKeepsTheReport) {

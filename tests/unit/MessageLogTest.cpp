@@ -68,6 +68,39 @@ TEST(MessageLogTest, LogFileHasByteOrderMarkAndTimeStamps) {
       << narrow;
 }
 
+// Outside text (paths, names) is escaped; the format's own line ends and
+// TABs stay; what a %c brings in is made harmless too.
+TEST(MessageLogTest, ControlCharactersOfArgumentsAreEscaped) {
+  LogCapture log(2);
+  LogMessage(1, 0, u"Input: %s, Output: %s\r\n", u"a\tb\nc\x1b[31m", u"/x\r.txt");
+  LogMessage(2, 2, u"\tunit %c and %c and %c\r\n", char16_t{0x1b}, char16_t{0xDC81}, char16_t{u'e'});
+  LogResourceMessage(1, 0, 110, u"dir\nname");
+  std::u16string question = LoadResourceString(110);
+  question.replace(question.find(u"%s"), 2, u"dir\\nname");
+  EXPECT_EQ(log.text(), u"Input: a\\tb\\nc\\x1b[31m, Output: /x\\r.txt\r\n"
+                        u"\tunit \\x1b and \uFFFD and e\r\n" +
+                            question);
+  // The program's own text (a listing line) stays as it is.
+  LogOwnText(1, 0, u"utf-8\tUTF-8\r\n");
+  EXPECT_EQ(log.text().substr(log.text().size() - 13), u"utf-8\tUTF-8\r\n");
+}
+
+// The log file is well-formed UTF-16: a name byte that was not UTF-8
+// (U+DC80..U+DCFF inside) is U+FFFD there.
+TEST(MessageLogTest, LogFileIsWellFormed) {
+  test::TempDir dir;
+  ResetMessageLog();
+  MessageLog* log = GetMessageLog();
+  ASSERT_TRUE(log->OpenLogFile(dir.File16("w.log").c_str()));
+  LogMessage(1, 0, u"%s|%c\r\n", u"caf\xDCE9\xD800", char16_t{0xDFFF});
+  DestroyMessageLog();
+  ResetMessageLog();
+  const std::string bytes = test::ReadWholeFile(dir.File("w.log"));
+  const std::string tail = test::U16({u'c', u'a', u'f', 0xFFFD, 0xFFFD, u'|', 0xFFFD, u'\r', u'\n'});
+  ASSERT_GE(bytes.size(), tail.size());
+  EXPECT_EQ(bytes.substr(bytes.size() - tail.size()), tail);
+}
+
 TEST(MessageLogTest, SilentModeDiscardsEverything) {
   ResetMessageLog();
   MessageLog* log = GetMessageLog();

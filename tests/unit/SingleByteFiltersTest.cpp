@@ -187,20 +187,20 @@ TEST_F(SingleByteTest, EncoderCases) {
        u"DCS(18): Encoding errors: 0\r\n",
        0},
       {"an escape is an error under the strict policy", 18, true, U16({0xDC81}), B({0xFF}),
-       u"DSC(18): Encoding of U+dc81 (\xDC81) at 0 not possible.\r\n"
+       u"DSC(18): Encoding of U+dc81 (\xFFFD) at 0 not possible.\r\n"
        u"DCS(18): Encoding errors: 1\r\n",
        1},
       {"U+DD00 is no escape (loose)", 18, false, U16({0xDD00}), B({0xFF}),
-       u"DSC(18): Encoding of U+dd00 (\xDD00) at 0 not possible.\r\n"
+       u"DSC(18): Encoding of U+dd00 (\xFFFD) at 0 not possible.\r\n"
        u"DCS(18): Encoding errors: 1\r\n",
        1},
       {"U+DBFF is no escape (loose)", 18, false, U16({0xDBFF}), B({0xFF}),
-       u"DSC(18): Encoding of U+dbff (\xDBFF) at 0 not possible.\r\n"
+       u"DSC(18): Encoding of U+dbff (\xFFFD) at 0 not possible.\r\n"
        u"DCS(18): Encoding errors: 1\r\n",
        1},
       {"a surrogate pair is two unmappable units", 0, true, U16({0xD83D, 0xDE00}), B({0xFF, 0xFF}),
-       u"DSC(0): Encoding of U+d83d (\xD83D) at 0 not possible.\r\n"
-       u"DSC(0): Encoding of U+de00 (\xDE00) at 2 not possible.\r\n"
+       u"DSC(0): Encoding of U+d83d (\xFFFD) at 0 not possible.\r\n"
+       u"DSC(0): Encoding of U+de00 (\xFFFD) at 2 not possible.\r\n"
        u"DCS(0): Encoding errors: 2\r\n",
        2},
       {"U+FFFF from a strict decoder stays an error", 18, true, U16({0xFFFF}), B({0xFF}),

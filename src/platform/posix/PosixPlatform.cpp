@@ -135,8 +135,9 @@ Handle OpenFile(const char16_t* path, std::uint32_t disposition, std::uint32_t a
                 std::uint32_t /*share: POSIX has no share modes*/, std::uint32_t flags) {
   int mode = O_CLOEXEC;
   bool read = (access & kGenericRead) != 0;
-  bool write = (access & kGenericWrite) != 0;
+  bool write = (access & (kGenericWrite | kFileAppendData)) != 0;
   mode |= read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+  if (access & kFileAppendData) mode |= O_APPEND;
   switch (disposition) {
     case kCreateNew: mode |= O_CREAT | O_EXCL; break;
     case kCreateAlways: mode |= O_CREAT | O_TRUNC; break;
