@@ -1,10 +1,30 @@
 #include "codecs/CodecBase.h"
 
+#include "app/MessageLog.h"
+
 namespace ordana {
 
 bool CCodecFilter::Reset() {
   CFilter::Reset();
   consumed_ = 0;
+  return true;
+}
+
+bool CCodecFilter::Flush(CBuffer& target) {
+  const bool result = CFilter::Flush(target);
+  if (&target == &pending_ && !pending_.empty()) {
+    FilterEndOfInput();
+    if (!output_.empty()) Forward(output_);
+  }
+  return result;
+}
+
+bool CCodecFilter::TakeHalfUnit(const char16_t* codec) {
+  if (pending_.length() != 1) return false;
+  ++errorCount_;
+  LogResourceMessage(2, 2, kMessageEncoderHalfUnit, codec, static_cast<unsigned>(pending_.base()[0]),
+                     Position(0));
+  Consume(1);
   return true;
 }
 

@@ -26,6 +26,15 @@
 
 namespace ordana {
 
+// The codecs' messages in the string table.
+constexpr std::uint32_t kMessageUtf8Incomplete = 270;
+constexpr std::uint32_t kMessageUtf16HalfUnit = 271;
+constexpr std::uint32_t kMessageUtf32BeyondRange = 272;
+constexpr std::uint32_t kMessageUtf32Incomplete = 273;
+constexpr std::uint32_t kMessageSurrogateReplaced = 274;
+constexpr std::uint32_t kMessageSurrogateKept = 275;
+constexpr std::uint32_t kMessageEncoderHalfUnit = 276;
+
 // What the chain assembly hands every decoder and encoder (and the detection,
 // for the decoder it builds): codecs never read the process-wide settings,
 // so a filter behaves the same whoever made it.
@@ -44,6 +53,10 @@ class CCodecFilter : public CFilter {
  public:
   virtual CharsetId GetCharset() const = 0;
   bool Reset() override;
+  // At the end of the input (the chain flushes the filter's own pending
+  // input) what is still pending is handled by FilterEndOfInput and its
+  // output passed on: nothing a codec holds back is lost.
+  bool Flush(CBuffer& target) override;
 
  protected:
   explicit CCodecFilter(std::uint32_t category) : CFilter(category) {}
@@ -56,6 +69,16 @@ class CCodecFilter : public CFilter {
   }
   // Nothing of this file has been consumed yet.
   bool AtStartOfFile() const { return consumed_ == 0; }
+  // Counts `n` bytes that went on without passing through the pending input.
+  void CountPassedOn(std::uint32_t n) { consumed_ += n; }
+  // The end of the input with bytes still pending: a step that may no longer
+  // wait for more. Consumes all of the pending input.
+  virtual void FilterEndOfInput() = 0;
+  // For an encoder's end of the input: one byte pending is half a UTF-16
+  // code unit (no decoder leaves one, but the filter does not rely on it).
+  // It is consumed, counted and reported under `codec`'s name; true when
+  // there was one, and the caller writes its replacement.
+  bool TakeHalfUnit(const char16_t* codec);
 
  private:
   std::uint64_t consumed_ = 0;

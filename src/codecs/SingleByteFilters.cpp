@@ -291,6 +291,16 @@ std::int32_t CUtf16ToSingleByteFilter::Filter() {
   return 0;
 }
 
+void CUtf16ToSingleByteFilter::FilterEndOfInput() {
+  Filter();
+  OutputCursor out(*this);
+  if (pending_.length() == 1 && out.Reserve(1)) {
+    const std::u16string codec = Format(u"DCS(%d)", charset_);
+    TakeHalfUnit(codec.c_str());
+    out.PutByte(kUnmappableByte);
+  }
+}
+
 bool CUtf16ToSingleByteFilter::Finish() {
   LogMessage(2, SummaryKind(errorCount_), u"DCS(%d): Encoding errors: %d\r\n", charset_,
              errorCount_);

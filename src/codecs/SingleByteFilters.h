@@ -27,6 +27,8 @@ class CSingleByteToUtf16Filter : public CCharDecoderFilter {
   CSingleByteToUtf16Filter(CharsetId charset, const CodecOptions& options);
   // Consumes every pending byte; writes 2 output bytes per byte.
   std::int32_t Filter() override;
+  // Nothing waits: every byte is a whole character.
+  void FilterEndOfInput() override { Filter(); }
   bool Finish() override;
   CharsetId GetCharset() const override { return charset_; }
 
@@ -51,6 +53,7 @@ class CUtf16ToSingleByteFilter : public CCharEncoderFilter {
   // Consumes whole code units (an odd last byte stays pending); writes one
   // output byte per unit. A U+FEFF that opens the file is dropped.
   std::int32_t Filter() override;
+  void FilterEndOfInput() override;
   bool Finish() override;
   bool Reset() override;
   CharsetId GetCharset() const override { return charset_; }

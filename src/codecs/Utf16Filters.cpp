@@ -1,5 +1,7 @@
 #include "codecs/Utf16Filters.h"
 
+#include "app/MessageLog.h"
+
 namespace ordana {
 
 // ---- Input ------------------------------------------------------------------
@@ -12,27 +14,62 @@ CUtf16ToUtf16InputFilter::CUtf16ToUtf16InputFilter(bool bigEndian, const CodecOp
   typeId_ = kFilterTypeUtf16;
 }
 
+bool CUtf16ToUtf16InputFilter::Process(CBuffer& input) {
+  // Little endian past the mark, the input is the internal form already: it
+  // goes on without a copy as long as it comes in whole code units.
+  if (started_ && !bigEndian_ && pending_.empty() && output_.empty() && input.length() % 2 == 0 &&
+      NextFilter()) {
+    CountPassedOn(input.length());
+    if (!input.empty()) Forward(input);
+    input.Clear();
+    return true;
+  }
+  return CFilter::Process(input);
+}
+
 std::int32_t CUtf16ToUtf16InputFilter::Filter() {
   if (pending_.length() < 2) return 0;  // a lone byte waits for its partner
-  const std::uint8_t* p = pending_.base();
   if (!started_) {
-    if (!bigEndian_) {
-      if (p[0] == 0xFF && p[1] == 0xFE) pending_.Discard(2);
-      // The rest of the file is already in the internal form.
-      Disable();
-      return -1;
-    }
-    if (p[0] == 0xFE && p[1] == 0xFF) pending_.Discard(2);
+    const std::uint8_t* p = pending_.base();
+    const std::uint8_t first = bigEndian_ ? 0xFE : 0xFF;
+    if (p[0] == first && p[1] == (first ^ 0x01)) Consume(2);
     started_ = true;
   }
-  SwapPendingUnitsToOutput(*this);
+  const std::uint32_t before = pending_.length();
+  if (bigEndian_) {
+    SwapPendingUnitsToOutput(*this);
+    CountPassedOn(before - pending_.length());
+    return 0;
+  }
+  // Whole units go on as they are; an odd last byte stays for the next
+  // chunk.
+  const std::uint32_t whole = before & ~1u;
+  if (whole == 0) return 0;
+  std::uint8_t odd = 0;
+  if (whole != before) odd = pending_.base()[whole];
+  pending_.SetLength(whole);
+  CountPassedOn(whole);
+  Forward(pending_);
+  pending_.Clear();
+  if (whole != before) pending_.Append(&odd, 1);
   return 0;
+}
+
+void CUtf16ToUtf16InputFilter::FilterEndOfInput() {
+  Filter();
+  if (pending_.length() != 1) return;
+  OutputCursor out(*this);
+  if (!out.Reserve(2)) return;
+  ++errorCount_;
+  LogResourceMessage(2, 2, kMessageUtf16HalfUnit, static_cast<unsigned>(pending_.base()[0]),
+                     Position(0));
+  Consume(1);
+  out.PutUnit(0xFFFD);
 }
 
 bool CUtf16ToUtf16InputFilter::Reset() {
   CCodecFilter::Reset();
   started_ = false;
-  Enable();
   return true;
 }
 
@@ -65,6 +102,13 @@ std::int32_t CUtf16ToUtf16OutputFilter::Filter() {
   }
   SwapPendingUnitsToOutput(*this);
   return 0;
+}
+
+void CUtf16ToUtf16OutputFilter::FilterEndOfInput() {
+  if (!TakeHalfUnit(bigEndian_ ? u"UTF-16BE" : u"UTF-16")) return;
+  static const std::uint8_t kLittle[2] = {0xFD, 0xFF};
+  static const std::uint8_t kBig[2] = {0xFF, 0xFD};
+  output_.Append(bigEndian_ ? kBig : kLittle, 2);
 }
 
 bool CUtf16ToUtf16OutputFilter::Reset() {

@@ -1,5 +1,7 @@
 #include "codecs/Utf32Filters.h"
 
+#include "app/MessageLog.h"
+
 #include <algorithm>
 
 #if defined(__SSE2__) || defined(_M_X64)
@@ -49,56 +51,57 @@ inline std::uint32_t ReadUtf16Unit(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[1]) << 8 | p[0];
 }
 
-// The plain loops. Each handles the units from `i` up to `stop` one
-// character at a time and leaves `i` behind the last unit it consumed; false
-// when it had to stop before `stop`.
+inline bool IsSurrogate(std::uint32_t v) { return v - 0xD800 < 0x800; }
 
-// Decoding stops early only when the output can take no more.
+// The plain loops. Each handles the units from `i` up to `stop` one
+// character at a time and leaves `i` behind the last unit it consumed.
+// They stop early when the output can take no more, and at a unit that is
+// no character (the filter reports and replaces it).
+enum class Stop { kDone, kOutputFull, kBadUnit };
+
 template <bool kBigEndian>
-bool Utf32ToUtf16Plain(const std::uint8_t* in, std::uint32_t stop, char16_t replacement,
-                       OutputCursor& out, std::uint32_t& i) {
+Stop Utf32ToUtf16Plain(const std::uint8_t* in, std::uint32_t stop, OutputCursor& out,
+                       std::uint32_t& i) {
   for (; i < stop; ++i) {
     const std::uint32_t v = ReadUtf32Unit<kBigEndian>(in + 4 * i);
     if (v - 0x10000 <= kLastCodePoint - 0x10000) {
       // Asking for the exact room keeps a pair whole without letting a
       // single unit push the output past the forwarding point.
-      if (!out.Reserve(4)) return false;
+      if (!out.Reserve(4)) return Stop::kOutputFull;
       out.PutUnit(static_cast<char16_t>(0xD800 + ((v - 0x10000) >> 10)));
       out.PutUnit(static_cast<char16_t>(0xDC00 + ((v - 0x10000) & 0x3FF)));
     } else {
-      if (!out.Reserve(2)) return false;
-      // Surrogate values pass unchanged: the text may be deliberately
-      // carrying them, and they round-trip through the encoder.
-      out.PutUnit(v < 0x10000 ? static_cast<char16_t>(v) : replacement);
+      if (v > kLastCodePoint || IsSurrogate(v)) return Stop::kBadUnit;
+      if (!out.Reserve(2)) return Stop::kOutputFull;
+      out.PutUnit(static_cast<char16_t>(v));
     }
   }
-  return true;
+  return Stop::kDone;
 }
 
-// Encoding also stops at a high surrogate that is the last of all `units`:
-// its partner may be in the next chunk. A pair may end one unit past `stop`.
+// Encoding also stops at a high surrogate that is the last of all `units`
+// (its partner may be in the next chunk; kDone with `i` on it), unless the
+// input ends there. A pair may end one unit past `stop`.
 template <bool kBigEndian>
-bool Utf16ToUtf32Plain(const std::uint8_t* in, std::uint32_t units, std::uint32_t stop,
-                       OutputCursor& out, std::uint32_t& i) {
+Stop Utf16ToUtf32Plain(const std::uint8_t* in, std::uint32_t units, std::uint32_t stop,
+                       bool endOfInput, OutputCursor& out, std::uint32_t& i) {
   while (i < stop) {
     std::uint32_t value = ReadUtf16Unit(in + 2 * i);
     std::uint32_t used = 1;
-    if (value - 0xD800 < 0x400) {
-      if (i + 1 == units) return false;
+    if (IsSurrogate(value)) {
+      if (value >= 0xDC00) return Stop::kBadUnit;
+      if (i + 1 == units) return endOfInput ? Stop::kBadUnit : Stop::kDone;
       const std::uint32_t low = ReadUtf16Unit(in + 2 * i + 2);
-      if (low - 0xDC00 < 0x400) {
-        value = 0x10000 + ((value - 0xD800) << 10) + (low - 0xDC00);
-        used = 2;
-      }
-      // A high surrogate without its partner passes as it is, like a lone
-      // low surrogate does.
+      if (low - 0xDC00 >= 0x400) return Stop::kBadUnit;
+      value = 0x10000 + ((value - 0xD800) << 10) + (low - 0xDC00);
+      used = 2;
     }
-    if (!out.Reserve(4)) return false;
+    if (!out.Reserve(4)) return Stop::kOutputFull;
     WriteUtf32Unit<kBigEndian>(out.Next(), value);
     out.Advance(4);
     i += used;
   }
-  return true;
+  return Stop::kDone;
 }
 
 // The fast paths work on blocks of this many units; the plain loop takes
@@ -106,8 +109,8 @@ bool Utf16ToUtf32Plain(const std::uint8_t* in, std::uint32_t units, std::uint32_
 constexpr std::uint32_t kBlockUnits = 8;
 
 // Converts whole blocks of UTF-32 units that all lie in the Basic
-// Multilingual Plane from `in` to `out`, until a block holds a larger value
-// or less than a block is left; returns the units converted. The caller
+// Multilingual Plane and are no surrogates from `in` to `out`, until a
+// block holds another value or less than a block is left; returns the units converted. The caller
 // guarantees room for 2 bytes per unit.
 template <bool kBigEndian>
 std::uint32_t Utf32BmpBlocksToUtf16Unchecked(const std::uint8_t* in, std::uint32_t units,
@@ -133,15 +136,21 @@ std::uint32_t Utf32BmpBlocksToUtf16Unchecked(const std::uint8_t* in, std::uint32
       packed = _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(a, 16), 16),
                                _mm_srai_epi32(_mm_slli_epi32(b, 16), 16));
     }
+    // Surrogate values are errors: the plain loop takes their block.
+    const __m128i surrogates = _mm_cmpeq_epi16(
+        _mm_and_si128(packed, _mm_set1_epi16(static_cast<short>(0xF800))),
+        _mm_set1_epi16(static_cast<short>(0xD800)));
+    if (_mm_movemask_epi8(surrogates) != 0) break;
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), packed);
   }
 #else
   for (; i + kBlockUnits <= units; i += kBlockUnits) {
-    std::uint32_t above = 0;
+    bool attention = false;
     for (std::uint32_t k = 0; k < kBlockUnits; ++k) {
-      above |= ReadUtf32Unit<kBigEndian>(in + 4 * (i + k)) >> 16;
+      const std::uint32_t v = ReadUtf32Unit<kBigEndian>(in + 4 * (i + k));
+      attention |= (v >> 16) != 0 || IsSurrogate(v);
     }
-    if (above != 0) break;
+    if (attention) break;
     for (std::uint32_t k = 0; k < kBlockUnits; ++k) {
       const std::uint32_t v = ReadUtf32Unit<kBigEndian>(in + 4 * (i + k));
       out[2 * (i + k)] = static_cast<std::uint8_t>(v);
@@ -195,16 +204,12 @@ std::uint32_t Utf16BlocksToUtf32Unchecked(const std::uint8_t* in, std::uint32_t 
   return i;
 }
 
-// Decodes the `units` whole units of `in`; returns how many it consumed
-// (fewer only when the output can take no more).
+// Decodes from unit `i` on of the `units` whole units of `in` until all are
+// done, the output is full or a unit is no character.
 template <bool kBigEndian>
-std::uint32_t DecodeUtf32(const std::uint8_t* in, std::uint32_t units, bool fastPath,
-                          char16_t replacement, OutputCursor& out) {
-  std::uint32_t i = 0;
-  if (!fastPath) {
-    Utf32ToUtf16Plain<kBigEndian>(in, units, replacement, out, i);
-    return i;
-  }
+Stop DecodeUtf32(const std::uint8_t* in, std::uint32_t units, bool fastPath, OutputCursor& out,
+                 std::uint32_t& i) {
+  if (!fastPath) return Utf32ToUtf16Plain<kBigEndian>(in, units, out, i);
   while (i < units) {
     const std::uint32_t room = out.Available() / 2;
     const std::uint32_t done = Utf32BmpBlocksToUtf16Unchecked<kBigEndian>(
@@ -212,22 +217,19 @@ std::uint32_t DecodeUtf32(const std::uint8_t* in, std::uint32_t units, bool fast
     out.Advance(2 * done);
     i += done;
     const std::uint32_t stop = std::min(units, i + kBlockUnits);
-    if (!Utf32ToUtf16Plain<kBigEndian>(in, stop, replacement, out, i)) break;
+    const Stop result = Utf32ToUtf16Plain<kBigEndian>(in, stop, out, i);
+    if (result != Stop::kDone) return result;
   }
-  return i;
+  return Stop::kDone;
 }
 
-// Encodes the `units` whole UTF-16 units of `in`; returns how many it
-// consumed (all but a waiting high surrogate, or fewer when the output can
-// take no more).
+// Encodes from unit `i` on of the `units` whole UTF-16 units of `in` until
+// all are done (but a waiting high surrogate), the output is full or a
+// surrogate is unpaired.
 template <bool kBigEndian>
-std::uint32_t EncodeUtf32(const std::uint8_t* in, std::uint32_t units, bool fastPath,
-                          OutputCursor& out) {
-  std::uint32_t i = 0;
-  if (!fastPath) {
-    Utf16ToUtf32Plain<kBigEndian>(in, units, units, out, i);
-    return i;
-  }
+Stop EncodeUtf32(const std::uint8_t* in, std::uint32_t units, bool fastPath, bool endOfInput,
+                 OutputCursor& out, std::uint32_t& i) {
+  if (!fastPath) return Utf16ToUtf32Plain<kBigEndian>(in, units, units, endOfInput, out, i);
   while (i < units) {
     const std::uint32_t room = out.Available() / 4;
     const std::uint32_t done =
@@ -235,9 +237,12 @@ std::uint32_t EncodeUtf32(const std::uint8_t* in, std::uint32_t units, bool fast
     out.Advance(4 * done);
     i += done;
     const std::uint32_t stop = std::min(units, i + kBlockUnits);
-    if (!Utf16ToUtf32Plain<kBigEndian>(in, units, stop, out, i)) break;
+    const std::uint32_t before = i;
+    const Stop result = Utf16ToUtf32Plain<kBigEndian>(in, units, stop, endOfInput, out, i);
+    if (result != Stop::kDone) return result;
+    if (i == before && i < units) break;  // a high surrogate waits for its partner
   }
-  return i;
+  return Stop::kDone;
 }
 
 }  // namespace
@@ -261,15 +266,47 @@ std::int32_t CUtf32ToUtf16Filter::Filter() {
     if (p[0] == mark[0] && p[1] == mark[1] && p[2] == mark[2] && p[3] == mark[3]) Consume(4);
     bomChecked_ = true;
   }
+  const std::uint8_t* const in = pending_.base();
   const std::uint32_t units = pending_.length() / 4;
-  std::uint32_t done;
+  std::uint32_t i = 0;
   {
     OutputCursor out(*this);
-    done = bigEndian_ ? DecodeUtf32<true>(pending_.base(), units, fastPath_, replacement_, out)
-                      : DecodeUtf32<false>(pending_.base(), units, fastPath_, replacement_, out);
+    for (;;) {
+      const Stop stop = bigEndian_ ? DecodeUtf32<true>(in, units, fastPath_, out, i)
+                                   : DecodeUtf32<false>(in, units, fastPath_, out, i);
+      if (stop != Stop::kBadUnit || !out.Reserve(2)) break;
+      const std::uint32_t v = bigEndian_ ? ReadUtf32Unit<true>(in + 4 * i)
+                                         : ReadUtf32Unit<false>(in + 4 * i);
+      if (v > kLastCodePoint) {
+        ++errorCount_;
+        LogResourceMessage(2, 2, kMessageUtf32BeyondRange, v, Position(4 * i));
+        out.PutUnit(replacement_);
+      } else if (strict_) {
+        ++errorCount_;
+        LogResourceMessage(2, 2, kMessageSurrogateReplaced, u"UTF-32", v, Position(4 * i));
+        out.PutUnit(replacement_);
+      } else {
+        LogResourceMessage(2, 1, kMessageSurrogateKept, u"UTF-32", v, Position(4 * i));
+        out.PutUnit(static_cast<char16_t>(v));
+      }
+      ++i;
+    }
   }
-  Consume(4 * done);
+  Consume(4 * i);
   return 0;
+}
+
+void CUtf32ToUtf16Filter::FilterEndOfInput() {
+  Filter();
+  // 1 to 3 bytes: no whole code unit, one replacement for them.
+  const std::uint32_t left = pending_.length();
+  if (left == 0 || left >= 4) return;
+  OutputCursor out(*this);
+  if (!out.Reserve(2)) return;
+  ++errorCount_;
+  LogResourceMessage(2, 2, kMessageUtf32Incomplete, left, Position(0));
+  Consume(left);
+  out.PutUnit(replacement_);
 }
 
 bool CUtf32ToUtf16Filter::Reset() {
@@ -297,15 +334,53 @@ void CUtf16ToUtf32Filter::PutByteOrderMark() {
 }
 
 std::int32_t CUtf16ToUtf32Filter::Filter() {
+  Encode(false);
+  return 0;
+}
+
+void CUtf16ToUtf32Filter::Encode(bool endOfInput) {
+  const std::uint8_t* const in = pending_.base();
   const std::uint32_t units = pending_.length() / 2;
-  std::uint32_t done;
+  std::uint32_t i = 0;
   {
     OutputCursor out(*this);
-    done = bigEndian_ ? EncodeUtf32<true>(pending_.base(), units, fastPath_, out)
-                      : EncodeUtf32<false>(pending_.base(), units, fastPath_, out);
+    for (;;) {
+      const Stop stop = bigEndian_ ? EncodeUtf32<true>(in, units, fastPath_, endOfInput, out, i)
+                                   : EncodeUtf32<false>(in, units, fastPath_, endOfInput, out, i);
+      if (stop != Stop::kBadUnit || !out.Reserve(4)) break;
+      // An unpaired surrogate.
+      std::uint32_t v = ReadUtf16Unit(in + 2 * i);
+      if (strict_) {
+        ++errorCount_;
+        LogResourceMessage(2, 2, kMessageSurrogateReplaced, u"UTF-32", v, Position(2 * i));
+        v = 0xFFFD;
+      } else {
+        LogResourceMessage(2, 1, kMessageSurrogateKept, u"UTF-32", v, Position(2 * i));
+      }
+      if (bigEndian_) {
+        WriteUtf32Unit<true>(out.Next(), v);
+      } else {
+        WriteUtf32Unit<false>(out.Next(), v);
+      }
+      out.Advance(4);
+      ++i;
+    }
   }
-  Consume(2 * done);
-  return 0;
+  Consume(2 * i);
+}
+
+void CUtf16ToUtf32Filter::FilterEndOfInput() {
+  // A high surrogate that waited for its partner is unpaired now.
+  Encode(true);
+  OutputCursor out(*this);
+  if (pending_.length() != 1 || !out.Reserve(4)) return;
+  TakeHalfUnit(bigEndian_ ? u"UTF-32BE" : u"UTF-32");
+  if (bigEndian_) {
+    WriteUtf32Unit<true>(out.Next(), 0xFFFD);
+  } else {
+    WriteUtf32Unit<false>(out.Next(), 0xFFFD);
+  }
+  out.Advance(4);
 }
 
 bool CUtf16ToUtf32Filter::Reset() {

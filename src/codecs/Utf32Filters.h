@@ -1,10 +1,12 @@
 #pragma once
 // UTF-32 in and out. The decoder turns 32-bit code points into UTF-16 code
 // units, splitting what lies beyond the Basic Multilingual Plane into a
-// surrogate pair; the encoder combines pairs again. Both are silent: values
-// beyond U+10FFFF become U+FFFD and unpaired surrogates pass through, with
-// no message and no error count, because UTF-32 text rarely carries damage
-// worth reporting and both repairs are what a reader of the text expects.
+// surrogate pair; the encoder combines pairs again. What is no character is
+// an error, counted, reported and replaced by U+FFFD: a value beyond
+// U+10FFFF, 1 to 3 bytes where the input ends; and under the strict policy
+// a surrogate value (decoder) or an unpaired surrogate (encoder, also a
+// high surrogate that ends the input), which the loose policy passes on
+// with a warning.
 //
 // Each direction has a fast path for runs of 8 units that need no
 // attention (no surrogate pair to make or split) and a plain loop that
@@ -22,6 +24,7 @@ class CUtf32ToUtf16Filter : public CCharDecoderFilter {
   // filter's byte order is dropped once per file); 1 to 3 trailing bytes stay
   // pending. Writes at most 4 output bytes per unit.
   std::int32_t Filter() override;
+  void FilterEndOfInput() override;
   bool Reset() override;
   CharsetId GetCharset() const override { return bigEndian_ ? kCharsetUtf32Be : kCharsetUtf32; }
 
@@ -43,6 +46,7 @@ class CUtf16ToUtf32Filter : public CCharEncoderFilter {
   // of the pending input (its partner may be in the next chunk), stays
   // pending. Writes 4 output bytes per character.
   std::int32_t Filter() override;
+  void FilterEndOfInput() override;
   bool Reset() override;
   CharsetId GetCharset() const override { return bigEndian_ ? kCharsetUtf32Be : kCharsetUtf32; }
 
@@ -50,6 +54,7 @@ class CUtf16ToUtf32Filter : public CCharEncoderFilter {
   void UseFastPath(bool enabled) { fastPath_ = enabled; }
 
  private:
+  void Encode(bool endOfInput);
   void PutByteOrderMark();
 
   bool writeBom_;

@@ -13,36 +13,39 @@ namespace ordana {
 
 namespace {
 
-// Continuation bytes per lead byte: 0x00..0x7F and 0x80..0xBF, 0xFE, 0xFF
-// start no sequence (0); 0xC0..0xDF 1, 0xE0..0xEF 2, 0xF0..0xF7 3,
-// 0xF8..0xFB 4, 0xFC..0xFD 5.
-struct LengthTable {
-  std::int8_t entries[256];
-  constexpr LengthTable() : entries() {
+// What may follow a lead byte in a well-formed sequence: the number of
+// continuation bytes and the range of the first of them (the later ones are
+// 80..BF). Only C2..F4 lead; 80..C1 and F5..FF start nothing. The narrow
+// first ranges exclude overlong forms (E0 80..9F, F0 80..8F), surrogates
+// (ED A0..BF) and values beyond U+10FFFF (F4 90..BF).
+struct LeadTable {
+  std::uint8_t following[256];
+  std::uint8_t low[256];
+  std::uint8_t high[256];
+  constexpr LeadTable() : following(), low(), high() {
     for (int b = 0; b < 256; ++b) {
-      std::int8_t k = 0;
-      if ((b & 0x80) == 0) k = 0;
-      else if ((b & 0xE0) == 0xC0) k = 1;
-      else if ((b & 0xF0) == 0xE0) k = 2;
-      else if ((b & 0xF8) == 0xF0) k = 3;
-      else if ((b & 0xFC) == 0xF8) k = 4;
-      else if ((b & 0xFE) == 0xFC) k = 5;
-      entries[b] = k;
+      int k = 0;
+      if (b >= 0xC2 && b <= 0xDF) k = 1;
+      else if (b >= 0xE0 && b <= 0xEF) k = 2;
+      else if (b >= 0xF0 && b <= 0xF4) k = 3;
+      following[b] = static_cast<std::uint8_t>(k);
+      low[b] = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
+      high[b] = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
     }
   }
 };
-constexpr LengthTable kLengths;
+constexpr LeadTable kLeads;
 
-constexpr std::uint8_t kPayloadMask[6] = {0x7F, 0x1F, 0x0F, 0x07, 0x03, 0x01};
+constexpr std::uint8_t kPayloadMask[4] = {0x7F, 0x1F, 0x0F, 0x07};
 
-const char16_t* const kMalformed[6] = {
+const char16_t* const kMalformed[4] = {
     nullptr,
     u"UTF-8: Malformed 2 Byte sequence %02x %02x\r\n",
     u"UTF-8: Malformed 3 Byte sequence %02x %02x %02x\r\n",
     u"UTF-8: Malformed 4 Byte sequence %02x %02x %02x %02x\r\n",
-    u"UTF-8: Malformed 5 Byte sequence %02x %02x %02x %02x %02x\r\n",
-    u"UTF-8: Malformed 6 Byte sequence %02x %02x %02x %02x %02x %02x\r\n",
 };
+
+inline bool IsContinuation(std::uint8_t b) { return (b & 0xC0) == 0x80; }
 
 inline char16_t UnitAt(const std::uint8_t* p) {
   return static_cast<char16_t>(p[0] | (p[1] << 8));
@@ -150,9 +153,25 @@ CUtf8ToUtf16Filter::CUtf8ToUtf16Filter(const CodecOptions& options) : strict_(op
   typeId_ = kFilterTypeUtf8ToUtf16;
 }
 
-int CUtf8ToUtf16Filter::SequenceLength(std::uint8_t byte) { return kLengths.entries[byte]; }
+int CUtf8ToUtf16Filter::SequenceLength(std::uint8_t byte) { return kLeads.following[byte]; }
 
 std::int32_t CUtf8ToUtf16Filter::Filter() {
+  Decode(false);
+  return 0;
+}
+
+void CUtf8ToUtf16Filter::FilterEndOfInput() { Decode(true); }
+
+void CUtf8ToUtf16Filter::PutReplacement(OutputCursor& out, std::uint32_t last) {
+  out.PutUnit(replacement_);
+  ++errorCount_;
+  LogMessage(2, 2,
+             u"UTF-8 (STRICT): Malformed byte sequence at %I64u were replaced with "
+             u"replacement character %04x\r\n",
+             Position(last), static_cast<unsigned>(replacement_));
+}
+
+void CUtf8ToUtf16Filter::Decode(bool endOfInput) {
   const std::uint8_t* const p = pending_.base();
   const std::uint32_t n = pending_.length();
   std::uint32_t pos = 0;
@@ -164,6 +183,9 @@ std::int32_t CUtf8ToUtf16Filter::Filter() {
     if (p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) pos = 3;
     bomChecked_ = true;
   }
+
+  // The loose policy lets encoded surrogates (ED A0..BF xx) through.
+  const std::uint8_t surrogateHigh = strict_ ? kLeads.high[0xED] : 0xBF;
 
   OutputCursor out(*this);
   while (pos < n) {
@@ -179,18 +201,18 @@ std::int32_t CUtf8ToUtf16Filter::Filter() {
     // Well-formed two- and three-byte sequences of ordinary characters are
     // the bulk of non-ASCII text; they give the same units as the general
     // path below, without its bookkeeping.
-    if (c >= 0xC0 && c < 0xE0) {
-      if (n - pos >= 2 && (p[pos + 1] & 0xC0) == 0x80) {
+    if (c >= 0xC2 && c < 0xE0) {
+      if (n - pos >= 2 && IsContinuation(p[pos + 1])) {
         if (!out.Reserve(2)) break;
         out.PutUnit(static_cast<char16_t>(((c & 0x1Fu) << 6) | (p[pos + 1] & 0x3Fu)));
         pos += 2;
         continue;
       }
     } else if (c >= 0xE0 && c < 0xF0) {
-      if (n - pos >= 3 && (p[pos + 1] & 0xC0) == 0x80 && (p[pos + 2] & 0xC0) == 0x80) {
+      if (n - pos >= 3 && IsContinuation(p[pos + 1]) && IsContinuation(p[pos + 2])) {
         const std::uint32_t v =
             ((c & 0x0Fu) << 12) | ((p[pos + 1] & 0x3Fu) << 6) | (p[pos + 2] & 0x3Fu);
-        if ((v < 0xD800 || v > 0xDFFF) && v < 0xFFFE) {
+        if (v >= 0x800 && (v < 0xD800 || v > 0xDFFF) && v < 0xFFFE) {
           if (!out.Reserve(2)) break;
           out.PutUnit(static_cast<char16_t>(v));
           pos += 3;
@@ -198,77 +220,71 @@ std::int32_t CUtf8ToUtf16Filter::Filter() {
         }
       }
     }
-    const int k = kLengths.entries[c];
+    // Invariant: at most four bytes (a surrogate pair) are written below.
+    if (!out.Reserve(4)) break;
+    const std::uint32_t k = kLeads.following[c];
     if (k == 0) {
-      // A continuation byte (or FE, FF) where a sequence should start.
-      if (!out.Reserve(2)) break;
-      out.PutUnit(0);
+      // A byte that starts no sequence: a continuation byte out of place,
+      // C0 and C1 (they could only start overlong forms), F5..FF.
+      PutReplacement(out, pos);
       ++pos;
       continue;
     }
-    if (n - pos < static_cast<std::uint32_t>(k) + 1) break;  // wait for the rest
+    const std::uint32_t available = n - pos;
+    // The whole sequence is awaited, also when a byte already shows it to
+    // be broken, so that the message below can show all of it whatever the
+    // chunks.
+    if (available < k + 1 && !endOfInput) break;
 
+    // The maximal subpart: the lead and the continuation bytes that can
+    // follow it. Once a byte cannot, the bytes before it are one bad
+    // sequence and decoding resumes at that byte.
+    const std::uint8_t low = kLeads.low[c];
+    const std::uint8_t high = c == 0xED ? surrogateHigh : kLeads.high[c];
     std::uint32_t value = c & kPayloadMask[k];
-    int j = 1;
-    for (; j <= k; ++j) {
+    std::uint32_t j = 1;
+    for (; j <= k && j < available; ++j) {
       const std::uint8_t b = p[pos + j];
-      if ((b & 0x80) == 0) break;
+      if (j == 1 ? (b < low || b > high) : !IsContinuation(b)) break;
       value = (value << 6) | (b & 0x3Fu);
     }
-    // Invariant: at most four bytes (a surrogate pair) are written below.
-    if (!out.Reserve(4)) break;
-
-    std::uint32_t consumed;
-    bool bad;
-    if (j <= k) {
-      // The offending byte starts the next sequence; the message shows the
-      // whole would-be sequence.
-      if (GetMessageLog() && GetMessageLog()->Enabled(2)) {
-        // All k + 1 bytes are there (checked above); the format shows k + 1.
-        std::uint8_t shown[6] = {};
-        std::copy(p + pos, p + pos + k + 1, shown);
-        LogMessage(2, 1, kMalformed[k], shown[0], shown[1], shown[2], shown[3], shown[4],
-                   shown[5]);
-      }
-      consumed = static_cast<std::uint32_t>(j);
-      bad = true;
-    } else {
-      consumed = static_cast<std::uint32_t>(k) + 1;
-      if (value < 0xD800 || (value >= 0xE000 && value <= 0xFFFD)) {
-        out.PutUnit(static_cast<char16_t>(value));
-        bad = false;
-      } else if (value >= 0x10000 && value <= 0x10FFFF) {
+    if (j > k) {
+      if (value >= 0x10000) {
         const std::uint32_t v = value - 0x10000;
         out.PutUnit(static_cast<char16_t>(0xD800 + (v >> 10)));
         out.PutUnit(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
-        bad = false;
-      } else {
-        bad = true;  // a surrogate, U+FFFE, U+FFFF or beyond U+10FFFF
-      }
-    }
-    if (bad) {
-      const std::uint64_t position = Position(pos + consumed - 1);
-      if (!strict_ && j > k && value >= 0xD800 && value <= 0xDFFF) {
+      } else if (value >= 0xD800 && value <= 0xDFFF) {
+        // Only the loose policy gets here.
         out.PutUnit(static_cast<char16_t>(value));
         LogMessage(2, 1,
                    u"UTF-8 (LOOSE): Malformed surrogate U+%04x detected at %I64u. Should be "
                    u"encoded as F0 XX XX XX not as E0 XX XX\r\n",
-                   value, position);
+                   value, Position(pos + k));
+      } else if (value >= 0xFFFE) {
+        PutReplacement(out, pos + k);  // U+FFFE and U+FFFF are no characters
       } else {
-        out.PutUnit(replacement_);
-        ++errorCount_;
-        LogMessage(2, 2,
-                   u"UTF-8 (STRICT): Malformed byte sequence at %I64u were replaced with "
-                   u"replacement character %04x\r\n",
-                   position, static_cast<unsigned>(replacement_));
+        out.PutUnit(static_cast<char16_t>(value));
       }
+      pos += k + 1;
+      continue;
     }
-    pos += consumed;
+    if (j < available) {
+      // A byte that cannot continue the sequence.
+      if (available >= k + 1 && GetMessageLog() && GetMessageLog()->Enabled(2)) {
+        std::uint8_t shown[4] = {};
+        std::copy(p + pos, p + pos + k + 1, shown);
+        LogMessage(2, 1, kMalformed[k], shown[0], shown[1], shown[2], shown[3]);
+      }
+    } else {
+      // The input ends inside the sequence.
+      LogResourceMessage(2, 1, kMessageUtf8Incomplete, k + 1, Position(pos));
+    }
+    PutReplacement(out, pos + j - 1);
+    pos += j;
   }
   // Once anything is decoded, a mark can no longer be at the start.
   if (pos > 0) bomChecked_ = true;
   Consume(pos);
-  return 0;
 }
 
 bool CUtf8ToUtf16Filter::Finish() {
@@ -300,6 +316,25 @@ void CUtf16ToUtf8Filter::PutByteOrderMark() {
 }
 
 std::int32_t CUtf16ToUtf8Filter::Filter() {
+  Encode(false);
+  return 0;
+}
+
+void CUtf16ToUtf8Filter::FilterEndOfInput() {
+  // A high surrogate that waited for its partner is unpaired now.
+  Encode(true);
+  if (pending_.length() == 1) {
+    OutputCursor out(*this);
+    if (out.Reserve(3)) {
+      TakeHalfUnit(u"UTF-8");
+      static const std::uint8_t kReplacement[3] = {0xEF, 0xBF, 0xBD};
+      std::memcpy(out.Next(), kReplacement, 3);
+      out.Advance(3);
+    }
+  }
+}
+
+void CUtf16ToUtf8Filter::Encode(bool endOfInput) {
   const std::uint8_t* const p = pending_.base();
   const std::uint32_t n = pending_.length() & ~1u;
   std::uint32_t i = 0;
@@ -341,8 +376,8 @@ std::int32_t CUtf16ToUtf8Filter::Filter() {
       continue;
     }
     if (u <= 0xDBFF) {
-      if (n - i < 4) break;  // the partner may come with the next chunk
-      const char16_t next = UnitAt(p + i + 2);
+      if (n - i < 4 && !endOfInput) break;  // the partner may come with the next chunk
+      const char16_t next = n - i >= 4 ? UnitAt(p + i + 2) : 0;
       if (next >= 0xDC00 && next <= 0xDFFF) {
         const std::uint32_t cp = 0x10000 + ((u - 0xD800u) << 10) + (next - 0xDC00u);
         o[0] = static_cast<std::uint8_t>(0xF0 | (cp >> 18));
@@ -374,7 +409,6 @@ std::int32_t CUtf16ToUtf8Filter::Filter() {
     i += 2;
   }
   Consume(i);
-  return 0;
 }
 
 bool CUtf16ToUtf8Filter::Finish() {

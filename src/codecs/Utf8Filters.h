@@ -1,13 +1,17 @@
 #pragma once
 // UTF-8 in and out.
 //
-// The decoder is wide in some places and narrow in others, on purpose: it
-// accepts overlong forms and the historical 5- and 6-byte forms, takes any
-// byte with the top bit set as a continuation byte, turns a stray
-// continuation byte into U+0000, and rejects encoded surrogates (passed on
-// with a warning under the loose policy), U+FFFE, U+FFFF and values above
-// U+10FFFF. The encoder combines surrogate pairs and replaces (strict) or
-// encodes (loose) unpaired surrogates.
+// The decoder takes the well-formed sequences of the Unicode standard and
+// nothing else: only 80..BF continue a sequence, and overlong forms, values
+// above U+10FFFF, U+FFFE, U+FFFF and encoded surrogates (passed on with a
+// warning under the loose policy) are errors. Every error, wherever it
+// stands and also where the input ends inside a sequence, is counted,
+// reported and replaced by one U+FFFD per maximal subpart (the longest
+// start of a well-formed sequence there; a lone bad byte is one), and
+// decoding resumes at the first byte that cannot belong to it.
+//
+// The encoder combines surrogate pairs and replaces (strict) or encodes
+// (loose) unpaired surrogates, also a high surrogate that ends the input.
 
 #include "codecs/CodecBase.h"
 
@@ -17,14 +21,20 @@ class CUtf8ToUtf16Filter : public CCharDecoderFilter {
  public:
   explicit CUtf8ToUtf16Filter(const CodecOptions& options);
   std::int32_t Filter() override;
+  void FilterEndOfInput() override;
   bool Finish() override;
   bool Reset() override;
   CharsetId GetCharset() const override { return kCharsetUtf8; }
 
-  // The number of continuation bytes a sequence starting with `byte` has.
+  // The number of continuation bytes a well-formed sequence starting with
+  // `byte` has; 0 for bytes that start none.
   static int SequenceLength(std::uint8_t byte);
 
  private:
+  void Decode(bool endOfInput);
+  // Writes U+FFFD for a bad sequence whose last byte is pending byte `last`.
+  void PutReplacement(OutputCursor& out, std::uint32_t last);
+
   char16_t replacement_ = 0xFFFD;
   bool bomChecked_ = false;
   bool strict_;
@@ -34,11 +44,13 @@ class CUtf16ToUtf8Filter : public CCharEncoderFilter {
  public:
   explicit CUtf16ToUtf8Filter(const CodecOptions& options);
   std::int32_t Filter() override;
+  void FilterEndOfInput() override;
   bool Finish() override;
   bool Reset() override;
   CharsetId GetCharset() const override { return kCharsetUtf8; }
 
  private:
+  void Encode(bool endOfInput);
   void PutByteOrderMark();
 
   bool writeBom_;

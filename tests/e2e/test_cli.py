@@ -72,28 +72,28 @@ class ConversionMessagesTest(ScratchTestCase):
         self.assertEqual(self.read("out.txt"), b"precious")
 
     def test_trace_at_level_five(self):
-        self.write("a.txt", b"abc")
+        self.write("a.txt", b"abcd")
         code, out = self.run_ordana(*COPY, "a.txt", "b.txt", "/loglevel=5")
         out = text(out)
-        self.assertIn("Filter (3 Bytes) in \"UTF-16 Input Filter\", Enabled: 1\r\n", out)
-        self.assertIn("Filter (3 Bytes) in \"UTF-16 Output Filter\", Enabled: 1\r\n"
-                      "Filtering skipped, forwarding (3 Bytes)...\r\n", out)
-        self.assertIn("Forwarding (3 Bytes) to \"File Persistence Filter\", Enabled: 0\r\n", out)
+        self.assertIn("Filter (4 Bytes) in \"UTF-16 Input Filter\", Enabled: 1\r\n", out)
+        self.assertIn("Filter (4 Bytes) in \"UTF-16 Output Filter\", Enabled: 1\r\n"
+                      "Filtering skipped, forwarding (4 Bytes)...\r\n", out)
+        self.assertIn("Forwarding (4 Bytes) to \"File Persistence Filter\", Enabled: 0\r\n", out)
         self.assertIn("Required time: ", out)
 
     def test_level_zero_prints_nothing(self):
-        self.write("a.txt", b"abc")
+        self.write("a.txt", b"abcd")
         code, out = self.run_ordana(*COPY, "a.txt", "b.txt", "/loglevel", "0")
         self.assertEqual((code, out), (0, b""))
-        self.assertEqual(self.read("b.txt"), b"abc")
+        self.assertEqual(self.read("b.txt"), b"abcd")
 
     def test_silent_mode_prints_nothing(self):
-        self.write("a.txt", b"abc")
+        self.write("a.txt", b"abcd")
         for flag in ("/s", "/silent", "/S"):
             with self.subTest(flag=flag):
                 code, out = self.run_ordana(*COPY, flag, "a.txt", "b.txt", "/loglevel=5")
                 self.assertEqual((code, out), (0, b""))
-                self.assertEqual(self.read("b.txt"), b"abc")
+                self.assertEqual(self.read("b.txt"), b"abcd")
 
     def test_console_output_carries_only_the_converted_bytes(self):
         data = bytes(range(256)) * 3
@@ -108,7 +108,7 @@ class ConversionMessagesTest(ScratchTestCase):
                 self.assertEqual(out, data)
 
     def test_console_input_to_a_file(self):
-        proc_input = b"from the pipe\r\n"
+        proc_input = b"from  the pipe\r\n"
         with open(self.write("in.txt", proc_input), "rb") as f:
             code, out = self.run_ordana(*COPY, "\\\\.\\CONIN$", "out.txt", stdin=f)
         self.assertEqual(code, 0)
@@ -123,7 +123,7 @@ class LogFileTest(ScratchTestCase):
         return utf16(data[2:])
 
     def test_log_goes_to_ordana_log_with_time_stamps(self):
-        self.write("a.txt", b"abc")
+        self.write("a.txt", b"abcd")
         code, out = self.run_ordana(*COPY, "a.txt", "b.txt", "/log")
         self.assertEqual((code, out), (0, b""))
         log = self.read_log("ordana.log")
@@ -134,13 +134,13 @@ class LogFileTest(ScratchTestCase):
         bodies = [re.sub(STAMP, "", l) for l in stamped]
         self.assertIn("Character set: utf-16 => utf-16", bodies)
         self.assertTrue(any(b.startswith("Input: " + self.shown("a.txt") + ", Output: ") for b in bodies))
-        self.assertIn("File opened, Size: 3 Bytes", bodies)
+        self.assertIn("File opened, Size: 4 Bytes", bodies)
         self.assertTrue(any(b.startswith("Required time: ") for b in bodies))
         self.assertIn("1 file was processed.", bodies)
         self.assertFalse(any("Filter (" in b for b in bodies))
 
     def test_logto_and_log_equals(self):
-        self.write("a.txt", b"abc")
+        self.write("a.txt", b"abcd")
         cases = [(["/logto", "my.log"], "my.log"), (["/log=\"other.log\""], "other.log"),
                  (["/logto"], "ordana.log")]
         if ON_WINDOWS:
@@ -154,9 +154,9 @@ class LogFileTest(ScratchTestCase):
                 self.assertIn("1 file was processed.", self.read_log(name))
 
     def test_level_order_with_log(self):
-        self.write("a.txt", b"abc")
+        self.write("a.txt", b"abcd")
         self.run_ordana(*COPY, "a.txt", "b.txt", "/log", "/loglevel=5")
-        self.assertIn("Filter (3 Bytes) in \"UTF-16 Input Filter\"", self.read_log("ordana.log"))
+        self.assertIn("Filter (4 Bytes) in \"UTF-16 Input Filter\"", self.read_log("ordana.log"))
         self.run_ordana(*COPY, "a.txt", "b.txt", "/loglevel=5", "/log")
         self.assertNotIn("Filter (", self.read_log("ordana.log"))
 
@@ -168,7 +168,7 @@ class LogFileTest(ScratchTestCase):
         self.assertEqual(match.group(1), "2")
 
     def test_log_with_silent_mode_still_logs(self):
-        self.write("a.txt", b"abc")
+        self.write("a.txt", b"abcd")
         code, out = self.run_ordana(*COPY, "/s", "a.txt", "b.txt", "/log")
         self.assertEqual((code, out), (0, b""))
         self.assertIn("1 file was processed.", self.read_log("ordana.log"))
@@ -180,13 +180,13 @@ class LogFileTest(ScratchTestCase):
         self.assertIn("x", self.read_log("ordana.log"))
 
     def test_unwritable_log_file_is_reported_and_the_run_goes_on(self):
-        self.write("a.txt", b"abc")
+        self.write("a.txt", b"abcd")
         code, out = self.run_ordana(*COPY, "a.txt", "b.txt", "/log=" + self.path("no", "such", "dir.log"))
         self.assertEqual(code, 0)
         out = text(out)
         self.assertTrue(out.startswith("Log file can not be created: "), out)
         self.assertIn("1 file was processed.", out)
-        self.assertEqual(self.read("b.txt"), b"abc")
+        self.assertEqual(self.read("b.txt"), b"abcd")
 
 
 class RefusalTest(ScratchTestCase):
@@ -213,12 +213,12 @@ class RefusalTest(ScratchTestCase):
         deep = self.path(*(["d" * 50] * 5))
         os.makedirs(deep)
         with open(os.path.join(deep, "a.txt"), "wb") as f:
-            f.write(b"abc")
+            f.write(b"abcd")
         code, out = self.run_ordana(*COPY, "a.txt", cwd=deep)
         self.assertEqual(code, 3)
         self.assertIn("too long", text(out))
         with open(os.path.join(deep, "a.txt"), "rb") as f:
-            self.assertEqual(f.read(), b"abc")
+            self.assertEqual(f.read(), b"abcd")
 
 
 if __name__ == "__main__":

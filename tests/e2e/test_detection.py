@@ -61,9 +61,11 @@ class DetectionTest(ScratchTestCase):
                 self.assertIn("Removed Last Filter \"NUL Filter\"\r\n", out)
 
     def test_detected_decoder_takes_the_policy(self):
-        # Strict: the encoded surrogate is replaced and counted.
-        out = self.check(b"\xc3\xa4\xc3\xb6\xed\xa0\x80", "Detected SCS: UTF-8", "äö\ufffd")
-        self.assertIn("UTF-8: Decoding errors: 1\r\n", out)
+        # Strict: the encoded surrogate is replaced and counted, one U+FFFD
+        # per byte (ED cannot be followed by A0).
+        out = self.check(b"\xc3\xa4\xc3\xb6\xed\xa0\x80", "Detected SCS: UTF-8",
+                         "äö\ufffd\ufffd\ufffd")
+        self.assertIn("UTF-8: Decoding errors: 3\r\n", out)
         # Loose: it passes with a warning, as with /i utf-8.
         self.write("in.bin", b"\xc3\xa4\xc3\xb6\xed\xa0\x80")
         code, out = self._run(["/policy=loose"])

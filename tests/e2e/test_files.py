@@ -36,22 +36,22 @@ class InPlaceTest(ScratchTestCase):
 
     @posix_only("a replaced link target is POSIX's rename behaviour")
     def test_symbolic_link_input_stays_a_link(self):
-        self.write("target.txt", b"content")
+        self.write("target.txt", b"contents")
         os.symlink("target.txt", self.path("link.txt"))
         code, _ = self.run_ordana(*COPY, "link.txt")
         self.assertEqual(code, 0)
         self.assertTrue(os.path.islink(self.path("link.txt")))
-        self.assertEqual(self.read("target.txt"), b"content")
+        self.assertEqual(self.read("target.txt"), b"contents")
 
     def test_output_into_a_directory(self):
         os.mkdir(self.path("out"))
-        self.write("a.txt", b"abc")
+        self.write("a.txt", b"abcd")
         code, _ = self.run_ordana(*COPY, "a.txt", "out")
         self.assertEqual(code, 0)
-        self.assertEqual(self.read(os.path.join("out", "a.txt")), b"abc")
+        self.assertEqual(self.read(os.path.join("out", "a.txt")), b"abcd")
 
     def test_output_in_a_missing_directory_is_reported(self):
-        self.write("a.txt", b"abc")
+        self.write("a.txt", b"abcd")
         code, out = self.run_ordana(*COPY, "a.txt", os.path.join("no", "such", "b.txt"))
         self.assertEqual(code, 0)
         self.assertIn("Output error for ", text(out))

@@ -225,8 +225,10 @@ class OwnChannelTest(StatusTestCase):
 
     CASES = [
         # (name, source, destination, input bytes, decoder errors, encoder errors)
+        # A cut sequence is one error; an encoded surrogate is three (no
+        # byte of it can continue the one before).
         ("utf-8 with two malformed sequences", "utf-8", "utf-16",
-         b"abc" * 30000 + b"\xe2\x82x" + b"\xed\xa0\x80", UTF8, 2, UTF16, 0),
+         b"abc" * 30000 + b"\xe2\x82x" + b"\xed\xa0\x80", UTF8, 4, UTF16, 0),
         ("utf-16 with a lone surrogate", "utf-16", "utf-8",
          "xyz".encode("utf-16-le") * 30000 + b"\x00\xd8a\x00", UTF16, 0, UTF8, 1),
     ]

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "CodecTestSupport.h"
 #include "TestSupport.h"
 #include "app/Settings.h"
 
@@ -52,9 +53,11 @@ TEST_F(Utf16ChainTest, ByteOrderMarksAndByteOrders) {
       {"mark inside the text stays (BE)", true, false, false, B({0, 0x41, 0xFE, 0xFF}),
        B({0x41, 0, 0xFF, 0xFE})},
       {"unpaired surrogate passes", true, false, false, B({0xDC, 0x00}), B({0x00, 0xDC})},
-      {"one byte gives no text", false, false, false, B({0x41}), ""},
-      {"one byte gives no text (BE)", true, false, false, B({0x41}), ""},
-      {"odd BE source loses its last byte", true, false, false, B({0, 0x41, 0x42}), B({0x41, 0})},
+      {"one byte is half a unit: U+FFFD", false, false, false, B({0x41}), B({0xFD, 0xFF})},
+      {"one byte is half a unit: U+FFFD (BE)", true, false, false, B({0x41}), B({0xFD, 0xFF})},
+      {"odd BE source: the last byte becomes U+FFFD", true, false, false, B({0, 0x41, 0x42}),
+       B({0x41, 0, 0xFD, 0xFF})},
+      {"odd BE source to BE", true, true, false, B({0, 0x41, 0x42}), B({0, 0x41, 0xFF, 0xFD})},
       {"empty input, no mark either", false, false, true, "", ""},
   };
   for (const Case& c : cases) {
@@ -62,10 +65,37 @@ TEST_F(Utf16ChainTest, ByteOrderMarksAndByteOrders) {
   }
 }
 
-TEST_F(Utf16ChainTest, LittleEndianPassesBytesAsTheyCome) {
-  // Nothing looks at units once the mark is handled: even an odd length
-  // passes on whole.
-  EXPECT_EQ(Convert(false, false, false, B({0x41, 0, 0x42})), B({0x41, 0, 0x42}));
+TEST_F(Utf16ChainTest, LittleEndianPassesWholeUnitsAndReplacesAnOddLastByte) {
+  // Nothing looks at units once the mark is handled, but only whole units
+  // go on: the odd last byte is half a unit.
+  EXPECT_EQ(Convert(false, false, false, B({0x41, 0, 0x42})), B({0x41, 0, 0xFD, 0xFF}));
+  EXPECT_EQ(Convert(false, false, false, B({0x41, 0, 0x42, 0x43, 0, 0x44})),
+            B({0x41, 0, 0x42, 0x43, 0, 0x44}));
+}
+
+TEST(Utf16InputTest, HalfAUnitAtTheEndIsCountedAndReported) {
+  struct Case {
+    bool big;
+    std::string input, output;
+    std::u16string log;
+  };
+  const Case cases[] = {
+      {false, B({0x41, 0, 0x42}), B({0x41, 0, 0xFD, 0xFF}),
+       u"UTF-16: The last byte 42 at 2 is half a code unit and was replaced with U+FFFD\r\n"},
+      {true, B({0xFE, 0xFF, 0, 0x41, 0x42}), B({0x41, 0, 0xFD, 0xFF}),
+       u"UTF-16: The last byte 42 at 4 is half a code unit and was replaced with U+FFFD\r\n"},
+      {false, B({0xFF}), B({0xFD, 0xFF}),
+       u"UTF-16: The last byte ff at 0 is half a code unit and was replaced with U+FFFD\r\n"},
+      {false, B({0xFF, 0xFE, 0x41}), B({0xFD, 0xFF}),
+       u"UTF-16: The last byte 41 at 2 is half a code unit and was replaced with U+FFFD\r\n"},
+  };
+  for (const Case& c : cases) {
+    test::SingleCodecChain run(new CUtf16ToUtf16InputFilter(c.big, CodecOptions{}));
+    const test::Outcome outcome = run.ConvertEveryWay(c.input, "UTF-16 odd end");
+    EXPECT_EQ(outcome.output, c.output);
+    EXPECT_EQ(outcome.log, c.log);
+    EXPECT_EQ(outcome.errors, 1u);
+  }
 }
 
 TEST_F(Utf16ChainTest, LargeBigEndianInputCrossesTheForwardingSize) {

@@ -48,34 +48,44 @@ std::uint32_t ReadUnit(const std::string& s, std::size_t at, std::size_t size, b
 }
 
 // What the decoder must make of a whole file, written as plainly as
-// possible.
-std::string ModelDecode(const std::string& in, bool big) {
+// possible, and how many errors it counts.
+std::string ModelDecode(const std::string& in, bool big, bool strict = true,
+                        std::uint32_t* errors = nullptr) {
   std::string out;
+  std::uint32_t count = 0;
   std::size_t at = 0;
   if (in.size() >= 4 && ReadUnit(in, 0, 4, big) == 0xFEFF) at = 4;
   for (; at + 4 <= in.size(); at += 4) {
     const std::uint32_t v = ReadUnit(in, at, 4, big);
-    if (v < 0x10000) {
-      PutUtf16(out, v);
-    } else if (v > 0x10FFFF) {
+    const bool surrogate = v >= 0xD800 && v <= 0xDFFF;
+    if (v > 0x10FFFF || (surrogate && strict)) {
       PutUtf16(out, 0xFFFD);
+      ++count;
+    } else if (v < 0x10000) {
+      PutUtf16(out, v);
     } else {
       PutUtf16(out, 0xD800 + ((v - 0x10000) >> 10));
       PutUtf16(out, 0xDC00 + ((v - 0x10000) & 0x3FF));
     }
   }
+  if (at < in.size()) {  // 1 to 3 bytes: one replacement
+    PutUtf16(out, 0xFFFD);
+    ++count;
+  }
+  if (errors) *errors = count;
   return out;
 }
 
 // What the encoder must make of a whole file.
-std::string ModelEncode(const std::string& in, bool big, bool bom) {
+std::string ModelEncode(const std::string& in, bool big, bool bom, bool strict = true,
+                        std::uint32_t* errors = nullptr) {
   std::string out;
+  std::uint32_t count = 0;
   if (bom && !in.empty()) PutUtf32(out, 0xFEFF, big);
   const std::size_t n = in.size() / 2;
   for (std::size_t i = 0; i < n; ++i) {
     const std::uint32_t u = ReadUnit(in, 2 * i, 2, false);
-    if (u >= 0xD800 && u <= 0xDBFF) {
-      if (i + 1 == n) break;  // a partner that never came
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n) {
       const std::uint32_t w = ReadUnit(in, 2 * i + 2, 2, false);
       if (w >= 0xDC00 && w <= 0xDFFF) {
         PutUtf32(out, 0x10000 + ((u - 0xD800) << 10) + (w - 0xDC00), big);
@@ -83,11 +93,20 @@ std::string ModelEncode(const std::string& in, bool big, bool bom) {
         continue;
       }
     }
+    if (u >= 0xD800 && u <= 0xDFFF && strict) {
+      PutUtf32(out, 0xFFFD, big);  // unpaired
+      ++count;
+      continue;
+    }
     PutUtf32(out, u, big);
   }
+  if (in.size() % 2 != 0) {  // half a unit
+    PutUtf32(out, 0xFFFD, big);
+    ++count;
+  }
+  if (errors) *errors = count;
   return out;
 }
-
 
 CodecOptions WithMark(bool bom) {
   CodecOptions options;
@@ -107,42 +126,78 @@ TEST_F(Utf32Test, DecoderCases) {
     const char* what;
     bool big;
     std::string input, expected;
+    std::uint32_t errors;
+    bool strict;
   };
   const Case cases[] = {
-      {"LE mark removed", false, B({0xFF, 0xFE, 0, 0, 0x41, 0, 0, 0}), U16({0x41})},
-      {"BE mark removed", true, B({0, 0, 0xFE, 0xFF, 0, 0, 0, 0x41}), U16({0x41})},
+      {"LE mark removed", false, B({0xFF, 0xFE, 0, 0, 0x41, 0, 0, 0}), U16({0x41}), 0, true},
+      {"BE mark removed", true, B({0, 0, 0xFE, 0xFF, 0, 0, 0, 0x41}), U16({0x41}), 0, true},
       {"mark later in the file is text", false, B({0x41, 0, 0, 0, 0xFF, 0xFE, 0, 0}),
-       U16({0x41, 0xFEFF})},
-      {"only the first mark goes", false, B({0xFF, 0xFE, 0, 0, 0xFF, 0xFE, 0, 0}), U16({0xFEFF})},
-      {"the mark alone gives nothing", false, B({0xFF, 0xFE, 0, 0}), ""},
-      {"BE supplementary character", true, B({0, 0x01, 0xF6, 0}), U16({0xD83D, 0xDE00})},
-      {"LE supplementary character", false, B({0, 0xF6, 0x01, 0}), U16({0xD83D, 0xDE00})},
+       U16({0x41, 0xFEFF}), 0, true},
+      {"only the first mark goes", false, B({0xFF, 0xFE, 0, 0, 0xFF, 0xFE, 0, 0}), U16({0xFEFF}),
+       0, true},
+      {"the mark alone gives nothing", false, B({0xFF, 0xFE, 0, 0}), "", 0, true},
+      {"BE supplementary character", true, B({0, 0x01, 0xF6, 0}), U16({0xD83D, 0xDE00}), 0, true},
+      {"LE supplementary character", false, B({0, 0xF6, 0x01, 0}), U16({0xD83D, 0xDE00}), 0, true},
       {"first and last supplementary", false, U32({0x10000, 0x10FFFF}, false),
-       U16({0xD800, 0xDC00, 0xDBFF, 0xDFFF})},
-      {"beyond U+10FFFF is U+FFFD", false, B({0, 0, 0x11, 0}), U16({0xFFFD})},
-      {"beyond U+10FFFF is U+FFFD (BE)", true, B({0, 0x11, 0, 0}), U16({0xFFFD})},
-      {"largest value", false, U32({0xFFFFFFFF}, false), U16({0xFFFD})},
-      {"surrogate values pass", false, U32({0xD800, 0xDFFF}, false), U16({0xD800, 0xDFFF})},
-      {"BMP edges", true, U32({0, 0xFFFF, 0xFFFE}, true), U16({0, 0xFFFF, 0xFFFE})},
+       U16({0xD800, 0xDC00, 0xDBFF, 0xDFFF}), 0, true},
+      {"beyond U+10FFFF is U+FFFD and an error", false, B({0, 0, 0x11, 0}), U16({0xFFFD}), 1, true},
+      {"beyond U+10FFFF is U+FFFD and an error (BE)", true, B({0, 0x11, 0, 0}), U16({0xFFFD}), 1,
+       true},
+      {"beyond U+10FFFF is an error under the loose policy too", false, B({0, 0, 0x11, 0}),
+       U16({0xFFFD}), 1, false},
+      {"largest value", false, U32({0xFFFFFFFF}, false), U16({0xFFFD}), 1, true},
+      {"surrogate values are errors", false, U32({0xD800, 0x41, 0xDFFF}, false),
+       U16({0xFFFD, 0x41, 0xFFFD}), 2, true},
+      {"surrogate values pass under the loose policy", false, U32({0xD800, 0xDFFF}, false),
+       U16({0xD800, 0xDFFF}), 0, false},
+      {"BMP edges", true, U32({0, 0xFFFF, 0xFFFE}, true), U16({0, 0xFFFF, 0xFFFE}), 0, true},
       {"the other order's mark is an out-of-range value (LE)", false, B({0, 0, 0xFE, 0xFF}),
-       U16({0xFFFD})},
+       U16({0xFFFD}), 1, true},
       {"the other order's mark is an out-of-range value (BE)", true, B({0xFF, 0xFE, 0, 0}),
-       U16({0xFFFD})},
-      {"three bytes give no text", false, B({0x41, 0, 0}), ""},
-      {"a trailing partial unit is dropped", false, B({0x41, 0, 0, 0, 0x42, 0, 0}), U16({0x41})},
-      {"empty", false, "", ""},
+       U16({0xFFFD}), 1, true},
+      {"three bytes are one replacement", false, B({0x41, 0, 0}), U16({0xFFFD}), 1, true},
+      {"a trailing partial unit is one replacement", false, B({0x41, 0, 0, 0, 0x42, 0, 0}),
+       U16({0x41, 0xFFFD}), 1, false},
+      {"one trailing byte", true, B({0, 0, 0, 0x41, 0}), U16({0x41, 0xFFFD}), 1, true},
+      {"empty", false, "", "", 0, true},
   };
   for (const Case& c : cases) {
     for (bool fast : {true, false}) {
-      auto* decoder = new CUtf32ToUtf16Filter(c.big, CodecOptions{});
+      auto* decoder = new CUtf32ToUtf16Filter(c.big, CodecOptions{c.strict});
       decoder->UseFastPath(fast);
       SingleCodecChain run(decoder);
       const Outcome outcome = run.ConvertEveryWay(c.input, c.what);
       EXPECT_EQ(outcome.output, c.expected) << c.what;
-      // Silent: no message, no count, no summary.
-      EXPECT_EQ(outcome.log, u"") << c.what;
-      EXPECT_EQ(outcome.errors, 0u) << c.what;
+      EXPECT_EQ(outcome.errors, c.errors) << c.what;
+      // A message for every repair, none without.
+      EXPECT_EQ(outcome.log.empty(), c.errors == 0 && c.strict) << c.what;
+      std::uint32_t modelErrors = 0;
+      EXPECT_EQ(ModelDecode(c.input, c.big, c.strict, &modelErrors), c.expected) << c.what;
+      EXPECT_EQ(modelErrors, c.errors) << c.what;
     }
+  }
+}
+
+TEST_F(Utf32Test, DecoderMessagesNameWhatAndWhere) {
+  struct Case {
+    std::string input;
+    bool strict;
+    std::u16string log;
+  };
+  const Case cases[] = {
+      {U32({0x41, 0x110000}, false), true,
+       u"UTF-32: The value 00110000 at 4 is beyond U+10FFFF and was replaced with U+FFFD\r\n"},
+      {U32({0xDC00}, false), true,
+       u"UTF-32 (STRICT): Invalid surrogate U+dc00 at 0 replaced with U+FFFD\r\n"},
+      {U32({0x41, 0xD800}, false), false,
+       u"UTF-32 (LOOSE): Invalid surrogate U+d800 at 4 passed on unchanged\r\n"},
+      {U32({0x41}, false) + B({1, 2}), true,
+       u"UTF-32: The last 2 bytes at 4 are no whole code unit and were replaced with U+FFFD\r\n"},
+  };
+  for (const Case& c : cases) {
+    SingleCodecChain run(new CUtf32ToUtf16Filter(false, CodecOptions{c.strict}));
+    EXPECT_EQ(run.ConvertEveryWay(c.input, "messages").log, c.log);
   }
 }
 
@@ -189,8 +244,9 @@ TEST_F(Utf32Test, DecoderRandomInputAnySplitAndBothPaths) {
   std::mt19937 random(20240611);
   for (int round = 0; round < 300; ++round) {
     const bool big = round % 2 != 0;
-    SingleCodecChain fast(new CUtf32ToUtf16Filter(big, CodecOptions{}));
-    auto* plainDecoder = new CUtf32ToUtf16Filter(big, CodecOptions{});
+    const CodecOptions options{round % 8 < 4};
+    SingleCodecChain fast(new CUtf32ToUtf16Filter(big, options));
+    auto* plainDecoder = new CUtf32ToUtf16Filter(big, options);
     plainDecoder->UseFastPath(false);
     SingleCodecChain plain(plainDecoder);
     std::string input;
@@ -208,8 +264,9 @@ TEST_F(Utf32Test, DecoderRandomInputAnySplitAndBothPaths) {
     input.append(random() % 4, '\x7F');  // a partial unit at the end
     const std::string what = "round " + std::to_string(round);
     const Outcome whole = fast.Run(input);
-    ASSERT_EQ(whole.output, ModelDecode(input, big)) << what;
-    EXPECT_EQ(whole.log, u"");
+    std::uint32_t errors = 0;
+    ASSERT_EQ(whole.output, ModelDecode(input, big, options.strict, &errors)) << what;
+    EXPECT_EQ(whole.errors, errors) << what;
     ExpectSame(whole, fast.Run(input, RandomSplits(random, input.size())), what + " split");
     ExpectSame(whole, plain.Run(input), what + " plain");
     ExpectSame(whole, plain.Run(input, RandomSplits(random, input.size())), what + " plain split");
@@ -223,6 +280,8 @@ TEST_F(Utf32Test, EncoderCases) {
     const char* what;
     bool big, bom;
     std::string input, expected;
+    std::uint32_t errors = 0;
+    bool strict = true;
   };
   const Case cases[] = {
       {"U+0041", false, false, U16({0x41}), B({0x41, 0, 0, 0})},
@@ -230,35 +289,69 @@ TEST_F(Utf32Test, EncoderCases) {
       {"a pair is combined", false, false, U16({0xD83D, 0xDE00}), B({0x00, 0xF6, 0x01, 0x00})},
       {"a pair is combined (BE)", true, false, U16({0xD83D, 0xDE00}), B({0x00, 0x01, 0xF6, 0x00})},
       {"last pair", false, false, U16({0xDBFF, 0xDFFF}), U32({0x10FFFF}, false)},
-      {"a lone low surrogate passes", false, false, U16({0xDC00}), B({0x00, 0xDC, 0, 0})},
-      {"a lone high surrogate before text passes", false, false, U16({0xD800, 0x41}),
-       B({0x00, 0xD8, 0, 0, 0x41, 0, 0, 0})},
+      {"a lone low surrogate is an error", false, false, U16({0xDC00}), U32({0xFFFD}, false), 1},
+      {"a lone low surrogate passes under the loose policy", false, false, U16({0xDC00}),
+       B({0x00, 0xDC, 0, 0}), 0, false},
+      {"a lone high surrogate before text is an error", false, false, U16({0xD800, 0x41}),
+       U32({0xFFFD, 0x41}, false), 1},
+      {"a lone high surrogate before text passes under the loose policy", false, false,
+       U16({0xD800, 0x41}), B({0x00, 0xD8, 0, 0, 0x41, 0, 0, 0}), 0, false},
       {"two highs, then a low", false, false, U16({0xD800, 0xD801, 0xDC00}),
-       U32({0xD800, 0x10400}, false)},
+       U32({0xD800, 0x10400}, false), 0, false},
       {"a low before a high", false, false, U16({0xDC00, 0xD800, 0x41}),
-       U32({0xDC00, 0xD800, 0x41}, false)},
-      {"a high surrogate at the end never leaves", false, false, U16({0x41, 0xD800}),
-       U32({0x41}, false)},
-      {"an odd last byte never leaves", false, false, U16({0x41}) + B({0x42}), U32({0x41}, false)},
+       U32({0xFFFD, 0xFFFD, 0x41}, false), 2},
+      {"a high surrogate at the end is unpaired", false, false, U16({0x41, 0xD800}),
+       U32({0x41, 0xFFFD}, false), 1},
+      {"a high surrogate at the end passes under the loose policy", true, false,
+       U16({0x41, 0xD800}), U32({0x41, 0xD800}, true), 0, false},
+      {"an odd last byte is half a unit", false, false, U16({0x41}) + B({0x42}),
+       U32({0x41, 0xFFFD}, false), 1},
       {"U+FEFF in the text is kept", false, false, U16({0xFEFF, 0x41}), U32({0xFEFF, 0x41}, false)},
       {"mark written (LE)", false, true, U16({0x41}), B({0xFF, 0xFE, 0, 0, 0x41, 0, 0, 0})},
       {"mark written (BE)", true, true, U16({0x41}), B({0, 0, 0xFE, 0xFF, 0, 0, 0, 0x41})},
       {"mark before a kept U+FEFF", false, true, U16({0xFEFF}),
        B({0xFF, 0xFE, 0, 0, 0xFF, 0xFE, 0, 0})},
-      {"a single byte still brings the mark", false, true, B({0x41}), B({0xFF, 0xFE, 0, 0})},
+      {"a single byte brings the mark and a replacement", false, true, B({0x41}),
+       B({0xFF, 0xFE, 0, 0, 0xFD, 0xFF, 0, 0}), 1},
       {"empty input, no mark", false, true, "", ""},
       {"empty input, no mark (BE)", true, true, "", ""},
   };
   for (const Case& c : cases) {
     for (bool fast : {true, false}) {
-      auto* encoder = new CUtf16ToUtf32Filter(c.big, WithMark(c.bom));
+      CodecOptions options = WithMark(c.bom);
+      options.strict = c.strict;
+      auto* encoder = new CUtf16ToUtf32Filter(c.big, options);
       encoder->UseFastPath(fast);
       SingleCodecChain run(encoder);
       const Outcome outcome = run.ConvertEveryWay(c.input, c.what);
       EXPECT_EQ(outcome.output, c.expected) << c.what;
-      EXPECT_EQ(outcome.log, u"") << c.what;
-      EXPECT_EQ(outcome.errors, 0u) << c.what;
+      EXPECT_EQ(outcome.errors, c.errors) << c.what;
+      std::uint32_t modelErrors = 0;
+      EXPECT_EQ(ModelEncode(c.input, c.big, c.bom, c.strict, &modelErrors), c.expected) << c.what;
+      EXPECT_EQ(modelErrors, c.errors) << c.what;
     }
+  }
+}
+
+TEST_F(Utf32Test, EncoderMessagesNameWhatAndWhere) {
+  struct Case {
+    std::string input;
+    bool strict;
+    std::u16string log;
+  };
+  const Case cases[] = {
+      {U16({0x41, 0xDC00}), true,
+       u"UTF-32 (STRICT): Invalid surrogate U+dc00 at 2 replaced with U+FFFD\r\n"},
+      {U16({0x41, 0xD800}), false,
+       u"UTF-32 (LOOSE): Invalid surrogate U+d800 at 2 passed on unchanged\r\n"},
+      {U16({0x41}) + B({0x42}), true,
+       u"UTF-32: The last byte 42 at 2 is half a UTF-16 code unit and was replaced\r\n"},
+  };
+  for (const Case& c : cases) {
+    CodecOptions options = WithMark(false);
+    options.strict = c.strict;
+    SingleCodecChain run(new CUtf16ToUtf32Filter(false, options));
+    EXPECT_EQ(run.ConvertEveryWay(c.input, "messages").log, c.log);
   }
 }
 
@@ -267,8 +360,10 @@ TEST_F(Utf32Test, EncoderRandomInputAnySplitAndBothPaths) {
   for (int round = 0; round < 300; ++round) {
     const bool big = round % 2 != 0;
     const bool bom = round % 4 < 2;
-    SingleCodecChain fast(new CUtf16ToUtf32Filter(big, WithMark(bom)));
-    auto* plainEncoder = new CUtf16ToUtf32Filter(big, WithMark(bom));
+    CodecOptions options = WithMark(bom);
+    options.strict = round % 8 < 4;
+    SingleCodecChain fast(new CUtf16ToUtf32Filter(big, options));
+    auto* plainEncoder = new CUtf16ToUtf32Filter(big, options);
     plainEncoder->UseFastPath(false);
     SingleCodecChain plain(plainEncoder);
     std::string input;
@@ -293,7 +388,9 @@ TEST_F(Utf32Test, EncoderRandomInputAnySplitAndBothPaths) {
     if (random() % 2) input += '\x41';
     const std::string what = "round " + std::to_string(round);
     const Outcome whole = fast.Run(input);
-    ASSERT_EQ(whole.output, ModelEncode(input, big, bom)) << what;
+    std::uint32_t errors = 0;
+    ASSERT_EQ(whole.output, ModelEncode(input, big, bom, options.strict, &errors)) << what;
+    EXPECT_EQ(whole.errors, errors) << what;
     ExpectSame(whole, fast.Run(input, RandomSplits(random, input.size())), what + " split");
     ExpectSame(whole, plain.Run(input), what + " plain");
     ExpectSame(whole, plain.Run(input, RandomSplits(random, input.size())), what + " plain split");

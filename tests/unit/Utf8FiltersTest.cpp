@@ -33,7 +33,6 @@ test::Converted Encode(const std::string& input, bool strict, bool bom = false) 
 }
 
 const char* const kNoDecodingErrors = "UTF-8: Decoding errors: 0\r\n";
-const char* const kOneDecodingError = "UTF-8: Decoding errors: 1\r\n";
 
 struct DecodeCase {
   const char* what;
@@ -43,36 +42,67 @@ struct DecodeCase {
   std::string log;
 };
 
+// The message of one replacement whose bad sequence ends at `at`.
+std::string Replaced(int at) {
+  return "UTF-8 (STRICT): Malformed byte sequence at " + std::to_string(at) +
+         " were replaced with replacement character fffd\r\n";
+}
+
+std::string Errors(int count) { return "UTF-8: Decoding errors: " + std::to_string(count) + "\r\n"; }
+
 TEST(Utf8DecoderTest, Table) {
-  const std::string strictFffd = "UTF-8 (STRICT): Malformed byte sequence at ";
   const DecodeCase cases[] = {
       {"ascii and two bytes", B({0x41, 0xC3, 0xA9}), true, U16({0x41, 0xE9}), kNoDecodingErrors},
       {"four bytes", B({0xF0, 0x9F, 0x98, 0x80}), true, U16({0xD83D, 0xDE00}), kNoDecodingErrors},
-      {"surrogate strict", B({0xED, 0xA0, 0x80}), true, U16({0xFFFD}),
-       strictFffd + "2 were replaced with replacement character fffd\r\n" + kOneDecodingError},
+      {"edges of every length", B({0x7F, 0xC2, 0x80, 0xDF, 0xBF, 0xE0, 0xA0, 0x80, 0xED, 0x9F,
+                                    0xBF, 0xEE, 0x80, 0x80, 0xEF, 0xBF, 0xBD, 0xF0, 0x90, 0x80,
+                                    0x80, 0xF4, 0x8F, 0xBF, 0xBF}),
+       true, U16({0x7F, 0x80, 0x7FF, 0x800, 0xD7FF, 0xE000, 0xFFFD, 0xD800, 0xDC00, 0xDBFF, 0xDFFF}),
+       kNoDecodingErrors},
+      // An encoded surrogate: ED cannot be followed by A0, so each byte is
+      // a maximal subpart of its own.
+      {"surrogate strict", B({0xED, 0xA0, 0x80}), true, U16({0xFFFD, 0xFFFD, 0xFFFD}),
+       "UTF-8: Malformed 3 Byte sequence ed a0 80\r\n" + Replaced(0) + Replaced(1) + Replaced(2) +
+           Errors(3)},
       {"surrogate loose", B({0xED, 0xA0, 0x80}), false, U16({0xD800}),
        std::string("UTF-8 (LOOSE): Malformed surrogate U+d800 detected at 2. Should be encoded as "
                    "F0 XX XX XX not as E0 XX XX\r\n") + kNoDecodingErrors},
-      {"above U+10FFFF", B({0xF4, 0x90, 0x80, 0x80}), false, U16({0xFFFD}),
-       strictFffd + "3 were replaced with replacement character fffd\r\n" + kOneDecodingError},
-      {"U+FFFE", B({0x41, 0xEF, 0xBF, 0xBE}), true, U16({0x41, 0xFFFD}),
-       strictFffd + "3 were replaced with replacement character fffd\r\n" + kOneDecodingError},
-      {"U+FFFF loose", B({0xEF, 0xBF, 0xBF}), false, U16({0xFFFD}),
-       strictFffd + "2 were replaced with replacement character fffd\r\n" + kOneDecodingError},
+      {"above U+10FFFF", B({0xF4, 0x90, 0x80, 0x80}), false, U16({0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD}),
+       "UTF-8: Malformed 4 Byte sequence f4 90 80 80\r\n" + Replaced(0) + Replaced(1) +
+           Replaced(2) + Replaced(3) + Errors(4)},
+      {"F5 starts nothing", B({0xF5, 0x80, 0x41}), true, U16({0xFFFD, 0xFFFD, 0x41}),
+       Replaced(0) + Replaced(1) + Errors(2)},
+      {"U+FFFE", B({0x41, 0xEF, 0xBF, 0xBE}), true, U16({0x41, 0xFFFD}), Replaced(3) + Errors(1)},
+      {"U+FFFF loose", B({0xEF, 0xBF, 0xBF}), false, U16({0xFFFD}), Replaced(2) + Errors(1)},
       {"missing continuation", B({0xC3, 0x41}), true, U16({0xFFFD, 0x41}),
-       "UTF-8: Malformed 2 Byte sequence c3 41\r\n" + strictFffd +
-           "0 were replaced with replacement character fffd\r\n" + kOneDecodingError},
+       "UTF-8: Malformed 2 Byte sequence c3 41\r\n" + Replaced(0) + Errors(1)},
       {"missing continuation, all bytes shown", B({0x20, 0xF0, 0x9F, 0x41, 0x42}), false,
        U16({0x20, 0xFFFD, 0x41, 0x42}),
-       "UTF-8: Malformed 4 Byte sequence f0 9f 41 42\r\n" + strictFffd +
-           "2 were replaced with replacement character fffd\r\n" + kOneDecodingError},
-      {"stray continuation byte", B({0x80, 0x41}), true, U16({0, 0x41}), kNoDecodingErrors},
-      {"FE and FF", B({0xFE, 0xFF}), true, U16({0, 0}), kNoDecodingErrors},
-      {"overlong NUL", B({0xC0, 0x80}), true, U16({0}), kNoDecodingErrors},
-      {"overlong A", B({0xE0, 0x81, 0x81}), true, U16({0x41}), kNoDecodingErrors},
-      {"five bytes", B({0xF8, 0x80, 0x80, 0x80, 0x80}), true, U16({0}), kNoDecodingErrors},
-      {"six bytes", B({0xFC, 0x80, 0x80, 0x80, 0x80, 0x80}), true, U16({0}), kNoDecodingErrors},
-      {"any top-bit byte continues", B({0xC3, 0xC3}), true, U16({0xC3}), kNoDecodingErrors},
+       "UTF-8: Malformed 4 Byte sequence f0 9f 41 42\r\n" + Replaced(2) + Errors(1)},
+      {"stray continuation byte", B({0x41, 0x80, 0x42}), true, U16({0x41, 0xFFFD, 0x42}),
+       Replaced(1) + Errors(1)},
+      {"FE and FF", B({0xFE, 0xFF}), true, U16({0xFFFD, 0xFFFD}),
+       Replaced(0) + Replaced(1) + Errors(2)},
+      {"overlong NUL", B({0xC0, 0x80}), true, U16({0xFFFD, 0xFFFD}),
+       Replaced(0) + Replaced(1) + Errors(2)},
+      {"overlong slash", B({0xC0, 0xAF}), false, U16({0xFFFD, 0xFFFD}),
+       Replaced(0) + Replaced(1) + Errors(2)},
+      {"overlong A", B({0xE0, 0x81, 0x81}), true, U16({0xFFFD, 0xFFFD, 0xFFFD}),
+       "UTF-8: Malformed 3 Byte sequence e0 81 81\r\n" + Replaced(0) + Replaced(1) + Replaced(2) +
+           Errors(3)},
+      {"overlong four bytes", B({0xF0, 0x8F, 0xBF, 0xBF}), true,
+       U16({0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD}),
+       "UTF-8: Malformed 4 Byte sequence f0 8f bf bf\r\n" + Replaced(0) + Replaced(1) +
+           Replaced(2) + Replaced(3) + Errors(4)},
+      {"five bytes", B({0xF8, 0x80, 0x80, 0x80, 0x80}), true,
+       U16({0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD}),
+       Replaced(0) + Replaced(1) + Replaced(2) + Replaced(3) + Replaced(4) + Errors(5)},
+      {"a lead cannot continue a sequence", B({0x41, 0xC3, 0xC3, 0xA9, 0x42}), true,
+       U16({0x41, 0xFFFD, 0xE9, 0x42}),
+       "UTF-8: Malformed 2 Byte sequence c3 c3\r\n" + Replaced(1) + Errors(1)},
+      {"a cut sequence before a whole one", B({0xE2, 0x82, 0xE2, 0x82, 0xAC}), true,
+       U16({0xFFFD, 0x20AC}), "UTF-8: Malformed 3 Byte sequence e2 82 e2\r\n" + Replaced(1) +
+                                 Errors(1)},
       {"mark at the start is dropped", B({0xEF, 0xBB, 0xBF, 0x41}), true, U16({0x41}),
        kNoDecodingErrors},
       {"mark alone", B({0xEF, 0xBB, 0xBF}), true, "", kNoDecodingErrors},
@@ -80,12 +110,28 @@ TEST(Utf8DecoderTest, Table) {
        kNoDecodingErrors},
       {"mark after a short start is a character", B({0x41, 0x42, 0xEF, 0xBB, 0xBF}), true,
        U16({0x41, 0x42, 0xFEFF}), kNoDecodingErrors},
-      {"truncated sequence at the end is dropped", B({0x41, 0xE2, 0x82}), true, U16({0x41}),
-       kNoDecodingErrors},
-      {"E2 41 at the end waits and is dropped", B({0xE2, 0x41}), true, "", kNoDecodingErrors},
+      // The end of the input inside a sequence: what was there is one
+      // maximal subpart.
+      {"truncated sequence at the end", B({0x41, 0xE2, 0x82}), true, U16({0x41, 0xFFFD}),
+       "UTF-8: The input ends inside a 3 byte sequence that starts at 1\r\n" + Replaced(2) +
+           Errors(1)},
+      {"a lone lead at the end", B({0x41, 0xC3}), false, U16({0x41, 0xFFFD}),
+       "UTF-8: The input ends inside a 2 byte sequence that starts at 1\r\n" + Replaced(1) +
+           Errors(1)},
+      {"Latin-1 e acute before the last newline", B({0x63, 0x61, 0x66, 0xE9, 0x0A}), true,
+       U16({0x63, 0x61, 0x66, 0xFFFD, 0x0A}), Replaced(3) + Errors(1)},
+      {"E2 41 at the end keeps the A", B({0xE2, 0x41}), true, U16({0xFFFD, 0x41}),
+       Replaced(0) + Errors(1)},
       {"E2 41 with one more byte", B({0xE2, 0x41, 0x42}), true, U16({0xFFFD, 0x41, 0x42}),
-       "UTF-8: Malformed 3 Byte sequence e2 41 42\r\n" + strictFffd +
-           "0 were replaced with replacement character fffd\r\n" + kOneDecodingError},
+       "UTF-8: Malformed 3 Byte sequence e2 41 42\r\n" + Replaced(0) + Errors(1)},
+      {"FC near the end keeps the ASCII after it", B({0x61, 0x62, 0x63, 0xFC, 0x41, 0x42, 0x43, 0x44}),
+       true, U16({0x61, 0x62, 0x63, 0xFFFD, 0x41, 0x42, 0x43, 0x44}), Replaced(3) + Errors(1)},
+      {"a mark cut short is one replacement", B({0xEF, 0xBB}), true, U16({0xFFFD}),
+       "UTF-8: The input ends inside a 3 byte sequence that starts at 0\r\n" + Replaced(1) +
+           Errors(1)},
+      {"four-byte lead cut after three", B({0xF0, 0x9F, 0x98}), true, U16({0xFFFD}),
+       "UTF-8: The input ends inside a 4 byte sequence that starts at 0\r\n" + Replaced(2) +
+           Errors(1)},
   };
   for (const DecodeCase& c : cases) {
     test::Converted result = Decode(c.input, c.strict);
@@ -140,9 +186,17 @@ TEST(Utf8EncoderTest, Table) {
        "UTF-8: Encoding errors: 0\r\n"},
       {"noncharacters encode", U16({0xFEFF, 0xFFFE, 0xFFFF}), true,
        B({0xEF, 0xBB, 0xBF, 0xEF, 0xBF, 0xBE, 0xEF, 0xBF, 0xBF}), "UTF-8: Encoding errors: 0\r\n"},
-      {"high surrogate at the end waits and is dropped", U16({0x41, 0xD83D}), true, B({0x41}),
+      {"high surrogate at the end is unpaired", U16({0x41, 0xD83D}), true,
+       B({0x41, 0xEF, 0xBF, 0xBD}),
+       "UTF-8 (STRICT): Invalid surrogate U+d83d at 2 replaced with 0xEF 0xBF 0xBD.\r\n"
+       "UTF-8: Encoding errors: 1\r\n"},
+      {"high surrogate at the end, loose", U16({0x41, 0xD83D}), false, B({0x41, 0xED, 0xA0, 0xBD}),
+       "UTF-8 (LOOSE): Invalid surrogate U+d83d at 2 encoded into 3 byte sequence.\r\n"
        "UTF-8: Encoding errors: 0\r\n"},
-      {"odd byte at the end", U16({0x41}) + B({0x42}), true, B({0x41}), "UTF-8: Encoding errors: 0\r\n"},
+      {"odd byte at the end is half a unit", U16({0x41}) + B({0x42}), true,
+       B({0x41, 0xEF, 0xBF, 0xBD}),
+       "UTF-8: The last byte 42 at 2 is half a UTF-16 code unit and was replaced\r\n"
+       "UTF-8: Encoding errors: 1\r\n"},
   };
   for (const EncodeCase& c : cases) {
     test::Converted result = Encode(c.input, c.strict);
@@ -313,9 +367,10 @@ TEST(Utf8IdentityTest, NamesTypesAndCharsets) {
   EXPECT_EQ(encoder.GetType(), 11u);
   EXPECT_EQ(decoder.GetCharset(), 100u);
   EXPECT_EQ(encoder.GetCharset(), 100u);
-  const int lengths[][2] = {{0x00, 0}, {0x7F, 0}, {0x80, 0}, {0xBF, 0}, {0xC0, 1}, {0xDF, 1},
-                            {0xE0, 2}, {0xEF, 2}, {0xF0, 3}, {0xF7, 3}, {0xF8, 4}, {0xFB, 4},
-                            {0xFC, 5}, {0xFD, 5}, {0xFE, 0}, {0xFF, 0}};
+  // Only C2..F4 lead a well-formed sequence.
+  const int lengths[][2] = {{0x00, 0}, {0x7F, 0}, {0x80, 0}, {0xBF, 0}, {0xC0, 0}, {0xC1, 0},
+                            {0xC2, 1}, {0xDF, 1}, {0xE0, 2}, {0xEF, 2}, {0xF0, 3}, {0xF4, 3},
+                            {0xF5, 0}, {0xF7, 0}, {0xF8, 0}, {0xFC, 0}, {0xFE, 0}, {0xFF, 0}};
   for (const auto& l : lengths) {
     EXPECT_EQ(CUtf8ToUtf16Filter::SequenceLength(static_cast<std::uint8_t>(l[0])), l[1]) << l[0];
   }
