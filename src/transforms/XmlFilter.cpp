@@ -17,29 +17,12 @@ constexpr char16_t kApostrophe = u'\'';
 constexpr char16_t kQuotationMark = u'"';
 constexpr char16_t kSpace = u' ';
 
-constexpr std::uint32_t kNameCapacity = 100;  // 99 units and the terminator
+using DeclarationState = CXmlFilter::DeclarationState;
+using Quote = CXmlFilter::Quote;
+constexpr std::uint32_t kNameCapacity = CXmlFilter::kNameCapacity;
 // "=", the quote and the name fill at most this many of 100 units, the last
 // one being a terminator.
 constexpr std::uint32_t kMaxReplacedNameLength = kNameCapacity - 3;
-
-enum class Quote { kNone, kDouble, kSingle };
-
-// Shared by every XML filter and kept from one input to the next.
-struct DeclarationState {
-  Quote quote = Quote::kNone;
-  char16_t previous = 0;  // the last unit that was not dropped
-  char16_t name[kNameCapacity] = {};
-  std::uint32_t nameLength = 0;
-  bool inDeclaration = false;
-  std::int32_t skip = 0;  // units still to copy unexamined after "<?xml"
-  bool suppressing = false;
-  bool emitPending = false;
-};
-
-DeclarationState& GetDeclarationState() {
-  static DeclarationState state;
-  return state;
-}
 
 bool IsWhiteSpace(char16_t unit) {
   return unit == u'\t' || unit == kLineFeed || unit == kCarriageReturn || unit == kSpace;
@@ -85,15 +68,13 @@ CXmlFilter::CXmlFilter(const char16_t* destinationName)
   typeId_ = kFilterTypeXml;
 }
 
-void CXmlFilter::ResetDeclarationState() { GetDeclarationState() = DeclarationState(); }
-
 std::int32_t CXmlFilter::Filter() {
   Transform(false);
   return 0;
 }
 
 void CXmlFilter::Transform(bool endOfInput) {
-  DeclarationState& s = GetDeclarationState();
+  DeclarationState& s = state_;
   const std::uint8_t* const p = pending_.base();
   const std::uint32_t n = pending_.length() / 2;
   std::uint32_t d = 0;
@@ -219,6 +200,7 @@ bool CXmlFilter::Flush(CBuffer& target) {
 
 bool CXmlFilter::Reset() {
   CFilter::Reset();
+  state_ = DeclarationState();
   replaced_ = false;
   Enable();
   return true;

@@ -54,10 +54,7 @@ inline std::string Show(const std::u16string& text) {
   return shown;
 }
 
-// One transform between the chain's head and a recorder. Every conversion
-// starts from a clean declaration state (the XML filter's state otherwise
-// carries from one conversion to the next, which only the tests of that
-// carry-over want).
+// One transform between the chain's head and a recorder.
 class TransformChain {
  public:
   explicit TransformChain(CFilter* filter) : filter_(filter) {
@@ -71,15 +68,12 @@ class TransformChain {
   CFilterChain& chain() { return chain_; }
 
   // One conversion of raw bytes, cut at `splits`.
-  std::string RunBytes(const std::string& input, const std::vector<std::size_t>& splits = {},
-                       bool cleanState = true) {
-    if (cleanState) CXmlFilter::ResetDeclarationState();
+  std::string RunBytes(const std::string& input, const std::vector<std::size_t>& splits = {}) {
     return ConvertThrough(chain_, *sink_, input, splits);
   }
 
-  std::u16string Run(const std::u16string& input, const std::vector<std::size_t>& splits = {},
-                     bool cleanState = true) {
-    return FromUtf16(RunBytes(Utf16(input), splits, cleanState));
+  std::u16string Run(const std::u16string& input, const std::vector<std::size_t>& splits = {}) {
+    return FromUtf16(RunBytes(Utf16(input), splits));
   }
 
   // The output of `input` as one chunk; adds a failure for every way of

@@ -234,7 +234,6 @@ TEST(XmlFilterTest, SwitchesItselfOffAfterTheReplacementAndOnAtReset) {
 
 TEST(XmlFilterTest, WithoutReplacementItStaysOn) {
   TransformChain chain(new CXmlFilter(u"utf-8"));
-  CXmlFilter::ResetDeclarationState();
   CBuffer input;
   const std::string bytes = test::Utf16(u"<?xml version=\"1.0\"?><a/>");
   input.Append(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
@@ -243,24 +242,43 @@ TEST(XmlFilterTest, WithoutReplacementItStaysOn) {
   chain.chain().Reset();
 }
 
-TEST(XmlFilterTest, AnOpenDeclarationContinuesInTheNextInput) {
+TEST(XmlFilterTest, AnOpenDeclarationEndsWithItsInput) {
+  // Each input is converted as if it were the only one: a declaration cut
+  // off by the end of one input does not reach into the next.
   TransformChain chain(new CXmlFilter(u"utf-8"));
-  CXmlFilter::ResetDeclarationState();
-  EXPECT_EQ(Show(chain.Run(u"<?xml version=\"1.0\"", {}, false)), Show(u"<?xml version=\"1.0\""));
-  // Still inside the declaration: the white space collapses and the value
-  // is replaced, though this input has no "<?xml" of its own.
-  EXPECT_EQ(Show(chain.Run(u"   encoding=\"x\"?>  a", {}, false)),
-            Show(u" encoding=\"utf-8\"?>  a"));
-  // That declaration is closed now: the next input is plain text.
-  EXPECT_EQ(Show(chain.Run(u"   encoding=\"x\"?>", {}, false)), Show(u"   encoding=\"x\"?>"));
+  const struct {
+    std::u16string first, second;
+  } cases[] = {
+      {u"<?xml version=\"1.0\"", u"   encoding=\"x\"?>  a"},
+      {u"<?xml version=\"1.0\" encoding=\"", u"x\"?>\r\n<a>"},
+      {u"<?xml   ", u"<?xml version=\"1.0\"  encoding='x'?>"},
+      {u"<?xml version=\"1.0\" encoding=", u"'x'  ?>"},
+  };
+  for (const auto& c : cases) {
+    const std::u16string alone = chain.Run(c.second);
+    chain.Run(c.first);
+    EXPECT_EQ(Show(chain.Run(c.second)), Show(alone)) << Show(c.first);
+  }
+  EXPECT_EQ(Show(chain.Run(u"   encoding=\"x\"?>  a")), Show(u"   encoding=\"x\"?>  a"));
+  EXPECT_EQ(Show(chain.Run(u"<?xml version=\"1.0\"  encoding='x'?>")),
+            Show(u"<?xml version=\"1.0\" encoding='utf-8'?>"));
 }
 
-TEST(XmlFilterTest, StateIsSharedByEveryXmlFilter) {
+TEST(XmlFilterTest, EachFilterHasItsOwnState) {
   TransformChain one(new CXmlFilter(u"utf-8"));
   TransformChain two(new CXmlFilter(u"utf-16"));
-  CXmlFilter::ResetDeclarationState();
-  one.Run(u"<?xml version=\"1.0\"", {}, false);
-  EXPECT_EQ(Show(two.Run(u" encoding='x'?>", {}, false)), Show(u" encoding='utf-16'?>"));
+  CBuffer input;
+  const std::string open = test::Utf16(u"<?xml version=\"1.0\"");
+  input.Append(open.data(), static_cast<std::uint32_t>(open.size()));
+  one.chain().Process(input, 0);  // `one` stays inside a declaration
+  EXPECT_EQ(Show(two.Run(u" encoding='x'?>")), Show(u" encoding='x'?>"));
+  const std::string rest = test::Utf16(u"  encoding='x'?>");
+  input.Append(rest.data(), static_cast<std::uint32_t>(rest.size()));
+  one.chain().Process(input, open.size());
+  one.chain().Flush();
+  EXPECT_EQ(Show(test::FromUtf16(one.sink().received)),
+            Show(u"<?xml version=\"1.0\" encoding='utf-8'?>"));
+  one.chain().Reset();
 }
 
 TEST(XmlFilterTest, DeclarationStartCutAtEveryPlace) {
