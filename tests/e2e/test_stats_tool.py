@@ -4,6 +4,7 @@ import glob
 import math
 import os
 import shutil
+import stat
 import struct
 import subprocess
 import sys
@@ -226,6 +227,60 @@ class StatsToolTest(ScratchTestCase):
             with self.subTest(args=args):
                 self.stats(*args, expect=2)
                 self.assertFalse(os.path.exists(self.path("t.dat")))
+
+    def test_every_name_ordana_accepts(self):
+        # Names of digits are names, not ids; the everyday names of other
+        # tools too. The set id goes into the header.
+        self.sample()
+        for name, charset in (("866", 38), ("850", 28), ("cp1251", 17), ("IBM866", 38),
+                              ("windows_1251", 17), ("17", 17), ("koi8_r", 50)):
+            with self.subTest(name=name):
+                self.stats("--charset", name, "--label", "X", "--output", "t.dat", "s.txt")
+                self.assertEqual(parse(self.read("t.dat"))[1], charset)
+
+    def test_sets_that_are_not_ascii_are_refused(self):
+        self.sample()
+        for name in ("EBCDIC-37", "ebcdic-500", "56", "59"):
+            with self.subTest(name=name):
+                err = self.stats("--charset", name, "--label", "X", "--output", "t.dat", "s.txt",
+                                 expect=2)
+                self.assertIn("not ASCII", err)
+                self.assertFalse(os.path.exists(self.path("t.dat")))
+
+    def assert_nothing_left_behind(self, *expected):
+        self.assertEqual(sorted(os.listdir(self.dir)), sorted(expected))
+
+    def test_only_a_regular_file_is_replaced(self):
+        self.sample()
+        args = ["--charset", "17", "--label", "X", "s.txt", "--output"]
+        # An empty directory named as the output stays as it was.
+        os.mkdir(self.path("out.dat"))
+        err = self.stats(*args, "out.dat", expect=1)
+        self.assertIn("not a regular file", err)
+        self.assertTrue(os.path.isdir(self.path("out.dat")))
+        self.assertEqual(os.listdir(self.path("out.dat")), [])
+        self.assert_nothing_left_behind("s.txt", "out.dat")
+        # A regular file is replaced, and nothing else is left beside it.
+        self.write("t.dat", b"old")
+        self.stats(*args, "t.dat")
+        parse(self.read("t.dat"))
+        self.assert_nothing_left_behind("s.txt", "out.dat", "t.dat")
+        # A file that happens to be named like a temporary one is not ours.
+        self.write("t.dat.tmp", b"someone else's")
+        self.stats(*args, "t.dat")
+        self.assertEqual(self.read("t.dat.tmp"), b"someone else's")
+
+    @unittest.skipIf(sys.platform == "win32" or EXE_SUFFIX, "POSIX only: FIFOs and links")
+    def test_a_fifo_or_a_dangling_link_is_not_replaced(self):
+        self.sample()
+        args = ["--charset", "17", "--label", "X", "s.txt", "--output"]
+        os.mkfifo(self.path("fifo.dat"))
+        self.stats(*args, "fifo.dat", expect=1)
+        self.assertTrue(stat.S_ISFIFO(os.lstat(self.path("fifo.dat")).st_mode))
+        os.symlink("nowhere.dat", self.path("dangling.dat"))
+        self.stats(*args, "dangling.dat", expect=1)
+        self.assertEqual(os.readlink(self.path("dangling.dat")), "nowhere.dat")
+        self.assert_nothing_left_behind("s.txt", "fifo.dat", "dangling.dat")
 
     def test_unreadable_or_empty_samples_fail(self):
         self.write("ascii-free.txt", "日本語".encode("utf-8"))

@@ -57,6 +57,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -64,6 +65,7 @@
 #include <vector>
 
 #include "codecs/CharsetRegistry.h"
+#include "platform/Platform.h"
 
 namespace ordana {
 namespace {
@@ -98,8 +100,8 @@ void PrintUsage(std::FILE* to) {
       "                    [--high-byte-bias BITS] [--quiet] <sample.txt>...\n"
       "\n"
       "Writes a statistics file for Ordana's automatic detection from UTF-8 sample\n"
-      "texts encoded into the single-byte character set --charset (an id 0..59 or a\n"
-      "name such as Windows-1252).  --label is shown in the detection message (at\n"
+      "texts encoded into the single-byte character set --charset (any name ordana\n"
+      "accepts, such as Windows-1252 or 866, or an id 0..59; not EBCDIC).  --label is shown in the detection message (at\n"
       "most 4 characters).  The pair and triple tables keep the N n-grams that carry\n"
       "most information (defaults 3000 and 6000); n-grams seen fewer than\n"
       "--min-count times (default 2) are never kept.  --high-byte-bias adds BITS\n"
@@ -118,29 +120,40 @@ bool ParseUnsigned(const char* text, std::size_t* value) {
   return true;
 }
 
-// An id 0..59, or a registry name of a single-byte set (any row, ASCII case ignored).
+// Any name of a single-byte set that ordana itself accepts (names made of
+// digits such as "866" included), or else an id 0..59. The registry's
+// numbered names all lie above 59, so the two never meet. False, after
+// saying why, for anything else and for sets whose bytes 0x00-0x7F are not
+// ASCII (EBCDIC): the detection takes text that is plain ASCII in such a set
+// for something else long before its statistics are asked.
 bool ParseCharset(const char* text, CharsetId* charset) {
-  std::size_t id = 0;
-  if (ParseUnsigned(text, &id)) {
-    if (id >= static_cast<std::size_t>(kSingleByteCharsetCount)) {
+  CharsetId id = kCharsetUnknown;
+  const std::u16string wide = platform::FromNative(text);
+  if (wide.size() < 32) {
+    char16_t name[64] = {};
+    std::copy(wide.begin(), wide.end(), name);
+    id = CharsetFromName(name);
+  }
+  std::size_t number = 0;
+  if (id == kCharsetUnknown && ParseUnsigned(text, &number) &&
+      number < static_cast<std::size_t>(kSingleByteCharsetCount)) {
+    id = static_cast<CharsetId>(number);
+  }
+  if (id >= static_cast<CharsetId>(kSingleByteCharsetCount)) {
+    std::fprintf(stderr, "ordana-stats: %s is not a single-byte character set\n", text);
+    return false;
+  }
+  for (std::uint32_t b = 0; b < 0x80; ++b) {
+    if (CodePageTable[id][b] != b) {
+      std::fprintf(stderr,
+                   "ordana-stats: %s is not ASCII in its bytes 0x00-0x7F (EBCDIC); the "
+                   "detection cannot use statistics for it\n",
+                   text);
       return false;
     }
-    *charset = static_cast<CharsetId>(id);
-    return true;
   }
-  auto upper = [](unsigned c) { return c >= 'a' && c <= 'z' ? c - 32 : c; };
-  for (const CharsetEntry* entry = CharsetRegistry; entry->name[0] != 0; ++entry) {
-    std::size_t k = 0;
-    while (text[k] != 0 && k < 32 &&
-           upper(static_cast<unsigned char>(text[k])) == upper(entry->name[k])) {
-      ++k;
-    }
-    if (text[k] == 0 && k < 32 && entry->name[k] == 0) {
-      *charset = entry->id;
-      return true;
-    }
-  }
-  return false;
+  *charset = id;
+  return true;
 }
 
 // Returns 0 on success, 2 on a command line that cannot be used (after saying why).
@@ -160,10 +173,7 @@ int ParseOptions(int argc, char** argv, Options* options) {
     } else if (arg == "--charset") {
       const char* text = value("--charset");
       if (text == nullptr) return 2;
-      if (!ParseCharset(text, &options->charset)) {
-        std::fprintf(stderr, "ordana-stats: %s is not a single-byte character set\n", text);
-        return 2;
-      }
+      if (!ParseCharset(text, &options->charset)) return 2;
       options->charsetGiven = true;
     } else if (arg == "--label") {
       const char* text = value("--label");
@@ -778,26 +788,50 @@ std::string Serialize(const Options& options, const Tables& tables) {
   return out;
 }
 
-// Writes next to the target and renames, so a failed run never leaves half a file.
-bool WriteFileAtomically(const std::string& path, const std::string& data) {
-  std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(data.data(), static_cast<std::streamsize>(data.size()));
-    out.close();
-    if (!out) {
-      std::remove(temporary.c_str());
-      return false;
-    }
+// Writes `data` to `path` through a new temporary file beside it, which
+// replaces `path` only once it is complete, so a failed run never leaves
+// half a file. Only a regular file is ever replaced: when something else
+// stands under `path` (a directory, a device, a FIFO, a dangling link) the
+// file is not written and `why` says so.
+bool WriteFileAtomically(const std::string& path, const std::string& data, std::string* why) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path target(path);
+  if (fs::symlink_status(target, error).type() != fs::file_type::not_found &&
+      fs::status(target, error).type() != fs::file_type::regular) {
+    *why = "it exists and is not a regular file";
+    return false;
   }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    // Windows does not rename over an existing file.
-    std::remove(path.c_str());
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-      std::remove(temporary.c_str());
-      return false;
-    }
+  std::u16string directory = platform::FromNative(path.c_str());
+  const std::size_t slash = directory.find_last_of(u"/\\");
+  directory = slash == std::u16string::npos ? u"." : directory.substr(0, slash + 1);
+  std::u16string temporary;
+  if (!platform::CreateTempFile(directory.c_str(), u"ost", &temporary)) {
+    *why = "no temporary file can be made beside it";
+    return false;
+  }
+  // The temporary file is ours alone (created exclusively): writing it and
+  // deleting it on failure touches nothing else.
+  platform::Handle handle = platform::OpenFile(temporary.c_str(), platform::kTruncateExisting,
+                                               platform::kGenericWrite, 0,
+                                               platform::kFileAttributeNormal);
+  bool written = handle != platform::kInvalidHandle;
+  std::size_t done = 0;
+  while (written && done < data.size()) {
+    std::uint32_t n = 0;
+    const std::size_t left = data.size() - done;
+    written = platform::WriteFile(handle, data.data() + done,
+                                  static_cast<std::uint32_t>(std::min<std::size_t>(left, 1u << 20)),
+                                  &n) &&
+              n != 0;
+    done += n;
+  }
+  if (handle != platform::kInvalidHandle && !platform::CloseHandle(handle)) written = false;
+  if (!written || !platform::MoveFileReplace(temporary.c_str(),
+                                             platform::FromNative(path.c_str()).c_str())) {
+    platform::DeleteFile(temporary.c_str());
+    *why = "writing or replacing it failed";
+    return false;
   }
   return true;
 }
@@ -821,8 +855,10 @@ int Run(int argc, char** argv) {
   }
   Tables tables = Model(options.charset, counter, options).Weights();
   std::string data = Serialize(options, tables);
-  if (!WriteFileAtomically(options.output, data)) {
-    std::fprintf(stderr, "ordana-stats: cannot write %s\n", options.output.c_str());
+  std::string why;
+  if (!WriteFileAtomically(options.output, data, &why)) {
+    std::fprintf(stderr, "ordana-stats: cannot write %s: %s\n", options.output.c_str(),
+                 why.c_str());
     return 1;
   }
   if (!options.quiet) {
