@@ -241,6 +241,8 @@ const OptionRow kOptionRows[] = {
     {u"/s", ValueForm::kNone, &Set<&Settings::silent, true>},
     {u"/recursive", ValueForm::kNone, &Set<&Settings::recursive, true>},
     {u"/r", ValueForm::kNone, &Set<&Settings::recursive, true>},
+    {u"/binary", ValueForm::kNone, &Set<&Settings::convertBinaryFiles, true>},
+    {u"/followlinks", ValueForm::kNone, &Set<&Settings::followAllLinks, true>},
     {u"/loglevel=", ValueForm::kAttached, &SetLogLevel},
     {u"/loglevel", ValueForm::kNext, &SetLogLevel},
     {u"/log", ValueForm::kNone,

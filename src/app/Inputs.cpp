@@ -4,6 +4,7 @@
 #include "app/MessageLog.h"
 #include "app/Settings.h"
 #include "app/StringTable.h"
+#include "app/WalkRules.h"
 #include "core/ConversionRun.h"
 #include "core/FilePersistenceFilter.h"
 #include "platform/Platform.h"
@@ -19,6 +20,9 @@ struct RunState {
   // The output directory of a run that writes into one (not in place): the
   // walk never enters it, so converted files are not converted again.
   std::u16string outputRoot;
+  // Extra open flags for the input of a walk (WalkRules): it must still be
+  // the regular file the rules looked at.
+  std::uint32_t inputOpenFlags = 0;
 };
 
 RunState& State() {
@@ -88,7 +92,8 @@ bool ConvertFileInto(const std::u16string& inputPath, const std::u16string& outp
   // be read must not cost the user an existing output file, nor leave an
   // empty one behind.
   if (!input.Open(inputPath.c_str(), platform::kOpenExisting, platform::kGenericRead,
-                  platform::kFileShareRead, platform::kFileFlagSequentialScan)) {
+                  platform::kFileShareRead,
+                  platform::kFileFlagSequentialScan | State().inputOpenFlags)) {
     LogResourceMessage(1, 2, 145, inputPath, platform::ErrorText(input.lastError()));
     if (replaceInput) platform::DeleteFile(outputPath.c_str());
     return false;
@@ -253,10 +258,18 @@ int WalkDirectory(const std::u16string& directory, const std::u16string& pattern
           platform::IsSameFile(subInput.c_str(), State().outputRoot.c_str())) {
         continue;  // our own output tree
       }
-      platform::CreateDirectory(subOutput.c_str());  // it may well exist already
+      if (!EnterWalkDirectory(subInput, entry.name)) continue;
+      // Only an output directory mirrors the tree; in place, appending or
+      // into a device there is nothing to create.
+      const bool mirror = !settings.inPlace && !settings.outputIsDevice && outputFile.empty();
+      if (mirror) CreateWalkDirectory(subOutput);  // it may well exist already
       count += WalkDirectory(subInput, pattern, subOutput, outputFile);
     } else if (platform::MatchPathSpec(entry.name.c_str(), pattern.c_str())) {
+      std::uint32_t openFlags = 0;
+      if (!TakeWalkFile(JoinPath(directory, entry.name), entry.name, &openFlags)) continue;
+      State().inputOpenFlags = openFlags;
       count += ConvertNamedFile(directory, entry.name, outputDirectory, outputFile);
+      State().inputOpenFlags = 0;
     }
   }
   return count;
@@ -326,6 +339,7 @@ int ProcessInputs() {
     }
   }
 
+  if (state.inputHasWildcards) BeginWalk();
   int processed = state.inputHasWildcards
                       ? WalkDirectory(inputDirectory, inputPattern, outputDirectory, outputFile)
                       : ConvertNamedFile(inputDirectory, inputPattern, outputDirectory, outputFile);

@@ -27,20 +27,28 @@ int Leave(int exitCode) {
   return exitCode;
 }
 
+// A device is decided by what the path names, not by how it is spelt: the
+// device namespace, the process's own standard streams, or something that
+// is neither a file nor a directory (a FIFO, a socket, a terminal). A
+// regular file is a file wherever it lives (/dev/shm included).
 bool IsDevicePath(const char16_t* path) {
   if (StartsWithIgnoreCase(path, u"\\\\.\\")) return true;
-#ifndef _WIN32
-  if (StartsWithIgnoreCase(path, u"/dev/")) return true;
-#endif
-  return false;
+  if (platform::StandardStreamOf(path) != platform::StandardStream::kNone) return true;
+  platform::PathInfo info;
+  const std::u16string expanded = platform::ExpandEnvironmentStrings(path);
+  return platform::InspectPath(expanded.c_str(), &info) && info.type == platform::PathType::kDevice;
 }
 
 bool IsStandardOutputPath(const char16_t* path) {
-  if (EqualsIgnoreCase(path, kConsoleOutputPath)) return true;
-#ifndef _WIN32
-  if (EqualsIgnoreCase(path, u"/dev/stdout")) return true;
-#endif
-  return false;
+  return EqualsIgnoreCase(path, kConsoleOutputPath);
+}
+
+// The process's standard streams named as files are the console devices:
+// taken as they are, never reopened (and so never truncated) by name.
+void UseStandardStreamName(char16_t* path, platform::StandardStream stream,
+                           const char16_t* deviceName) {
+  if (platform::StandardStreamOf(path) != stream) return;
+  for (std::size_t k = 0; k <= TextLength(deviceName); ++k) path[k] = deviceName[k];
 }
 
 // Says that `name` is not a known set, with the known names closest to it.
@@ -138,6 +146,8 @@ int wmain(int count, char16_t* const* tokens) {
   const CharsetId sourceId = source.id;
   const CharsetId destinationId = destination.id;
 
+  UseStandardStreamName(settings.inputPath, platform::StandardStream::kInput, kConsoleInputPath);
+  UseStandardStreamName(settings.outputPath, platform::StandardStream::kOutput, kConsoleOutputPath);
   settings.inputIsDevice = IsDevicePath(settings.inputPath);
   if (settings.inputIsDevice && settings.outputPath[0] == 0) {
     // A device has no place to convert in; its text goes to the standard
@@ -149,7 +159,10 @@ int wmain(int count, char16_t* const* tokens) {
   }
   if (settings.outputPath[0] != 0 && IsDevicePath(settings.outputPath)) {
     settings.outputIsDevice = true;
-    if (IsStandardOutputPath(settings.outputPath)) settings.silent = true;
+    if (IsStandardOutputPath(settings.outputPath)) {
+      settings.silent = true;
+      GetMessageLog()->KeepOffStandardOutput();
+    }
   }
   if (!CheckReportFiles(settings)) return Leave(kExitUnusableCommandLine);
   if (settings.logToFile) OpenLogFileOfSettings(settings);

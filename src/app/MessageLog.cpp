@@ -76,20 +76,30 @@ void MessageLog::WriteOwnText(std::uint32_t kind, const char16_t* text) {
 void MessageLog::AttachStandardOutput() {
   platform::SetStandardOutput(savedStandardOutput_);
   sink_.reset();
-  switch (platform::QueryOutputKind(savedStandardOutput_)) {
+  const platform::Handle target =
+      keepOffStandardOutput_ ? platform::GetStandardError() : savedStandardOutput_;
+  switch (platform::QueryOutputKind(target)) {
     case platform::OutputKind::kDiskFile: {
       auto file = std::make_unique<CFile>();
-      file->Attach(savedStandardOutput_, false, kConsoleOutputPath);
+      file->Attach(target, false, kConsoleOutputPath);
       sink_ = std::move(file);
       break;
     }
     case platform::OutputKind::kConsole:
-      sink_ = std::make_unique<CConsole>(platform::GetStandardOutput());
+      sink_ = std::make_unique<CConsole>(target);
       break;
     case platform::OutputKind::kUnusable:
       break;
   }
   timestampPrefix_ = false;
+}
+
+void MessageLog::KeepOffStandardOutput() {
+  if (keepOffStandardOutput_) return;
+  keepOffStandardOutput_ = true;
+  // Only a sink on the standard output moves; a log file stays, and so does
+  // silence.
+  if (!silent_ && !timestampPrefix_) AttachStandardOutput();
 }
 
 bool MessageLog::OpenLogFile(const char16_t* path) {

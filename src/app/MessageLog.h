@@ -40,6 +40,10 @@ class MessageLog {
   void AttachStandardOutput();
   // Opens `path` as the log file (null: silent, discard everything).
   bool OpenLogFile(const char16_t* path);
+  // The standard output carries converted text: from now on messages that
+  // would go there go to the standard error instead (also when a log file
+  // cannot be created), so that no message ever lands in the data.
+  void KeepOffStandardOutput();
 
   std::uint32_t maximumLevel() const { return maximumLevel_; }
   void SetMaximumLevel(std::uint32_t level) { maximumLevel_ = level; }
@@ -59,6 +63,7 @@ class MessageLog {
   platform::Handle savedStandardOutput_;
   bool timestampPrefix_ = false;
   bool silent_ = false;
+  bool keepOffStandardOutput_ = false;
   platform::ErrorCode lastOpenError_ = 0;
 };
 

@@ -40,6 +40,10 @@ struct Settings {
   int htmlEntityMode = 0;  // 0 none, 1 encode, 2 decode
   bool silent = false;
   bool recursive = false;
+  // Walks (patterns, directories): /binary converts files that look binary,
+  // /followlinks follows symbolic links whoever owns them.
+  bool convertBinaryFiles = false;
+  bool followAllLinks = false;
   bool logToFile = false;
   bool inputIsDevice = false;
   bool outputIsDevice = false;

@@ -43,7 +43,9 @@ bool CFile::Open(const char16_t* path, std::uint32_t disposition, std::uint32_t 
     access_ = platform::kGenericRead | platform::kGenericWrite;
     share_ = platform::kFileShareRead;
   } else if (EqualsIgnoreCase(path, kConsoleOutputPath)) {
-    handle_ = platform::GetStandardOutput();
+    // The real standard output, even while the message log has pointed the
+    // current one at its file: converted text never goes among messages.
+    handle_ = platform::GetProcessStandardOutput();
     ownsHandle_ = false;
     access_ = platform::kGenericRead | platform::kGenericWrite;
     share_ = platform::kFileShareWrite;

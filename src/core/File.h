@@ -2,9 +2,9 @@
 // CFile and CConsole: streams over a platform handle.
 //
 // Two device paths select the process's standard handles instead of opening
-// a file: "\\.\CONIN$" (standard input) and "\\.\CONOUT$" (the current
-// standard output, which may have been pointed at the log file), compared
-// without regard to case. A stream never closes a standard handle it took.
+// a file: "\\.\CONIN$" (standard input) and "\\.\CONOUT$" (the standard
+// output the process was started with, even while the message log has
+// pointed the current one at its file), compared without regard to case. A stream never closes a standard handle it took.
 
 #include <cstdint>
 #include <string>

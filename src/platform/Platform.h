@@ -109,6 +109,51 @@ bool ListDirectory(const char16_t* path, std::vector<DirectoryEntry>* entries, E
 // case; "*.*" matches every name, with or without a dot.
 bool MatchPathSpec(const char16_t* name, const char16_t* pattern);
 
+// ---- What a path names: devices, links, file identity ----------------------
+
+// Open flags of our own, beside the Windows ones above (never passed on to
+// the system): refuse anything but a regular file, without ever blocking in
+// the open (a FIFO without a writer), and refuse a symbolic link (a Windows
+// reparse point) as the last part of the path.
+constexpr std::uint32_t kOpenRegularFileOnly = 0x00010000u;
+constexpr std::uint32_t kOpenNoFollow = 0x00020000u;
+
+// A file under any of its names: device and inode on POSIX, volume serial
+// number and file index on Windows.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t index = 0;
+  bool operator==(const FileIdentity& other) const {
+    return device == other.device && index == other.index;
+  }
+};
+bool GetFileIdentity(Handle handle, FileIdentity* identity);
+
+enum class PathType {
+  kMissing,    // nothing, or a symbolic link to nothing
+  kFile,       // a regular file
+  kDirectory,
+  kDevice,     // a FIFO, socket, character or block device (Windows: not a disk file)
+};
+struct PathInfo {
+  PathType type = PathType::kMissing;  // what the path names, links followed
+  bool isLink = false;                 // the last part is a symbolic link (reparse point)
+  // A link that, like every link it leads through and the file it ends at
+  // (if any), belongs to the user the program runs as. Windows cannot tell:
+  // false.
+  bool linkOwnedByUser = false;
+  FileIdentity identity;  // of what the path names, when it names something
+};
+// False when nothing at all stands under `path` (not even a dangling link).
+bool InspectPath(const char16_t* path, PathInfo* info);
+
+// The process's own standard streams under a file name: on POSIX
+// /dev/stdin and /dev/fd/0 are the standard input, /dev/stdout and
+// /dev/fd/1 the standard output. They are never opened by name (that would
+// truncate a redirected file). Windows has no such names.
+enum class StandardStream { kNone, kInput, kOutput };
+StandardStream StandardStreamOf(const char16_t* path);
+
 // Creates an empty file "<prefix>XXXX.tmp" (hexadecimal digits) in
 // `directory`, exclusively, and stores its path. False on failure.
 bool CreateTempFile(const char16_t* directory, const char16_t* prefix, std::u16string* path);
@@ -126,6 +171,13 @@ Handle GetStandardInput();
 // it at a log file).
 Handle GetStandardOutput();
 void SetStandardOutput(Handle handle);
+// The standard output the process was started with, whatever
+// SetStandardOutput has made of the current one: converted text for the
+// console device goes here, never into a log file.
+Handle GetProcessStandardOutput();
+// The standard error handle (messages that must stay out of a standard
+// output that carries converted text).
+Handle GetStandardError();
 // Sets the console code pages; a no-op where there is no such thing.
 void SetConsoleCodePages(std::uint32_t codePage);
 

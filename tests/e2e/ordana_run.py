@@ -40,6 +40,15 @@ def shown(path):
     return path
 
 
+def shm_files(owner):
+    """The POSIX names of the status channel of process `owner`."""
+    hexid = "%X" % owner
+    return ["/dev/shm/Quennel.Ordana." + hexid,
+            "/dev/shm/sem.Quennel.Ordana.Mutex." + hexid,
+            "/dev/shm/sem.Quennel.Ordana.SemaphoreEmtpy." + hexid,
+            "/dev/shm/sem.Quennel.Ordana.SemaphoreFull." + hexid]
+
+
 # Options that make a conversion an exact byte copy (UTF-16LE in and out,
 # no byte order mark added).
 COPY = ["/scs=utf-16", "/nobom"]

@@ -173,11 +173,16 @@ class LogFileTest(ScratchTestCase):
         self.assertEqual((code, out), (0, b""))
         self.assertIn("1 file was processed.", self.read_log("ordana.log"))
 
-    def test_console_output_with_a_log_goes_into_the_log(self):
-        self.write("a.txt", b"x\x00")
+    def test_console_output_with_a_log_stays_out_of_the_log(self):
+        # Converted text goes to the real standard output, messages into
+        # the log: the two never mix.
+        data = "ZQZQZ".encode("utf-16-le")
+        self.write("a.txt", data)
         code, out = self.run_ordana(*COPY, "a.txt", "\\\\.\\CONOUT$", "/log")
-        self.assertEqual((code, out), (0, b""))
-        self.assertIn("x", self.read_log("ordana.log"))
+        self.assertEqual((code, out), (0, data))
+        log = self.read_log("ordana.log")
+        self.assertNotIn("ZQZQZ", log)
+        self.assertIn("1 file was processed.", log)
 
     def test_unwritable_log_file_is_reported_and_the_run_goes_on(self):
         self.write("a.txt", b"abcd")

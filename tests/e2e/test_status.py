@@ -5,13 +5,16 @@ import mmap
 import os
 import queue
 import re
+import select
+import tempfile
 import struct
 import subprocess
 import threading
 import time
 import unittest
 
-from ordana_run import EXE_SUFFIX, ORDANA, PREFIX, ScratchTestCase, posix_only, shown, text
+from ordana_run import (EXE_SUFFIX, ORDANA, PREFIX, ScratchTestCase, posix_only, shm_files, shown,
+                        text)
 
 WATCH = os.environ.get("ORDANA_WATCH", os.path.join(os.path.dirname(ORDANA), "ordana-watch" + EXE_SUFFIX))
 
@@ -24,14 +27,6 @@ COLLECTED = re.compile(r"^#(\d+) (.*): (\d+) bytes, (\S+) => (\S+), errors (\d+)
 READY = re.compile(r"/ssb (\d+)$")
 # Far beyond any process id Linux hands out: an owner that never exists.
 DEAD_OWNER = 0x40000000 + os.getpid()
-
-
-def shm_files(owner):
-    hexid = "%X" % owner
-    return ["/dev/shm/Quennel.Ordana." + hexid,
-            "/dev/shm/sem.Quennel.Ordana.Mutex." + hexid,
-            "/dev/shm/sem.Quennel.Ordana.SemaphoreEmtpy." + hexid,
-            "/dev/shm/sem.Quennel.Ordana.SemaphoreFull." + hexid]
 
 
 def remove_channel(owner):
@@ -158,8 +153,22 @@ class StatusTestCase(ScratchTestCase):
         is full but for room for the first message, the character set line.
         The converter then stops at the next message, the input path that a
         conversion prints right after setting state 0, until `release` is
-        called. Returns (process, release)."""
-        probe = [a if a != "/dev/fd/1" else "probe.out" for a in args]
+        called. Returns (process, release).
+
+        An output "/dev/fd/1" becomes a FIFO of one page that nobody reads
+        until release(True): converted text never goes among the messages,
+        so the text stops the converter there, in state 1."""
+        held = fifo = None
+        if "/dev/fd/1" in args:
+            fifo = tempfile.mktemp(prefix="held", dir=self.dir)
+            os.mkfifo(fifo)
+            # Opened for reading and writing: the converter's open never
+            # waits, and the FIFO never reports an end while we hold it.
+            held = os.open(fifo, os.O_RDWR | os.O_NONBLOCK)
+            self.addCleanup(os.close, held)
+            fcntl.fcntl(held, fcntl.F_SETPIPE_SZ, 4096)
+            args = [a if a != "/dev/fd/1" else fifo for a in args]
+        probe = [a if a not in ("/dev/fd/1", fifo) else "probe.out" for a in args]
         probe[0] = "probe.txt"
         self.write("probe.txt", b"")
         code, out = self.run_ordana(*probe)
@@ -179,6 +188,19 @@ class StatusTestCase(ScratchTestCase):
         pipe = os.fdopen(read_end, "rb", buffering=0)
         self.addCleanup(pipe.close)
 
+        def drain_held():
+            while True:
+                try:
+                    readable, _, _ = select.select([held], [], [], 0.1)
+                    if readable:
+                        os.read(held, 65536)
+                    elif proc.poll() is not None:
+                        return
+                except BlockingIOError:
+                    pass
+                except (OSError, ValueError):
+                    return  # the test is over and has closed it
+
         def release(all_of_it):
             """Drains the one page (the converter goes on to its next stop,
             if any) or, with all_of_it, everything in the background;
@@ -193,6 +215,8 @@ class StatusTestCase(ScratchTestCase):
             rest = []
             reader = threading.Thread(target=lambda: rest.append(pipe.read()), daemon=True)
             reader.start()
+            if held is not None:
+                threading.Thread(target=drain_held, daemon=True).start()
 
             def output():
                 reader.join(60)

@@ -146,6 +146,10 @@ Handle OpenFile(const char16_t* path, std::uint32_t disposition, std::uint32_t a
     case kTruncateExisting: mode |= O_TRUNC; break;
     default: errno = EINVAL; Fail(); return kInvalidHandle;
   }
+  // A file that must be regular is opened without waiting for a FIFO's
+  // writer; the check below refuses it before anything reads.
+  if (flags & kOpenRegularFileOnly) mode |= O_NONBLOCK;
+  if (flags & kOpenNoFollow) mode |= O_NOFOLLOW;
   std::string native = ToNative(path);
   // A directory is not a file: refuse it before O_TRUNC or O_CREAT could
   // matter, as CreateFile does.
@@ -162,6 +166,18 @@ Handle OpenFile(const char16_t* path, std::uint32_t disposition, std::uint32_t a
   if (fd < 0) {
     Fail();
     return kInvalidHandle;
+  }
+  if (flags & kOpenRegularFileOnly) {
+    struct stat opened;
+    const bool known = ::fstat(fd, &opened) == 0;
+    if (!known || !S_ISREG(opened.st_mode)) {
+      const int error = known ? EINVAL : errno;
+      ::close(fd);
+      errno = error;
+      Fail();
+      return kInvalidHandle;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   }
 #ifdef POSIX_FADV_SEQUENTIAL
   if (flags & kFileFlagSequentialScan) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -401,6 +417,8 @@ void ReserveStandardStreams() {
 Handle GetStandardInput() { return STDIN_FILENO; }
 Handle GetStandardOutput() { return g_standardOutput; }
 void SetStandardOutput(Handle handle) { g_standardOutput = handle; }
+Handle GetProcessStandardOutput() { return STDOUT_FILENO; }
+Handle GetStandardError() { return STDERR_FILENO; }
 void SetConsoleCodePages(std::uint32_t) {}
 
 OutputKind QueryOutputKind(Handle handle) {

@@ -145,12 +145,29 @@ ErrorCode LastError() { return t_lastError; }
 
 Handle OpenFile(const char16_t* path, std::uint32_t disposition, std::uint32_t access,
                 std::uint32_t share, std::uint32_t flags) {
+  // Our own flags are not the system's; a reparse point is opened as itself
+  // so that it can be refused.
+  const std::uint32_t own = flags & (kOpenRegularFileOnly | kOpenNoFollow);
+  flags &= ~own;
+  if (own & kOpenNoFollow) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
   // Without FILE_FLAG_BACKUP_SEMANTICS CreateFileW refuses a directory.
   HANDLE handle = ::CreateFileW(W(path), access, share, nullptr, disposition,
                                 flags ? flags : FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     Fail();
     return kInvalidHandle;
+  }
+  if (own != 0) {
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool disk = ::GetFileType(handle) == FILE_TYPE_DISK;
+    const bool reparse = disk && ::GetFileInformationByHandle(handle, &info) &&
+                         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (((own & kOpenRegularFileOnly) && !disk) || ((own & kOpenNoFollow) && reparse)) {
+      ::CloseHandle(handle);
+      ::SetLastError(reparse ? ERROR_CANT_ACCESS_FILE : ERROR_BAD_FILE_TYPE);
+      Fail();
+      return kInvalidHandle;
+    }
   }
   return FromHANDLE(handle);
 }
@@ -317,7 +334,18 @@ void ReserveStandardStreams() {}
 
 Handle GetStandardInput() { return FromHANDLE(::GetStdHandle(STD_INPUT_HANDLE)); }
 Handle GetStandardOutput() { return FromHANDLE(::GetStdHandle(STD_OUTPUT_HANDLE)); }
-void SetStandardOutput(Handle handle) { ::SetStdHandle(STD_OUTPUT_HANDLE, H(handle)); }
+// The standard output as the process received it, taken before the first
+// SetStandardOutput can change it.
+HANDLE ProcessStandardOutput() {
+  static const HANDLE original = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  return original;
+}
+void SetStandardOutput(Handle handle) {
+  ProcessStandardOutput();
+  ::SetStdHandle(STD_OUTPUT_HANDLE, H(handle));
+}
+Handle GetProcessStandardOutput() { return FromHANDLE(ProcessStandardOutput()); }
+Handle GetStandardError() { return FromHANDLE(::GetStdHandle(STD_ERROR_HANDLE)); }
 
 void SetConsoleCodePages(std::uint32_t codePage) {
   // Refused for code pages a console cannot use (1200 among them); the
