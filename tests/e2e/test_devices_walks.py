@@ -161,6 +161,18 @@ class StandardStreamTest(DeviceTestCase):
         self.assertIn("1 file was processed.", log)
 
 
+class DataAndMessagesTest(DeviceTestCase):
+    def test_no_message_in_the_data_when_the_log_cannot_be_created(self):
+        self.write("a.txt", source("payload"))
+        log = os.path.join(self.dir, "no", "such", "dir.log")
+        for device in ["\\\\.\\CONOUT$"] + ([] if ON_WINDOWS else ["/dev/stdout"]):
+            with self.subTest(device=device):
+                code, out, err = self.ordana("a.txt", device, "/log=" + log, *CONVERT)
+                self.assertEqual(code, 0, text(err))
+                self.assertEqual(out, converted("payload"))
+                self.assertEqual(self.read("a.txt"), source("payload"))
+
+
 @posix_only("FIFOs, /dev/shm and file types are POSIX")
 class DeviceByTypeTest(DeviceTestCase):
     def test_regular_file_under_dev_shm_is_a_file(self):
