@@ -18,6 +18,14 @@
 
 namespace ordana::fuzz {
 
+// Stops the fuzzer, naming the invariant, when `condition` does not hold.
+inline void Require(bool condition, const char* what) {
+  if (!condition) {
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+  }
+}
+
 // Keeps everything that reaches the end of the chain.
 class Sink : public CFilter {
  public:
@@ -45,6 +53,7 @@ class LogSink : public CFile {
 struct Result {
   std::string output;
   std::u16string messages;
+  std::uint32_t errors = 0;  // the first filter's count
 };
 
 // One conversion of `data` through a chain of `filter` and a sink, in chunks
@@ -66,6 +75,7 @@ inline Result Convert(CFilterChain& chain, Sink& sink, const std::uint8_t* data,
   chain.Flush();
   chain.Finish();
   result.output.swap(sink.data);
+  result.errors = chain.First()->errorCount();
   chain.Reset();
   GetMessageLog()->SetSink(nullptr);
   return result;
@@ -87,7 +97,8 @@ Result CheckSplitInvariance(Make make, const std::uint8_t* data, std::size_t siz
   Result whole = Convert(chain, *sink, data, size, 0);
   for (std::size_t chunk : {chunkA, chunkB, std::size_t{1}}) {
     Result split = Convert(chain, *sink, data, size, chunk);
-    if (split.output != whole.output || split.messages != whole.messages) {
+    if (split.output != whole.output || split.messages != whole.messages ||
+        split.errors != whole.errors) {
       std::fprintf(stderr, "chunks of %zu bytes change the result\n", chunk);
       std::abort();
     }

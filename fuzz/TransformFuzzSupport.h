@@ -29,11 +29,4 @@ inline std::string Bytes(const std::u16string& units) {
   return bytes;
 }
 
-inline void Require(bool condition, const char* what) {
-  if (!condition) {
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-  }
-}
-
 }  // namespace ordana::fuzz
