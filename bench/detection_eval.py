@@ -199,6 +199,11 @@ def load_stats(path):
     return label, charset, tables
 
 
+# How far another set must lead the better of the ISO-8859-15 and Windows-1252
+# files to be taken instead of it (the program's kFallbackMargin).
+FALLBACK_MARGIN = 8.0
+
+
 def model_detect(b, stats, statistics_only=False):
     """Returns the charset id, or the name of a Unicode form, following the
     order of tests: UTF-16, UTF-8, UTF-32, statistics, fallback.  With
@@ -243,21 +248,29 @@ def model_detect(b, stats, statistics_only=False):
             return "utf-32-le"
         if w[0] == 0 and w[1] != 0 and w[2] == 0 and w[3] != 0:
             return "utf-32-be"
-    if n >= 4 and stats:
+    # No byte 0x80-0xFF among the bytes the scoring reads: no evidence.
+    if n >= 4 and stats and any(x >= 0x80 for x in b[:max(n - 2, 0)]) and n >= 5:
         c1, c2, c3 = collections.Counter(), collections.Counter(), collections.Counter()
         for j in range(n - 4):
             c1[b[j]] += 1
             c2[b[j] | b[j + 1] << 8] += 1
             c3[b[j] | b[j + 1] << 8 | b[j + 2] << 16] += 1
-        best = None
+        scored = []
         for label, charset, (w1, w2, w3) in stats:
             s1 = sum(w1[k] * c for k, c in c1.items() if k in w1)
             s2 = sum(w2[k] * c for k, c in c2.items() if k in w2)
             s3 = sum(w3[k] * c for k, c in c3.items() if k in w3)
-            score = s2 * 50.0 + s1 * 1.0 + s3 * 500.0
-            if best is None or score > best[0]:
-                best = (score, charset)
-        return best[1]
+            scored.append((s2 * 50.0 + s1 * 1.0 + s3 * 500.0, charset))
+        order = sorted(range(len(scored)), key=lambda k: -scored[k][0])  # stable
+        if len(scored) > 1 and scored[order[0]][0] == scored[order[-1]][0]:
+            return 14  # every file scores the same
+        chosen = order[0]
+        for k in order:
+            if scored[k][1] in (14, 18):  # the better of ISO-8859-15 and Windows-1252
+                if k != chosen and scored[chosen][0] - scored[k][0] < FALLBACK_MARGIN:
+                    chosen = k
+                break
+        return scored[chosen][1]
     return 14  # ISO-8859-15
 
 

@@ -10,7 +10,6 @@
 #include "codecs/Utf16Filters.h"
 #include "codecs/Utf32Filters.h"
 #include "codecs/Utf8Filters.h"
-#include "core/File.h"
 #include "platform/Platform.h"
 
 namespace ordana {
@@ -29,31 +28,26 @@ int Utf8FollowingBytes(std::uint8_t c) {
   return 0;
 }
 
-std::uint32_t ReadU32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+// Whether any byte that the scoring reads is 0x80 or above: the positions
+// j with j + 4 < n read b[j], b[j+1] and b[j+2]. Without one, the sets
+// between which the statistics files choose all decode the sample alike, and
+// a file's score is no evidence for its set.
+bool ScoredBytesHaveHighByte(const std::uint8_t* b, std::uint32_t n) {
+  if (n < 5) return false;
+  for (std::uint32_t k = 0; k + 2 < n; ++k) {
+    if (b[k] >= 0x80) return true;
+  }
+  return false;
 }
 
-double ReadDouble(const std::uint8_t* p) {
-  std::uint64_t bits = 0;
-  for (int k = 7; k >= 0; --k) bits = (bits << 8) | p[k];
-  double value;
-  std::memcpy(&value, &bits, sizeof value);
-  return value;
-}
+constexpr std::uint32_t kMessageNoEvidence = 336;
+constexpr std::uint32_t kMessageWeakLead = 337;
 
-constexpr std::uint32_t kHeaderSize = 16;
-constexpr std::uint32_t kBlockHeaderSize = 12;
-constexpr std::uint32_t kEntrySize = 12;
-
-bool IsSingleByteCharset(CharsetId id) { return id < static_cast<CharsetId>(kSingleByteCharsetCount); }
-
-struct DetectionCandidate {
-  CharsetId charset = 0;
-  char label[4] = {};
-  double score = 0.0;
-  bool loaded = false;
-};
+// How far (in bits of the statistics files' log-likelihood scale) a set must
+// lead the better of the ISO-8859-15 and Windows-1252 files to be taken
+// instead of it.
+constexpr double kFallbackMargin = 8.0;
+constexpr CharsetId kWesternWindowsCharset = 18;  // Windows-1252
 
 }  // namespace
 
@@ -72,159 +66,61 @@ void CAutoDetectionInputFilter::Construct(const std::u16string& directory) {
   name_ = u"Auto Detection Input Filter";
   typeId_ = kFilterTypeAutoDetection;
   FindStatisticsFiles(directory.empty() ? u"." : directory);
-  LogMessage(2, 0, u"Found %d stat files\r\n", statisticsFiles_.Count());
+  LogMessage(2, 0, u"Found %d stat files\r\n", StatisticsFileCount());
 }
 
-CAutoDetectionInputFilter::~CAutoDetectionInputFilter() {
-  for (std::uint32_t k = 0; k < statisticsFiles_.Count(); ++k) delete[] statisticsFiles_.At(k);
-}
+CAutoDetectionInputFilter::~CAutoDetectionInputFilter() = default;
 
 void CAutoDetectionInputFilter::FindStatisticsFiles(const std::u16string& directory) {
-  std::vector<platform::DirectoryEntry> entries;
-  platform::ErrorClass error;
-  if (!platform::ListDirectory(directory.c_str(), &entries, &error)) return;
-  // Sorted by name so that equal scores are decided the same way on every
-  // file system.
-  std::sort(entries.begin(), entries.end(),
-            [](const platform::DirectoryEntry& a, const platform::DirectoryEntry& b) {
-              return a.name < b.name;
-            });
-  for (const platform::DirectoryEntry& entry : entries) {
-    if (entry.isDirectory || entry.linkToDirectory) continue;
-    if (!platform::MatchPathSpec(entry.name.c_str(), u"*.dat")) continue;
-    std::u16string path = directory;
-    if (path.back() != platform::kPathSeparator) path += platform::kPathSeparator;
-    path += entry.name;
-    CFile file;
-    std::uint8_t header[kHeaderSize] = {};
-    if (!file.Open(path.c_str(), platform::kOpenExisting, platform::kGenericRead,
-                   platform::kFileShareRead, 0)) {
-      continue;
-    }
-    const std::uint32_t read = file.ReadBytes(header, kHeaderSize);
-    file.Close();
-    if (read < 4 || std::memcmp(header, "STAT", 4) != 0) continue;
-    if (read >= 12 && !IsSingleByteCharset(ReadU32(header + 8))) {
-      // The detection could only hand such a file's set to a decoder that
-      // cannot serve it.
-      LogMessage(2, 0, u"Statistics file %s names character set %u, which is not a single-byte set; skipped\r\n",
-                 path, ReadU32(header + 8));
-      continue;
-    }
-    auto* copy = new char16_t[path.size() + 1];
-    std::copy(path.c_str(), path.c_str() + path.size() + 1, copy);
-    statisticsFiles_.Append(copy);
-  }
+  statistics_.Load(directory);
 }
 
 bool CAutoDetectionInputFilter::LoadStatisticsFile(const char16_t* path) {
-  for (auto& table : tables_) table.Clear();
-  ClearScoringIndex();
-  CFile file;
-  if (!file.Open(path, platform::kOpenExisting, platform::kGenericRead, platform::kFileShareRead,
-                 0)) {
-    return false;
-  }
-  std::uint8_t header[kHeaderSize] = {};
-  file.ReadBytes(header, kHeaderSize);
-  if (std::memcmp(header, "STAT", 4) != 0) return false;
-  std::memcpy(label_, header + 4, 4);
-  charset_ = ReadU32(header + 8);
-
-  std::uint64_t size = 0;
-  platform::GetFileSize(file.handle(), &size);
-  // A statistics file is small; a huge one is not ours to read whole.
-  constexpr std::uint64_t kLargest = 64u * 1024 * 1024;
-  if (size > kLargest) return false;
-  std::vector<std::uint8_t> body(static_cast<std::size_t>(size));
-  std::uint32_t read = 0;
-  while (read < body.size()) {
-    const std::uint32_t n =
-        file.ReadBytes(body.data() + read, static_cast<std::uint32_t>(body.size() - read));
-    if (n == 0) break;
-    read += n;
-  }
-  // Whatever was read is parsed even when the read failed part way.
-  const bool ok = file.lastError() == 0;
-
-  // Up to three blocks; a block whose entries would run past the bytes read
-  // contributes the entries that are there, and parsing ends with it.
-  std::uint32_t pos = 0;
-  for (int t = 0; t < 3; ++t) {
-    if (read - pos < kBlockHeaderSize || std::memcmp(body.data() + pos, "STBL", 4) != 0) break;
-    const std::uint32_t count = ReadU32(body.data() + pos + 8);
-    pos += kBlockHeaderSize;
-    const std::uint32_t fit = (read - pos) / kEntrySize;
-    const std::uint32_t take = count < fit ? count : fit;
-    for (std::uint32_t e = 0; e < take; ++e, pos += kEntrySize) {
-      const std::uint32_t key = ReadU32(body.data() + pos);
-      const double weight = ReadDouble(body.data() + pos + 4);
-      tables_[t].GetOrInsert(key) = weight;
-      IndexEntry(t, key, weight);
-    }
-    if (take < count) break;
-  }
-  if (!IsSingleByteCharset(charset_)) return false;
-  return ok;
-}
-
-void CAutoDetectionInputFilter::ClearScoringIndex() {
-  if (!pairWeights_) pairWeights_.reset(new double[65536]);
-  if (!triplePrefixes_) triplePrefixes_ = std::make_unique<std::bitset<65536>>();
-  std::fill(singleWeights_, singleWeights_ + 256, 0.0);
-  std::fill(pairWeights_.get(), pairWeights_.get() + 65536, 0.0);
-  triplePrefixes_->reset();
-}
-
-void CAutoDetectionInputFilter::IndexEntry(int table, std::uint32_t key, double weight) {
-  // Keys a sample can never form (a "single byte" above 0xFF, say) stay out
-  // of the index; they are in the table, where nothing finds them either.
-  if (table == 0 && key < 256) singleWeights_[key] = weight;
-  if (table == 1 && key < 65536) pairWeights_[key] = weight;
-  if (table == 2 && key < (1u << 24)) triplePrefixes_->set(key & 0xFFFF);
+  return LoadStatisticsModel(path, &current_) == StatisticsLoad::kLoaded;
 }
 
 double CAutoDetectionInputFilter::ScoreSample(const std::uint8_t* b, std::uint32_t n) const {
-  double s1 = 0.0;
-  double s2 = 0.0;
-  double s3 = 0.0;
-  if (!pairWeights_) return 0.0;  // nothing loaded yet
-  for (std::uint32_t j = 0; j + 4 < n; ++j) {
-    const std::uint32_t k1 = b[j];
-    const std::uint32_t k2 = k1 | (static_cast<std::uint32_t>(b[j + 1]) << 8);
-    s1 += singleWeights_[k1];
-    s2 += pairWeights_[k2];
-    if ((*triplePrefixes_)[k2]) {
-      const std::uint32_t k3 = k2 | (static_cast<std::uint32_t>(b[j + 2]) << 16);
-      if (const double* w = tables_[2].Find(k3)) s3 += *w;
-    }
-  }
-  double score = s2 * weights_[1];
-  score += s1 * weights_[0];
-  score += s3 * weights_[2];
-  return score;
+  return current_.Score(b, n);
 }
 
 CFilter* CAutoDetectionInputFilter::DetectByStatistics(const std::uint8_t* b, std::uint32_t n) {
-  std::vector<DetectionCandidate> candidates(statisticsFiles_.Count());
-  for (std::uint32_t k = 0; k < statisticsFiles_.Count(); ++k) {
-    if (!LoadStatisticsFile(statisticsFiles_.At(k))) continue;
-    candidates[k].charset = charset_;
-    std::memcpy(candidates[k].label, label_, 4);
-    candidates[k].score = ScoreSample(b, n);
-    candidates[k].loaded = true;
+  if (statistics_.Count() == 0) return nullptr;
+  if (!ScoredBytesHaveHighByte(b, n)) {
+    LogResourceMessage(2, 0, kMessageNoEvidence);
+    return nullptr;
   }
-  // A file that could not be loaded has no score at all; it must not win
-  // over files whose scores are below zero.
-  candidates.erase(std::remove_if(candidates.begin(), candidates.end(),
-                                  [](const DetectionCandidate& c) { return !c.loaded; }),
-                   candidates.end());
-  if (candidates.empty()) return nullptr;
-  std::stable_sort(candidates.begin(), candidates.end(),
-                   [](const DetectionCandidate& a, const DetectionCandidate& c) {
-                     return a.score > c.score;
-                   });
-  const DetectionCandidate& winner = candidates.front();
+  std::vector<double> scores;
+  statistics_.ScoreAll(b, n, &scores);
+  // Highest score first; equal scores keep the order of the file names.
+  std::vector<std::size_t> order(scores.size());
+  for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+  std::stable_sort(order.begin(), order.end(),
+                   [&scores](std::size_t a, std::size_t c) { return scores[a] > scores[c]; });
+  if (order.size() > 1 && scores[order.front()] == scores[order.back()]) {
+    // Every file scores the same: the text says nothing about the set, and
+    // the first file by name must not win by default.
+    LogResourceMessage(2, 0, kMessageNoEvidence);
+    return nullptr;
+  }
+  // A few high bytes give every set a handful of points: a short Latin word
+  // would go to a DOS or Baltic set on a whim of the training text. The sets
+  // the fallback stands for (ISO-8859-15 and Windows-1252, which decode
+  // Latin-1 text alike) stay unless another set leads them clearly.
+  std::size_t chosen = order.front();
+  for (std::size_t k : order) {
+    const CharsetId id = statistics_.At(k).charset;
+    if (id != kFallbackCharset && id != kWesternWindowsCharset) continue;
+    const double lead = scores[chosen] - scores[k];
+    if (k != chosen && lead < kFallbackMargin) {
+      char16_t leader[64];
+      char16_t kept[64];
+      LogResourceMessage(2, 0, kMessageWeakLead, CharsetName(statistics_.At(chosen).charset, leader),
+                         lead, CharsetName(id, kept));
+      chosen = k;
+    }
+    break;
+  }
+  const CStatisticsModel& winner = statistics_.At(chosen);
   char16_t name[64];
   char label[5] = {};
   std::memcpy(label, winner.label, 4);
@@ -303,7 +199,7 @@ CFilter* CAutoDetectionInputFilter::DetectDecoder(const std::uint8_t* b, std::ui
       return new CUtf32ToUtf16Filter(true, options_);
     }
   }
-  if (n >= 4 && statisticsFiles_.Count() > 0) {
+  if (n >= 4 && StatisticsFileCount() > 0) {
     if (CFilter* decoder = DetectByStatistics(b, n)) return decoder;
   }
   LogMessage(2, 0, u"Detected character set (fallback) ISO-8859-15\r\n");

@@ -8,7 +8,6 @@
 // ISO-8859-15. After the hand-over the filter is a disabled pass-through
 // until Reset arms it for the next input.
 
-#include <bitset>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -16,8 +15,7 @@
 #include "codecs/CharsetRegistry.h"
 #include "codecs/CodecBase.h"
 #include "core/Filter.h"
-#include "support/Array.h"
-#include "support/HashTable.h"
+#include "detection/StatisticsFiles.h"
 
 namespace ordana {
 
@@ -34,17 +32,18 @@ class CAutoDetectionInputFilter : public CFilter {
   bool Flush(CBuffer& target) override;
   bool Reset() override;
 
-  // The statistics files (*.dat starting with "STAT") in `directory`.
+  // Loads the statistics files (*.dat starting with "STAT") of `directory`;
+  // they are read once and kept for every input of the run.
   void FindStatisticsFiles(const std::u16string& directory);
-  // Loads one file into the three n-gram tables; sets the current label and
+  // Loads one file as the current table set; sets the current label and
   // charset id once its header is read. False when it cannot be used.
   bool LoadStatisticsFile(const char16_t* path);
-  // The score of a sample against the tables loaded last.
+  // The score of a sample against the file loaded last by LoadStatisticsFile.
   double ScoreSample(const std::uint8_t* bytes, std::uint32_t n) const;
 
-  std::uint32_t StatisticsFileCount() const { return statisticsFiles_.Count(); }
-  const char* CurrentLabel() const { return label_; }
-  CharsetId CurrentCharset() const { return charset_; }
+  std::uint32_t StatisticsFileCount() const { return static_cast<std::uint32_t>(statistics_.Count()); }
+  const char* CurrentLabel() const { return current_.label; }
+  CharsetId CurrentCharset() const { return current_.charset; }
 
  private:
   void Construct(const std::u16string& directory);
@@ -54,22 +53,9 @@ class CAutoDetectionInputFilter : public CFilter {
   CFilter* DetectDecoder(const std::uint8_t* b, std::uint32_t n);
   CFilter* DetectByStatistics(const std::uint8_t* b, std::uint32_t n);
 
-  // Mirrors of the tables loaded last for scoring: every single byte and
-  // pair has a slot (0.0 when absent, which adds nothing), and a triple is
-  // looked up only when some triple of the file starts with its first two
-  // bytes. The sums are the same as with lookups in the tables.
-  void ClearScoringIndex();
-  void IndexEntry(int table, std::uint32_t key, double weight);
-
   CodecOptions options_;
-  CHashTable<std::uint32_t, double> tables_[3];
-  double singleWeights_[256] = {};
-  std::unique_ptr<double[]> pairWeights_;
-  std::unique_ptr<std::bitset<65536>> triplePrefixes_;
-  char label_[4] = {'E', 'N', 'G', 0};
-  CharsetId charset_ = 0;
-  double weights_[3] = {1.0, 50.0, 500.0};
-  CArray<char16_t*, CLock, int> statisticsFiles_;
+  CStatisticsSet statistics_;
+  CStatisticsModel current_;
 };
 
 }  // namespace ordana

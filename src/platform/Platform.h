@@ -93,6 +93,12 @@ bool IsDirectory(const char16_t* path);
 // True when something (a file, directory, device or link, even a dangling
 // one) stands under `path`.
 bool PathExists(const char16_t* path);
+// Opens an existing file for reading only when it is a regular file, and
+// stores its size. Never waits: a FIFO is opened without blocking and
+// refused like every other special file (and a directory); then the result
+// is kInvalidHandle and `*notRegular` is true. Other failures leave
+// `*notRegular` false (see LastError).
+Handle OpenRegularFileForReading(const char16_t* path, std::uint64_t* size, bool* notRegular);
 bool CreateDirectory(const char16_t* path);
 
 struct DirectoryEntry {

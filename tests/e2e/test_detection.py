@@ -2,13 +2,14 @@
 
 import os
 import shutil
+import stat
 import struct
 import subprocess
 import threading
 import time
 import unittest
 
-from ordana_run import ORDANA, PREFIX, ScratchTestCase, text
+from ordana_run import ORDANA, PREFIX, ScratchTestCase, posix_only, shown, text
 
 
 class DetectionTest(ScratchTestCase):
@@ -21,11 +22,25 @@ class DetectionTest(ScratchTestCase):
         self.program = os.path.join(self.bindir, os.path.basename(ORDANA))
         shutil.copy2(ORDANA, self.program)
 
-    def _run(self, extra):
-        proc = subprocess.run(PREFIX + [self.program, "in.bin", "out.bin", "/o", "utf-16",
-                              "/nobom", "/loglevel=2"] + list(extra),
-                              cwd=self.dir, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
+    def _run(self, extra, program=None):
+        proc = subprocess.run(PREFIX + [program or self.program, "in.bin", "out.bin", "/o",
+                              "utf-16", "/nobom", "/loglevel=2"] + list(extra),
+                              cwd=self.dir, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL,
+                              timeout=60)
         return proc.returncode, text(proc.stdout)
+
+    def with_shipped_files(self):
+        """A second copy of the program with the statistics files that the
+        build puts next to it."""
+        bindir = self.path("shipped")
+        os.mkdir(bindir)
+        program = os.path.join(bindir, os.path.basename(ORDANA))
+        shutil.copy2(ORDANA, program)
+        shipped = [n for n in os.listdir(os.path.dirname(ORDANA)) if n.endswith(".dat")]
+        self.assertGreaterEqual(len(shipped), 20)
+        for name in shipped:
+            shutil.copy2(os.path.join(os.path.dirname(ORDANA), name), bindir)
+        return program
 
     def check(self, data, message, decoded, *extra):
         self.write("in.bin", data)
@@ -106,6 +121,79 @@ class DetectionTest(ScratchTestCase):
         out = self.check("café crème".encode("cp1252"), "Detected SCS Windows-1252 (FRA)\r\n",
                          "café crème")
         self.assertIn("Found 1 stat files\r\n", out)
+
+    def test_short_texts_decode_as_without_the_statistics_files(self):
+        shipped = self.with_shipped_files()
+        texts = ["Café", "Café\n", "Straße", "naïve", "garçon", "Größe", "Zürich", "Ærø",
+                 "Malmö", "Crème brûlée", "São Paulo", "façade", "plain ASCII text", "x",
+                 "Grüße aus Köln", "Déjà vu"]
+        for value in texts:
+            with self.subTest(text=value):
+                self.write("in.bin", value.encode("latin-1"))
+                outputs = []
+                for program in (shipped, self.program):
+                    code, out = self._run([], program)
+                    self.assertEqual(code, 0, out)
+                    outputs.append(self.read("out.bin"))
+                self.assertEqual(outputs[0], value.encode("utf-16-le"))
+                self.assertEqual(outputs[1], value.encode("utf-16-le"))
+
+    def test_shipped_files_still_decide_where_the_text_tells(self):
+        shipped = self.with_shipped_files()
+        cases = [
+            ("Привет, как дела? Хорошо.", "cp1251", "Detected SCS Windows-1251 (CYRL)\r\n"),
+            ("Καλημέρα σας, τι κάνετε;", "cp1253", "Detected SCS Windows-1253 (GREK)\r\n"),
+            ("Příliš žluťoučký kůň úpěl ďábelské ódy.", "cp1250",
+             "Detected SCS Windows-1250 (CEUR)\r\n"),
+        ]
+        for value, codec, message in cases:
+            with self.subTest(codec=codec):
+                self.write("in.bin", value.encode(codec))
+                code, out = self._run([], shipped)
+                self.assertEqual(code, 0, out)
+                self.assertIn(message, out)
+                self.assertEqual(self.read("out.bin"), value.encode("utf-16-le"))
+
+    def _write_stat(self, name, charset, entries, label=b"TST\x00"):
+        data = b"STAT" + label + struct.pack("<II", charset, 0)
+        data += b"STBL" + struct.pack("<II", 0, len(entries))
+        for key, weight in entries:
+            data += struct.pack("<Id", key, weight)
+        with open(os.path.join(self.bindir, name), "wb") as f:
+            f.write(data)
+
+    def test_untrusted_statistics_files_are_skipped(self):
+        # A planted file with a NaN, an infinite or an absurd weight would win
+        # every detection; an oversized one would cost time and memory on
+        # every run.
+        self._write_stat("a-nan.dat", 6, [(0xE9, float("nan"))])
+        self._write_stat("b-inf.dat", 6, [(0xE9, float("inf"))])
+        self._write_stat("c-huge.dat", 6, [(0xE9, 1e300)])
+        with open(os.path.join(self.bindir, "d-big.dat"), "wb") as f:
+            f.write(b"STAT" + bytes(12) + b"x" * (1024 * 1024))
+        self._write_stat("e-good.dat", 18, [(0xE9, 1.0)], b"FRA\x00")
+        out = self.check("café crème".encode("cp1252"), "Detected SCS Windows-1252 (FRA)\r\n",
+                         "café crème")
+        self.assertIn("Found 1 stat files\r\n", out)
+        self.assertIn('Statistics files are read from "%s"\r\n' % shown(self.bindir), out)
+        for name in ("a-nan.dat", "b-inf.dat", "c-huge.dat"):
+            self.assertIn("Statistics file %s holds a weight that is not a number between "
+                          "-10000 and 10000; skipped\r\n" % shown(os.path.join(self.bindir, name)),
+                          out)
+        self.assertIn("Statistics file %s is larger than 1048576 bytes; skipped\r\n"
+                      % shown(os.path.join(self.bindir, "d-big.dat")), out)
+
+    @posix_only("a FIFO next to the program")
+    def test_fifo_among_the_statistics_files_never_blocks(self):
+        os.mkfifo(os.path.join(self.bindir, "x.dat"))
+        self._write_stat("y.dat", 18, [(0xE9, 1.0)], b"FRA\x00")
+        out = self.check("café crème".encode("cp1252"), "Detected SCS Windows-1252 (FRA)\r\n",
+                         "café crème")
+        self.assertIn("Statistics file %s is not a regular file; skipped\r\n"
+                      % os.path.join(self.bindir, "x.dat"), out)
+        self.assertIn("Found 1 stat files\r\n", out)
+        self.assertEqual(stat.S_IFMT(os.lstat(os.path.join(self.bindir, "x.dat")).st_mode),
+                         stat.S_IFIFO)
 
     def test_second_input_is_detected_anew(self):
         os.mkdir(self.path("d"))

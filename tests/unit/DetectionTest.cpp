@@ -1,13 +1,20 @@
 #include "detection/AutoDetectionInputFilter.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <limits>
+#include <random>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
 #include "codecs/SingleByteFilters.h"
+#include "detection/StatisticsFiles.h"
 
 namespace ordana {
 namespace {
@@ -177,6 +184,207 @@ TEST(DetectionHandOverTest, DecisionDoesNotDependOnHowTheInputArrives) {
   const std::string whole = test::ConvertThrough(chain, *sink, input);
   EXPECT_EQ(whole, std::string("a\0b\0\xE4\0\xF6\0", 8));
   test::ConvertAllSplits(chain, *sink, input);
+}
+
+
+// ---- Files that must not be trusted -------------------------------------------
+
+TEST_F(StatisticsTest, UnusableFilesAreSkippedWithAReason) {
+  StatFile good("GOO", 18);
+  good.Block({{0xE9, 1.0}});
+  Write("a-good.dat", good.bytes);
+  StatFile nan("NAN", 18);
+  nan.Block({{0xE9, std::numeric_limits<double>::quiet_NaN()}});
+  Write("b-nan.dat", nan.bytes);
+  StatFile inf("INF", 18);
+  inf.Block({{0xE9, 1.0}}).Block({{0xE9 | 'x' << 8, -std::numeric_limits<double>::infinity()}});
+  Write("c-inf.dat", inf.bytes);
+  StatFile huge("BIG", 18);
+  huge.Block({}).Block({}).Block({{0xE9E9E9, 1e300}});
+  Write("d-huge-weight.dat", huge.bytes);
+  StatFile large("LRG", 18);
+  large.Block({{0xE9, 2.0}});
+  large.bytes.resize(kLargestStatisticsFile + 1, 'x');  // a real table is far smaller
+  Write("e-large.dat", large.bytes);
+  StatFile limit("LIM", 18);
+  limit.Block({{0xE9, -kLargestStatisticsWeight}});
+  limit.bytes.resize(kLargestStatisticsFile, 'x');  // exactly the limit, trailing bytes ignored
+  Write("f-at-the-limits.dat", limit.bytes);
+  ASSERT_EQ(::mkfifo(dir_.File("g-fifo.dat").c_str(), 0600), 0);
+  CAutoDetectionInputFilter filter(Dir(), CodecOptions{});  // a FIFO must not make this wait
+  EXPECT_EQ(filter.StatisticsFileCount(), 2u);
+  const std::string log = log_.narrow();
+  const std::string dir = dir_.path();
+  for (const char* expected : {
+           "Statistics files are read from \"%\"\r\n",
+           "Statistics file %/b-nan.dat holds a weight that is not a number between -10000 and "
+           "10000; skipped\r\n",
+           "Statistics file %/c-inf.dat holds a weight that is not a number between -10000 and "
+           "10000; skipped\r\n",
+           "Statistics file %/d-huge-weight.dat holds a weight that is not a number between "
+           "-10000 and 10000; skipped\r\n",
+           "Statistics file %/e-large.dat is larger than 1048576 bytes; skipped\r\n",
+           "Statistics file %/g-fifo.dat is not a regular file; skipped\r\n",
+           "Found 2 stat files\r\n"}) {
+    std::string line = expected;
+    if (line.find('%') != std::string::npos) line.replace(line.find('%'), 1, dir);
+    EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+  }
+  EXPECT_EQ(log.find("a-good.dat"), std::string::npos) << log;
+  EXPECT_EQ(log.find("f-at-the-limits.dat"), std::string::npos) << log;
+}
+
+TEST_F(StatisticsTest, LoaderResults) {
+  CStatisticsModel model;
+  StatFile nan;
+  nan.Block({{'A', std::nan("")}});
+  StatFile late;  // a bad weight anywhere spoils the file, even one replaced later
+  late.Block({{'A', 1e9}, {'A', 1.0}});
+  const struct {
+    const char* what;
+    std::string bytes;
+    StatisticsLoad result;
+  } cases[] = {
+      {"header alone", StatFile().bytes, StatisticsLoad::kLoaded},
+      {"not STAT", "STA", StatisticsLoad::kNotStatistics},
+      {"empty", "", StatisticsLoad::kNotStatistics},
+      {"NaN", nan.bytes, StatisticsLoad::kBadWeight},
+      {"absurd then fine", late.bytes, StatisticsLoad::kBadWeight},
+      {"UTF-8 named", StatFile("U8", 100).bytes, StatisticsLoad::kNotSingleByte},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(LoadStatisticsModel(Write("x.dat", c.bytes).c_str(), &model), c.result) << c.what;
+  }
+  EXPECT_EQ(LoadStatisticsModel(dir_.File16("missing.dat").c_str(), &model),
+            StatisticsLoad::kOpenFailed);
+  platform::CreateDirectory(dir_.File16("d.dat").c_str());
+  EXPECT_EQ(LoadStatisticsModel(dir_.File16("d.dat").c_str(), &model), StatisticsLoad::kNotRegular);
+  ASSERT_EQ(::mkfifo(dir_.File("f.dat").c_str(), 0600), 0);
+  EXPECT_EQ(LoadStatisticsModel(dir_.File16("f.dat").c_str(), &model), StatisticsLoad::kNotRegular);
+}
+
+// ---- No evidence ----------------------------------------------------------------
+
+// Runs `input` through a detection that reads `directory`; returns the
+// detected set and the text as UTF-16LE.
+std::pair<CharsetId, std::string> DetectAndDecode(const std::u16string& directory,
+                                                  const std::string& input) {
+  CFilterChain chain;
+  chain.Append(new CAutoDetectionInputFilter(directory, CodecOptions{}));
+  chain.Append(new CNulFilter());
+  auto* sink = new test::RecordingFilter();
+  chain.Append(sink);
+  std::string out = test::ConvertThrough(chain, *sink, input);
+  auto* decoder = dynamic_cast<CSingleByteToUtf16Filter*>(chain.head()->GetNext());
+  return {decoder ? decoder->GetCharset() : 0xFFFFFFFFu, out};
+}
+
+std::string Utf16(const std::u16string& text) {
+  return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+}
+
+TEST_F(StatisticsTest, NoEvidenceTakesTheFallback) {
+  // Two files that weigh the same bytes alike, and the first by name names
+  // DOS-850, under which these texts would come out wrong.
+  StatFile dos("DOS", 28);
+  dos.Block({{0xE9, 1.0}, {0xDF, 1.0}});
+  StatFile west("WES", 18);
+  west.Block({{0xE9, 1.0}, {0xDF, 1.0}});
+  Write("a-dos.dat", dos.bytes);
+  Write("b-west.dat", west.bytes);
+  const struct {
+    const char* what;
+    std::string input;
+    std::u16string text;
+  } cases[] = {
+      {"high byte only in the last bytes", "Caf\xE9", u"Café"},
+      {"high byte only in the last bytes, line end", "Caf\xE9\n", u"Café\n"},
+      {"\xDF in the last four bytes", "Stra\xDF" "e", u"Straße"},
+      {"equal scores", "\xE9t\xE9 \xE0 Paris, stra\xDF" "e", u"été à Paris, straße"},
+      {"plain ASCII", "nothing but ASCII here", u"nothing but ASCII here"},
+  };
+  for (const auto& c : cases) {
+    const auto [charset, out] = DetectAndDecode(Dir(), c.input);
+    EXPECT_EQ(charset, 14u) << c.what;
+    EXPECT_EQ(out, Utf16(c.text)) << c.what;
+  }
+  EXPECT_NE(log_.narrow().find("No byte of the text tells the single-byte sets apart\r\n"),
+            std::string::npos);
+  EXPECT_NE(log_.narrow().find("Detected character set (fallback) ISO-8859-15\r\n"),
+            std::string::npos);
+  EXPECT_EQ(log_.narrow().find("Detected SCS"), std::string::npos) << log_.narrow();
+  // One byte that tells them apart decides.
+  StatFile westMore("WES", 18);
+  westMore.Block({{0xE9, 1.0}, {0xDF, 1.0}, {0xE0, 2.0}});
+  Write("b-west.dat", westMore.bytes);
+  const auto [charset, out] = DetectAndDecode(Dir(), "\xE9t\xE9 \xE0 Paris");
+  EXPECT_EQ(charset, 18u);
+  EXPECT_EQ(out, Utf16(u"été à Paris"));
+}
+
+TEST_F(StatisticsTest, OneFileDecidesWhenTheTextHasHighBytes) {
+  StatFile greek("GRE", 6);
+  greek.Block({{0xE1, 1.0}});
+  Write("greek.dat", greek.bytes);
+  EXPECT_EQ(DetectAndDecode(Dir(), "\xE1\xE2\xE3\xE4\xE5").first, 6u);
+  EXPECT_EQ(DetectAndDecode(Dir(), "abcd\xE1").first, 14u);
+}
+
+// ---- The shipped files ------------------------------------------------------------
+
+TEST(ShippedStatisticsTest, ShortLatinTextsDecodeAsWithoutTheFiles) {
+  test::TempDir empty;
+  const std::u16string shipped = platform::FromNative(ORDANA_STATS_DIR);
+  const std::u16string none = platform::FromNative(empty.path().c_str());
+  const char16_t* texts[] = {
+      u"Café", u"Straße", u"Grüße", u"Ærø", u"naïve", u"señor", u"Zürich", u"garçon",
+      u"Café au lait", u"São Paulo", u"Crème brûlée", u"Größe", u"façade", u"Malmö",
+      u"plain ASCII", u"x",
+  };
+  for (const char16_t* text : texts) {
+    std::string latin1;
+    for (const char16_t* p = text; *p; ++p) latin1 += static_cast<char>(*p);
+    const auto with = DetectAndDecode(shipped, latin1);
+    const auto without = DetectAndDecode(none, latin1);
+    EXPECT_EQ(with.second, Utf16(text)) << platform::ToNative(text, std::char_traits<char16_t>::length(text));
+    EXPECT_EQ(with.second, without.second);
+  }
+}
+
+TEST(ShippedStatisticsTest, ScoringAllFilesAtOnceIsBitIdentical) {
+  CStatisticsSet set;
+  set.Load(platform::FromNative(ORDANA_STATS_DIR));
+  ASSERT_GE(set.Count(), 20u);
+  std::vector<CStatisticsModel> models(set.Count());
+  std::vector<std::string> samples = {
+      "Gr\xFC\xDF" "e aus M\xFCnchen, sch\xF6ne Gr\xFC\xDF" "e und \x93" "Anf\xFChrung\x94 \x80 10",
+      "\xCF\xF0\xE8\xE2\xE5\xF2, \xEC\xE8\xF0! \xCA\xE0\xEA \xE4\xE5\xEB\xE0?",
+      "plain ASCII only, nothing to see here",
+  };
+  std::mt19937 random(20261207);
+  for (int k = 0; k < 40; ++k) {
+    std::string sample(1 + random() % 3000, '\0');
+    const int high = static_cast<int>(random() % 100);  // percent of high bytes
+    for (char& c : sample) {
+      c = static_cast<char>(static_cast<int>(random() % 100) < high ? 0x80 + random() % 128
+                                                                     : 0x20 + random() % 95);
+    }
+    samples.push_back(sample);
+  }
+  std::vector<double> scores;
+  for (const std::string& sample : samples) {
+    const auto* b = reinterpret_cast<const std::uint8_t*>(sample.data());
+    const auto n = static_cast<std::uint32_t>(sample.size());
+    set.ScoreAll(b, n, &scores);
+    ASSERT_EQ(scores.size(), set.Count());
+    for (std::size_t m = 0; m < set.Count(); ++m) {
+      const double direct = set.At(m).Score(b, n);
+      std::uint64_t a, c;
+      std::memcpy(&a, &direct, 8);
+      std::memcpy(&c, &scores[m], 8);
+      EXPECT_EQ(a, c) << "file " << m << ", sample of " << n << " bytes";
+    }
+  }
 }
 
 }  // namespace

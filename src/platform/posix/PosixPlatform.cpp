@@ -187,6 +187,40 @@ Handle OpenFile(const char16_t* path, std::uint32_t disposition, std::uint32_t a
   return fd;
 }
 
+Handle OpenRegularFileForReading(const char16_t* path, std::uint64_t* size, bool* notRegular) {
+  *size = 0;
+  *notRegular = false;
+  std::string native = ToNative(path);
+  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
+  int fd;
+  do {
+    fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    Fail();
+    return kInvalidHandle;
+  }
+  struct stat info;
+  if (::fstat(fd, &info) != 0) {
+    Fail();
+    ::close(fd);
+    return kInvalidHandle;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    *notRegular = true;
+    ::close(fd);
+    errno = EINVAL;
+    Fail();
+    return kInvalidHandle;
+  }
+  // Reads of a regular file never block; the flag is cleared all the same so
+  // the handle behaves like any other.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  *size = static_cast<std::uint64_t>(info.st_size);
+  return fd;
+}
+
 bool CloseHandle(Handle handle) {
   if (!IsOpenHandle(handle)) return true;
   // Linux releases the descriptor even when close fails; never retry it.

@@ -172,6 +172,31 @@ Handle OpenFile(const char16_t* path, std::uint32_t disposition, std::uint32_t a
   return FromHANDLE(handle);
 }
 
+Handle OpenRegularFileForReading(const char16_t* path, std::uint64_t* size, bool* notRegular) {
+  *size = 0;
+  *notRegular = false;
+  // CreateFileW refuses a directory without FILE_FLAG_BACKUP_SEMANTICS; a
+  // pipe or device it opens is refused below by its type.
+  HANDLE handle = ::CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    if (::GetLastError() == ERROR_ACCESS_DENIED && IsDirectory(path)) *notRegular = true;
+    Fail();
+    return kInvalidHandle;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (::GetFileType(handle) != FILE_TYPE_DISK || !::GetFileInformationByHandle(handle, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    *notRegular = true;
+    ::CloseHandle(handle);
+    ::SetLastError(ERROR_INVALID_FUNCTION);
+    Fail();
+    return kInvalidHandle;
+  }
+  *size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  return FromHANDLE(handle);
+}
+
 bool CloseHandle(Handle handle) {
   if (!IsOpenHandle(handle)) return true;
   return ::CloseHandle(H(handle)) != 0 || Fail();
