@@ -168,6 +168,12 @@ STATS = [
     ("windows-1256.dat", 22, "ARAB", ["ar"], []),
     ("iso-8859-6.dat", 5, "ARAB", ["ar"], []),
     ("windows-874.dat", 15, "THAI", ["th"], []),
+    # The Mac and the other DOS sets that text still arrives in and that other
+    # detectors report.
+    ("mac-roman.dat", 48, "WEUR", WESTERN, []),
+    ("mac-centraleurope.dat", 47, "CEUR", CENTRAL, []),
+    ("mac-cyrillic.dat", 41, "CYRL", CYRILLIC, []),
+    ("dos-855.dat", 30, "CYRL", CYRILLIC, []),
 ]
 
 

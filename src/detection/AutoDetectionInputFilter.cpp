@@ -1,6 +1,7 @@
 #include "detection/AutoDetectionInputFilter.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "codecs/Utf16Filters.h"
 #include "codecs/Utf32Filters.h"
 #include "codecs/Utf8Filters.h"
+#include "detection/DetectionEvidence.h"
 #include "platform/Platform.h"
 
 namespace ordana {
@@ -48,6 +50,12 @@ constexpr std::uint32_t kMessageWeakLead = 337;
 // instead of it.
 constexpr double kFallbackMargin = 8.0;
 constexpr CharsetId kWesternWindowsCharset = 18;  // Windows-1252
+constexpr std::uint32_t kMessageUnclean = 338;
+constexpr std::uint32_t kMessageRunnerUp = 339;
+// Two scores are close when they differ by at most this fraction of the
+// choice's score plus this many points.
+constexpr double kCloseFraction = 0.15;
+constexpr double kCloseBits = 16.0;
 
 }  // namespace
 
@@ -120,12 +128,52 @@ CFilter* CAutoDetectionInputFilter::DetectByStatistics(const std::uint8_t* b, st
     }
     break;
   }
+  SampleBytes sample;
+  CollectSampleBytes(b, n, &sample);
+  // Scores this close to the choice's count as a tie for the checks below.
+  const double close = std::fabs(scores[chosen]) * kCloseFraction + kCloseBits;
+  // A set that leaves a byte of the text undefined, or reads it as a C1
+  // control, loses to the best close set that decodes the text cleanly.
+  const auto charsetOf = [this](std::size_t k) { return statistics_.At(k).charset; };
+  if (!DecodesCleanly(charsetOf(chosen), sample)) {
+    for (std::size_t k : order) {
+      if (scores[chosen] - scores[k] > close) break;
+      if (DecodesCleanly(charsetOf(k), sample)) {
+        char16_t from[64];
+        char16_t to[64];
+        LogResourceMessage(2, 0, kMessageUnclean, CharsetName(charsetOf(chosen), from),
+                           CharsetName(charsetOf(k), to));
+        chosen = k;
+        break;
+      }
+    }
+  }
+  // Close sets that decode the text to the same characters are equally
+  // right: the one the family's users meet most is taken.
+  const double best = scores[chosen];
+  for (std::size_t k : order) {
+    if (best - scores[k] > close) break;
+    if (PreferenceRank(charsetOf(k)) < PreferenceRank(charsetOf(chosen)) &&
+        DecodeAlike(charsetOf(k), charsetOf(chosen), sample)) {
+      chosen = k;
+    }
+  }
   const CStatisticsModel& winner = statistics_.At(chosen);
   char16_t name[64];
   char label[5] = {};
   std::memcpy(label, winner.label, 4);
   LogMessage(2, 0, u"Detected SCS %s (%.4S)\r\n", CharsetName(winner.charset, name),
              static_cast<const char*>(label));
+  // How sure the choice was: the best set that decodes the text differently.
+  for (std::size_t k : order) {
+    if (DecodeAlike(charsetOf(k), winner.charset, sample)) continue;
+    char16_t other[64];
+    char otherLabel[5] = {};
+    std::memcpy(otherLabel, statistics_.At(k).label, 4);
+    LogResourceMessage(2, 0, kMessageRunnerUp, CharsetName(charsetOf(k), other),
+                       static_cast<const char*>(otherLabel), scores[chosen] - scores[k]);
+    break;
+  }
   return new CSingleByteToUtf16Filter(winner.charset, options_);
 }
 
@@ -198,6 +246,24 @@ CFilter* CAutoDetectionInputFilter::DetectDecoder(const std::uint8_t* b, std::ui
       LogMessage(2, 0, u"Detected SCS: UTF-32BE\r\n");
       return new CUtf32ToUtf16Filter(true, options_);
     }
+  }
+  // UTF-32 and UTF-16 without a byte order mark in any script, by the shape
+  // of the whole sample (the tests above look at its first units only).
+  switch (DetectUnicodeWithoutMark(b, n)) {
+    case UnicodeForm::kUtf32Le:
+      LogMessage(2, 0, u"Detected SCS: UTF-32\r\n");
+      return new CUtf32ToUtf16Filter(false, options_);
+    case UnicodeForm::kUtf32Be:
+      LogMessage(2, 0, u"Detected SCS: UTF-32BE\r\n");
+      return new CUtf32ToUtf16Filter(true, options_);
+    case UnicodeForm::kUtf16Le:
+      LogMessage(2, 0, u"Detected SCS: UTF-16\r\n");
+      return new CUtf16ToUtf16InputFilter(false, options_);
+    case UnicodeForm::kUtf16Be:
+      LogMessage(2, 0, u"Detected SCS: UTF-16BE\r\n");
+      return new CUtf16ToUtf16InputFilter(true, options_);
+    case UnicodeForm::kNone:
+      break;
   }
   if (n >= 4 && StatisticsFileCount() > 0) {
     if (CFilter* decoder = DetectByStatistics(b, n)) return decoder;

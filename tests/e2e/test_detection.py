@@ -42,9 +42,9 @@ class DetectionTest(ScratchTestCase):
             shutil.copy2(os.path.join(os.path.dirname(ORDANA), name), bindir)
         return program
 
-    def check(self, data, message, decoded, *extra):
+    def check(self, data, message, decoded, *extra, program=None):
         self.write("in.bin", data)
-        code, out = self._run(extra)
+        code, out = self._run(extra, program)
         self.assertEqual(code, 0, out)
         self.assertIn(message, out)
         self.assertEqual(self.read("out.bin"), decoded.encode("utf-16-le"))
@@ -148,11 +148,46 @@ class DetectionTest(ScratchTestCase):
         ]
         for value, codec, message in cases:
             with self.subTest(codec=codec):
-                self.write("in.bin", value.encode(codec))
-                code, out = self._run([], shipped)
-                self.assertEqual(code, 0, out)
-                self.assertIn(message, out)
-                self.assertEqual(self.read("out.bin"), value.encode("utf-16-le"))
+                self.check(value.encode(codec), message, value, program=shipped)
+
+    def test_unicode_without_a_byte_order_mark_in_any_script(self):
+        shipped = self.with_shipped_files()
+        cyrillic = "Привет, как дела? Всё хорошо, спасибо.\nДо свидания!\n"
+        cases = [
+            (cyrillic.encode("utf-16-le"), "Detected SCS: UTF-16\r\n", cyrillic),
+            (cyrillic.encode("utf-16-be"), "Detected SCS: UTF-16BE\r\n", cyrillic),
+            ("Καλημέρα σας, τι κάνετε;\n".encode("utf-16-le"), "Detected SCS: UTF-16\r\n",
+             "Καλημέρα σας, τι κάνετε;\n"),
+            ("我能吞下玻璃而不伤身体。\n天地玄黄，宇宙洪荒。\n".encode("utf-16-be"),
+             "Detected SCS: UTF-16BE\r\n", "我能吞下玻璃而不伤身体。\n天地玄黄，宇宙洪荒。\n"),
+            ("😀 Привет мир, 我能吞下玻璃\n".encode("utf-32-le"), "Detected SCS: UTF-32\r\n",
+             "😀 Привет мир, 我能吞下玻璃\n"),
+        ]
+        for data, message, decoded in cases:
+            with self.subTest(message=message, decoded=decoded[:8]):
+                self.check(data, message, decoded, program=shipped)
+
+    def test_single_byte_families_with_the_shipped_files(self):
+        shipped = self.with_shipped_files()
+        cases = [
+            # Curly quotes, a dash and the euro: C1 controls in ISO-8859-15,
+            # whose statistics file scores such text close to Windows-1252.
+            ("“Très bien”, dit-il – c’est 20 € pour le café… « Voilà ! »\n", "cp1252",
+             "Detected SCS Windows-1252 (WEUR)\r\n"),
+            ("Türkçe öğrenmek çok güzel; İstanbul’da yaşıyorum ve her gün çay içiyorum.\n",
+             "cp1254", "Detected SCS Windows-1254 (TURK)\r\n"),
+            ("Türkçe öğrenmek çok güzel; İstanbul'da yaşıyorum ve her gün çay içiyorum.\n",
+             "iso8859-9", "Detected SCS Windows-1254 (TURK)\r\n"),
+            ("Le cœur a ses raisons que la raison ne connaît point. Où êtes-vous allé, "
+             "mon élève ? Ça dépend du théâtre.\n", "mac-roman",
+             "Detected SCS Apple-Roman (WEUR)\r\n"),
+            ("Über die Brücke gehen wir morgen früh, während die Sonne aufgeht; "
+             "schöne Grüße aus Köln.\n", "mac-roman", "Detected SCS Apple-Roman (WEUR)\r\n"),
+        ]
+        for value, codec, message in cases:
+            with self.subTest(codec=codec, text=value[:12]):
+                out = self.check(value.encode(codec), message, value, program=shipped)
+                self.assertIn("Runner-up: ", out)
 
     def _write_stat(self, name, charset, entries, label=b"TST\x00"):
         data = b"STAT" + label + struct.pack("<II", charset, 0)

@@ -14,6 +14,7 @@
 
 #include "TestSupport.h"
 #include "codecs/SingleByteFilters.h"
+#include "detection/DetectionEvidence.h"
 #include "detection/StatisticsFiles.h"
 
 namespace ordana {
@@ -384,6 +385,143 @@ TEST(ShippedStatisticsTest, ScoringAllFilesAtOnceIsBitIdentical) {
       std::memcpy(&c, &scores[m], 8);
       EXPECT_EQ(a, c) << "file " << m << ", sample of " << n << " bytes";
     }
+  }
+}
+
+
+// ---- Evidence the scores do not use --------------------------------------------
+
+std::string Encode16(const std::u16string& text, bool bigEndian) {
+  std::string out;
+  for (char16_t u : text) {
+    const char lo = static_cast<char>(u & 0xFF), hi = static_cast<char>(u >> 8);
+    out += bigEndian ? hi : lo;
+    out += bigEndian ? lo : hi;
+  }
+  return out;
+}
+
+std::string Encode32(const std::u32string& text, bool bigEndian) {
+  std::string out;
+  for (char32_t u : text) {
+    for (int k = 0; k < 4; ++k) {
+      const int shift = bigEndian ? 24 - 8 * k : 8 * k;
+      out += static_cast<char>((u >> shift) & 0xFF);
+    }
+  }
+  return out;
+}
+
+TEST(DetectionEvidenceTest, UnicodeWithoutAMarkInAnyScript) {
+  const std::u16string cyrillic = u"Привет, как дела? Всё хорошо, спасибо.\n";
+  const std::u16string greek = u"Καλημέρα σας, τι κάνετε σήμερα;\n";
+  const std::u16string chinese = u"我能吞下玻璃而不伤身体。\n天地玄黄，宇宙洪荒。\n";
+  const std::u16string emoji = u"\U0001F600 smile \U0001F680 rocket\n";
+  const struct {
+    const char* what;
+    std::string bytes;
+    UnicodeForm form;
+  } cases[] = {
+      {"Cyrillic LE", Encode16(cyrillic, false), UnicodeForm::kUtf16Le},
+      {"Cyrillic BE", Encode16(cyrillic, true), UnicodeForm::kUtf16Be},
+      {"Greek LE", Encode16(greek, false), UnicodeForm::kUtf16Le},
+      {"Chinese LE", Encode16(chinese, false), UnicodeForm::kUtf16Le},
+      {"Chinese BE", Encode16(chinese, true), UnicodeForm::kUtf16Be},
+      {"surrogate pairs LE", Encode16(emoji, false), UnicodeForm::kUtf16Le},
+      {"UTF-32 LE", Encode32(U"\U0001F600 Привет мир, 我能吞下玻璃", false), UnicodeForm::kUtf32Le},
+      {"UTF-32 BE", Encode32(U"\U0001F600 Привет мир, 我能吞下玻璃", true), UnicodeForm::kUtf32Be},
+      {"ASCII", "Plain ASCII text with some words in it.\n", UnicodeForm::kNone},
+      {"Windows-1251", "\xCF\xF0\xE8\xE2\xE5\xF2, \xEA\xE0\xEA \xE4\xE5\xEB\xE0? \xC2\xF1\xB8 "
+                       "\xF5\xEE\xF0\xEE\xF8\xEE.\n", UnicodeForm::kNone},
+      {"Latin-1", "Gr\xFC\xDF" "e aus K\xF6ln, sch\xF6nes Wetter heute!\n", UnicodeForm::kNone},
+      {"too short", Encode16(u"Привет", false), UnicodeForm::kNone},
+      // A lone low surrogate every few units: not UTF-16.
+      {"lone surrogates", Encode16(u"Пр\xDC00ив\xDC00ет\xDC00 м\xDC00ир\xDC00, \xDC00как\xDC00", false),
+       UnicodeForm::kNone},
+      {"NUL units", std::string(40, '\0'), UnicodeForm::kNone},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(DetectUnicodeWithoutMark(reinterpret_cast<const std::uint8_t*>(c.bytes.data()),
+                                       static_cast<std::uint32_t>(c.bytes.size())),
+              c.form)
+        << c.what;
+  }
+}
+
+TEST(DetectionEvidenceTest, CleanAndAlikeDecodings) {
+  SampleBytes curly;
+  const std::string quoted = "\x93quoted\x94 text \x96 and \x80 10\n";
+  CollectSampleBytes(reinterpret_cast<const std::uint8_t*>(quoted.data()), quoted.size(), &curly);
+  EXPECT_TRUE(curly.clearlyText);
+  EXPECT_TRUE(DecodesCleanly(18, curly));    // Windows-1252: quotes, dash, euro
+  EXPECT_FALSE(DecodesCleanly(14, curly));   // ISO-8859-15: C1 controls
+  SampleBytes undefined;
+  const std::string hole = "x\x98y";         // 0x98 is undefined in Windows-1251
+  CollectSampleBytes(reinterpret_cast<const std::uint8_t*>(hole.data()), hole.size(), &undefined);
+  EXPECT_FALSE(DecodesCleanly(17, undefined));
+  EXPECT_TRUE(DecodesCleanly(18, undefined));  // ˜
+  SampleBytes binary;
+  const std::string controls = std::string("\x01\x02\x03\x93 ab", 7);
+  CollectSampleBytes(reinterpret_cast<const std::uint8_t*>(controls.data()), controls.size(), &binary);
+  EXPECT_FALSE(binary.clearlyText);
+  EXPECT_TRUE(DecodesCleanly(14, binary));  // C1 is no evidence in what is not clearly text
+  SampleBytes latin;
+  const std::string word = "na\xEFve caf\xE9";
+  CollectSampleBytes(reinterpret_cast<const std::uint8_t*>(word.data()), word.size(), &latin);
+  EXPECT_TRUE(DecodeAlike(18, 14, latin));
+  EXPECT_TRUE(DecodeAlike(18, 20, latin));   // Windows-1254 has ï and é too
+  EXPECT_FALSE(DecodeAlike(18, 28, latin));  // DOS-850 does not
+  EXPECT_FALSE(DecodeAlike(18, 14, curly));
+  EXPECT_LT(PreferenceRank(18), PreferenceRank(14));
+  EXPECT_LT(PreferenceRank(14), PreferenceRank(50));
+  EXPECT_LT(PreferenceRank(50), PreferenceRank(28));
+  EXPECT_LT(PreferenceRank(28), PreferenceRank(48));
+}
+
+TEST_F(StatisticsTest, ControlCharactersLoseToACloseCleanSet) {
+  // ISO-8859-15 likes the sample a little more, but reads its curly quotes
+  // as C1 controls; Windows-1252 reads them as quotes.
+  StatFile iso("ISO", 14);
+  iso.Block({{0x93, 3.0}, {0x94, 3.0}, {0xE9, 2.0}});
+  StatFile windows("WIN", 18);
+  windows.Block({{0x93, 2.5}, {0x94, 2.5}, {0xE9, 2.0}});
+  Write("a-iso.dat", iso.bytes);
+  Write("b-win.dat", windows.bytes);
+  const auto [charset, out] = DetectAndDecode(Dir(), "\x93" "caf\xE9\x94 et \x93th\xE9\x94 ici\n");
+  EXPECT_EQ(charset, 18u);
+  EXPECT_EQ(out, Utf16(u"“café” et “thé” ici\n"));
+  const std::string log = log_.narrow();
+  EXPECT_NE(log.find("ISO-8859-15 reads bytes of the text as undefined or as control characters; "
+                     "Windows-1252 is taken\r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("Detected SCS Windows-1252 (WIN)\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("Runner-up: ISO-8859-15 (ISO), -2.000 points behind\r\n"), std::string::npos)
+      << log;
+}
+
+TEST_F(StatisticsTest, AlikeDecodingsPreferTheCommonerSet) {
+  // ISO-8859-15 scores a little better, but Windows-1252 decodes "café"
+  // alike and is the set the text's writers use.
+  StatFile iso("ISO", 14);
+  iso.Block({{0xE9, 20.0}, {0xA4, 20.0}});
+  StatFile windows("WIN", 18);
+  windows.Block({{0xE9, 19.0}, {0xA4, 19.0}});
+  Write("a-iso.dat", iso.bytes);
+  Write("b-win.dat", windows.bytes);
+  const struct {
+    std::string input;
+    CharsetId charset;
+    std::u16string text;
+  } cases[] = {
+      {"caf\xE9 caf\xE9 ok\n", 18, u"café café ok\n"},
+      // 0xA4 is € in ISO-8859-15 and ¤ in Windows-1252: not alike, the score decides.
+      {"caf\xE9 \xA4 5 ok\n", 14, u"café € 5 ok\n"},
+  };
+  for (const auto& c : cases) {
+    const auto [charset, out] = DetectAndDecode(Dir(), c.input);
+    EXPECT_EQ(charset, c.charset) << c.input;
+    EXPECT_EQ(out, Utf16(c.text)) << c.input;
   }
 }
 

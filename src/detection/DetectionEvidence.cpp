@@ -1,0 +1,128 @@
+#include "detection/DetectionEvidence.h"
+
+namespace ordana {
+
+namespace {
+
+// C0 controls that ordinary text contains: TAB, LF, FF, CR (and ESC, which
+// terminal output and some old documents carry, in single-byte samples).
+bool IsTextControl(std::uint32_t c) { return c == 0x09 || c == 0x0A || c == 0x0C || c == 0x0D; }
+
+// What one reading of the sample as UTF-16 looks like.
+struct Utf16Shape {
+  std::uint32_t units = 0;
+  std::uint32_t bad = 0;          // NUL, odd controls, noncharacters, lone surrogates
+  std::uint32_t zeroHigh = 0;     // units U+0001..U+00FF
+  std::uint32_t zeroLow = 0;      // units U+xx00 with xx != 0, surrogates aside
+  std::uint32_t topHigh = 0;      // units whose high byte is the most common non-zero one
+  bool Plausible() const {
+    if (units < 8 || bad * 100 > units) return false;
+    const bool oneBlock = (zeroHigh + topHigh) * 10 >= units * 9 && topHigh * 4 >= units;
+    const bool spread = zeroHigh * 20 >= units && zeroLow * 100 <= units;
+    return oneBlock || spread;
+  }
+  std::uint32_t Strength() const { return zeroHigh + topHigh - bad; }
+};
+
+Utf16Shape MeasureUtf16(const std::uint8_t* b, std::uint32_t n, bool bigEndian) {
+  Utf16Shape shape;
+  std::uint32_t highCounts[256] = {};
+  shape.units = n / 2;
+  bool expectLow = false;  // the previous unit was a high surrogate
+  for (std::uint32_t k = 0; k + 1 < n; k += 2) {
+    const std::uint32_t lo = bigEndian ? b[k + 1] : b[k];
+    const std::uint32_t hi = bigEndian ? b[k] : b[k + 1];
+    const std::uint32_t u = lo | (hi << 8);
+    const bool low = u >= 0xDC00 && u <= 0xDFFF;
+    if (expectLow && !low) ++shape.bad;  // the high surrogate had no partner
+    if (!expectLow && low) ++shape.bad;
+    expectLow = u >= 0xD800 && u <= 0xDBFF;
+    if (u == 0 || (u < 0x20 && !IsTextControl(u)) || u == 0xFFFE || u == 0xFFFF) ++shape.bad;
+    if (hi == 0) {
+      ++shape.zeroHigh;
+    } else {
+      ++highCounts[hi];
+      if (lo == 0 && (hi < 0xD8 || hi > 0xDF)) ++shape.zeroLow;
+    }
+  }
+  // A high surrogate as the very last unit may have its partner just past
+  // the sample: it is not held against the sample.
+  for (std::uint32_t h = 1; h < 256; ++h) {
+    if (h >= 0xD8 && h <= 0xDF) continue;  // surrogates are many blocks, not one
+    if (highCounts[h] > shape.topHigh) shape.topHigh = highCounts[h];
+  }
+  return shape;
+}
+
+bool Utf32Plausible(const std::uint8_t* b, std::uint32_t n, bool bigEndian) {
+  const std::uint32_t units = n / 4;
+  if (units < 4) return false;
+  std::uint32_t bad = 0;
+  for (std::uint32_t k = 0; k + 3 < n; k += 4) {
+    const std::uint32_t u =
+        bigEndian ? (static_cast<std::uint32_t>(b[k]) << 24) | (b[k + 1] << 16) | (b[k + 2] << 8) | b[k + 3]
+                  : (static_cast<std::uint32_t>(b[k + 3]) << 24) | (b[k + 2] << 16) | (b[k + 1] << 8) | b[k];
+    if (u > 0x10FFFF || (u >= 0xD800 && u <= 0xDFFF)) return false;
+    if (u == 0 || (u < 0x20 && !IsTextControl(u))) ++bad;
+  }
+  return bad * 100 <= units;
+}
+
+}  // namespace
+
+UnicodeForm DetectUnicodeWithoutMark(const std::uint8_t* b, std::uint32_t n) {
+  if (n < 16) return UnicodeForm::kNone;
+  if (Utf32Plausible(b, n, false)) return UnicodeForm::kUtf32Le;
+  if (Utf32Plausible(b, n, true)) return UnicodeForm::kUtf32Be;
+  const Utf16Shape le = MeasureUtf16(b, n, false);
+  const Utf16Shape be = MeasureUtf16(b, n, true);
+  const bool leOk = le.Plausible();
+  const bool beOk = be.Plausible();
+  if (leOk && (!beOk || le.Strength() >= be.Strength())) return UnicodeForm::kUtf16Le;
+  if (beOk) return UnicodeForm::kUtf16Be;
+  return UnicodeForm::kNone;
+}
+
+void CollectSampleBytes(const std::uint8_t* b, std::uint32_t n, SampleBytes* sample) {
+  std::uint32_t counts[256] = {};
+  for (std::uint32_t k = 0; k < n; ++k) ++counts[b[k]];
+  std::uint32_t controls = 0;
+  for (std::uint32_t c = 0; c < 256; ++c) {
+    sample->present[c] = counts[c] != 0;
+    if (c < 0x20 && !IsTextControl(c) && c != 0x1B) controls += counts[c];
+  }
+  sample->clearlyText = n > 0 && controls * 100 <= n;
+}
+
+bool DecodesCleanly(CharsetId id, const SampleBytes& sample) {
+  if (id >= static_cast<CharsetId>(kSingleByteCharsetCount)) return false;
+  for (std::uint32_t c = 0x80; c < 256; ++c) {
+    if (!sample.present[c]) continue;
+    const std::uint16_t u = CodePageTable[id][c];
+    if (u == 0xFFFF) return false;
+    if (sample.clearlyText && u >= 0x80 && u <= 0x9F) return false;
+  }
+  return true;
+}
+
+bool DecodeAlike(CharsetId a, CharsetId b, const SampleBytes& sample) {
+  if (a >= static_cast<CharsetId>(kSingleByteCharsetCount) ||
+      b >= static_cast<CharsetId>(kSingleByteCharsetCount)) {
+    return a == b;
+  }
+  for (std::uint32_t c = 0; c < 256; ++c) {
+    if (sample.present[c] && CodePageTable[a][c] != CodePageTable[b][c]) return false;
+  }
+  return true;
+}
+
+int PreferenceRank(CharsetId id) {
+  if (id >= 15 && id <= 24) return 0;  // Windows-874, Windows-1250..1258
+  if (id <= 14) return 1;              // ISO 8859
+  if (id == 50 || id == 51) return 2;  // KOI8-R, KOI8-U
+  if (id >= 25 && id <= 40) return 3;  // DOS
+  if (id >= 41 && id <= 48) return 4;  // Mac
+  return 5;
+}
+
+}  // namespace ordana
