@@ -23,6 +23,8 @@ struct RunState {
   // Extra open flags for the input of a walk (WalkRules): it must still be
   // the regular file the rules looked at.
   std::uint32_t inputOpenFlags = 0;
+  // Inputs that could not be read or written whole (exit code 4).
+  int failed = 0;
 };
 
 RunState& State() {
@@ -66,6 +68,12 @@ void ReportOutputError(const std::u16string& path, platform::ErrorCode error) {
   LogResourceMessage(1, 2, 144, path, platform::ErrorText(error));
 }
 
+// Counts an input that failed (exit code 4); always false, for returning.
+bool InputFailed() {
+  ++State().failed;
+  return false;
+}
+
 // Closes the persistence filter's output and reports a write that did not
 // reach the disk. False when one did not.
 bool CloseOutput(CFilePersistenceFilter& persistence, const std::u16string& path) {
@@ -77,90 +85,241 @@ bool CloseOutput(CFilePersistenceFilter& persistence, const std::u16string& path
   return false;
 }
 
-// `replaceInput`: the output is a temporary file that replaces the input
-// once the whole conversion is on the disk.
-bool ConvertFileInto(const std::u16string& inputPath, const std::u16string& outputPath,
-                     bool replaceInput) {
+// Where the converted text of one input goes.
+enum class OutputMode {
+  kReplaceInput,  // a temporary beside the input, renamed over it
+  kReplaceFile,   // a temporary beside the named output, renamed over it
+  kAppend,        // the one output of several inputs, kept open, appended to
+  kStream,        // a device, FIFO or standard output: written as it is
+};
+
+// The temporary of a replacement: removed unless it took the place of its
+// target, also when the conversion is left by an exception.
+class Replacement {
+ public:
+  Replacement() = default;
+  Replacement(const Replacement&) = delete;
+  Replacement& operator=(const Replacement&) = delete;
+  ~Replacement() { Discard(); }
+
+  bool Create(const std::u16string& target, bool targetMustBeWritable) {
+    return platform::CreateReplacementFile(target.c_str(), targetMustBeWritable, &file_);
+  }
+  platform::Handle handle() const { return file_.handle; }
+  const std::u16string& path() const { return file_.path; }
+  platform::CommitResult Commit(const platform::FileIdentity* expected) {
+    return platform::CommitReplacementFile(&file_, expected);
+  }
+  void Discard() {
+    if (file_.handle != platform::kNullHandle || file_.directory != platform::kNullHandle) {
+      platform::DiscardReplacementFile(&file_);
+    }
+  }
+
+ private:
+  platform::ReplacementFile file_;
+};
+
+// Cuts an appended output back to its length before this input unless the
+// input went through whole, also when the conversion is left by an
+// exception: a failed input leaves no half of itself in the output.
+class AppendGuard {
+ public:
+  AppendGuard(CFile& output, bool active) : output_(output) {
+    active_ = active && platform::GetFileSize(output.handle(), &start_);
+  }
+  AppendGuard(const AppendGuard&) = delete;
+  AppendGuard& operator=(const AppendGuard&) = delete;
+  ~AppendGuard() {
+    if (active_) output_.Truncate(start_);
+  }
+  void Keep() { active_ = false; }
+
+ private:
+  CFile& output_;
+  std::uint64_t start_ = 0;
+  bool active_ = false;
+};
+
+OutputMode ChooseOutputMode(const std::u16string& outputPath, bool replaceInput) {
+  const Settings& settings = GetSettings();
+  if (replaceInput) return OutputMode::kReplaceInput;
+  if (settings.outputIsDevice) return OutputMode::kStream;
+  if (State().appendToOutput) return OutputMode::kAppend;
+  // An existing FIFO or device under an ordinary name is written to as it
+  // is; only a file is replaced.
+  platform::PathInfo existing;
+  if (platform::InspectPath(outputPath.c_str(), &existing) &&
+      existing.type == platform::PathType::kDevice) {
+    return OutputMode::kStream;
+  }
+  return OutputMode::kReplaceFile;
+}
+
+// Opens the output for `mode` unless it is open already (appending). False
+// when it cannot be opened (reported).
+bool OpenOutput(OutputMode mode, const std::u16string& outputPath, Replacement& replacement) {
   CFilePersistenceFilter& persistence = *PersistenceFilter();
   CFile& output = persistence.stream();
-  const Settings& settings = GetSettings();
-  CFile input;
+  if (output.IsOpen()) return true;
+  persistence.ClearWriteError();
+  switch (mode) {
+    case OutputMode::kReplaceInput:
+    case OutputMode::kReplaceFile:
+      // A named output that the user may not write stays as it is, as it
+      // would if it were opened for writing.
+      if (!replacement.Create(outputPath, mode == OutputMode::kReplaceFile)) {
+        ReportOutputError(outputPath, platform::LastError());
+        return false;
+      }
+      output.Attach(replacement.handle(), false, replacement.path().c_str());
+      persistence.SetKeepOpen(true);
+      return true;
+    case OutputMode::kAppend:
+      if (!output.Open(outputPath.c_str(), platform::kCreateAlways,
+                       platform::kGenericWrite | platform::kFileAppendData, platform::kFileShareRead,
+                       platform::kFileAttributeNormal)) {
+        break;
+      }
+      persistence.SetKeepOpen(true);
+      return true;
+    case OutputMode::kStream:
+      if (output.Create(outputPath.c_str(), platform::kGenericWrite, platform::kFileShareRead)) {
+        return true;
+      }
+      break;
+  }
+  ReportOutputError(outputPath, output.lastError());
+  output.Close();
+  return false;
+}
 
-  LogMessage(2, 0, u"Input: %s, Output: %s\r\n", inputPath, outputPath);
-
-  // The input is opened before the output is created: an input that cannot
-  // be read must not cost the user an existing output file, nor leave an
-  // empty one behind.
-  if (!input.Open(inputPath.c_str(), platform::kOpenExisting, platform::kGenericRead,
-                  platform::kFileShareRead,
-                  platform::kFileFlagSequentialScan | State().inputOpenFlags)) {
-    LogResourceMessage(1, 2, 145, inputPath, platform::ErrorText(input.lastError()));
-    if (replaceInput) platform::DeleteFile(outputPath.c_str());
+// Checks that the input was read whole and did not change while it was
+// converted; reports and returns false otherwise.
+bool InputReadWhole(const std::u16string& inputPath, CFile& input,
+                    const platform::FileIdentity& opened, const ConversionOutcome& outcome) {
+  if (outcome.readError != 0) {
+    LogResourceMessage(1, 2, 145, inputPath, platform::ErrorText(outcome.readError));
     return false;
   }
-
-  if (!output.IsOpen()) {
-    persistence.ClearWriteError();
-    if (!output.Create(outputPath.c_str(), platform::kGenericWrite, platform::kFileShareRead)) {
-      ReportOutputError(outputPath, output.lastError());
-      output.Close();
-      if (replaceInput) platform::DeleteFile(outputPath.c_str());
-      return false;
-    }
-    if (!settings.inputIsDevice && (State().appendToOutput || replaceInput)) {
-      persistence.SetKeepOpen(true);
-    }
+  if (outcome.outputFailed || !opened.regular) return true;  // the output tells; a stream has no size
+  platform::FileIdentity now;
+  if (!platform::GetFileIdentity(input.handle(), &now)) {
+    LogResourceMessage(1, 2, 145, inputPath, platform::ErrorText(platform::LastError()));
+    return false;
   }
-
-  std::uint64_t size = 0;
-  if (!platform::GetFileSize(input.handle(), &size)) input.SetLastError(platform::LastError());
-  LogMessage(2, 0, u"File opened, Size: %u Bytes\r\n", static_cast<std::uint32_t>(size));
-
-  if (!RunConversion(input)) LogResourceMessage(1, 2, 146);
-  input.Close();
-
-  if (replaceInput) {
-    // The converted text replaces the input only when all of it reached the
-    // disk; otherwise the input stays as it was and the temporary goes.
-    if (!platform::FlushFileBuffers(output.handle()) && persistence.writeError() == 0) {
-      ReportOutputError(outputPath, platform::LastError());
-      CloseOutput(persistence, outputPath);
-      platform::DeleteFile(outputPath.c_str());
-      return false;
-    }
-    if (persistence.writeError() != 0) {
-      CloseOutput(persistence, outputPath);
-      platform::DeleteFile(outputPath.c_str());
-      return false;
-    }
-    const bool moved = output.MoveTo(inputPath.c_str());
-    const platform::ErrorCode moveError = output.lastError();
-    CloseOutput(persistence, inputPath);
-    if (!moved) {
-      ReportOutputError(inputPath, moveError);
-      platform::DeleteFile(outputPath.c_str());
-      return false;
-    }
-    return true;
+  if (now.size != opened.size || now.modified != opened.modified) {
+    LogResourceMessage(1, 2, kStringInputChanged, inputPath);
+    return false;
   }
-
-  if (persistence.writeError() != 0) {
-    // An appended output stays open for the next input; its error is told
-    // once per input that lost data.
-    ReportOutputError(outputPath, persistence.writeError());
-    persistence.ClearWriteError();
+  if (outcome.bytesRead != opened.size) {
+    LogResourceMessage(1, 2, kStringInputShort, inputPath, outcome.bytesRead, opened.size);
     return false;
   }
   return true;
 }
 
-bool ConvertInPlace(const std::u16string& inputPath, const std::u16string& directory) {
-  std::u16string temporary;
-  if (!platform::CreateTempFile(directory.c_str(), u"odn", &temporary)) {
-    ReportOutputError(directory, platform::LastError());
-    return false;
+// Puts a finished replacement in its target's place; reports and returns
+// false when it cannot be done.
+bool CommitReplacement(Replacement& replacement, const std::u16string& target,
+                       const platform::FileIdentity* expected) {
+  switch (replacement.Commit(expected)) {
+    case platform::CommitResult::kCommitted:
+      return true;
+    case platform::CommitResult::kFailed:
+      ReportOutputError(target, platform::LastError());
+      break;
+    case platform::CommitResult::kTargetDeleted:
+      LogResourceMessage(1, 2, kStringInputDeleted, target);
+      break;
+    case platform::CommitResult::kTargetChanged:
+      LogResourceMessage(1, 2, kStringTargetChanged, target);
+      break;
   }
-  return ConvertFileInto(inputPath, temporary, true);
+  replacement.Discard();
+  return false;
+}
+
+// `replaceInput`: the converted text replaces the input (in place), once
+// all of it is on the disk; `outputPath` is then not used.
+bool ConvertFileInto(const std::u16string& inputPath, const std::u16string& outputPath,
+                     bool replaceInput) {
+  CFilePersistenceFilter& persistence = *PersistenceFilter();
+  CFile& output = persistence.stream();
+  CFile input;
+  // In place, a symbolic link stays a link and the file it points to is
+  // converted: that file is opened as itself, and it is what is replaced.
+  const std::u16string source = replaceInput ? platform::FollowFinalLink(inputPath) : inputPath;
+  const std::u16string& target = replaceInput ? source : outputPath;
+
+  LogMessage(2, 0, u"Input: %s, Output: %s\r\n", inputPath, target);
+
+  // The input is opened before the output is created: an input that cannot
+  // be read must not cost the user an existing output file, nor leave an
+  // empty one behind. Only a regular file, opened as itself, is replaced.
+  std::uint32_t flags = platform::kFileFlagSequentialScan | State().inputOpenFlags;
+  if (replaceInput) flags |= platform::kOpenRegularFileOnly | platform::kOpenNoFollow;
+  if (!input.Open(source.c_str(), platform::kOpenExisting, platform::kGenericRead,
+                  platform::kFileShareRead, flags)) {
+    if (replaceInput && platform::FileIsNotRegular(input.lastError())) {
+      LogResourceMessage(1, 2, kStringNotConvertedInPlace, inputPath);
+    } else {
+      LogResourceMessage(1, 2, 145, inputPath, platform::ErrorText(input.lastError()));
+    }
+    return InputFailed();
+  }
+  platform::FileIdentity opened;
+  if (!platform::GetFileIdentity(input.handle(), &opened)) opened = platform::FileIdentity();
+
+  const OutputMode mode = ChooseOutputMode(target, replaceInput);
+  Replacement replacement;
+  if (!OpenOutput(mode, target, replacement)) return InputFailed();
+  AppendGuard appendGuard(output, mode == OutputMode::kAppend);
+
+  LogMessage(2, 0, u"File opened, Size: %u Bytes\r\n", static_cast<std::uint32_t>(opened.size));
+
+  ConversionOutcome outcome;
+  RunConversion(input, &outcome);
+  if (outcome.chainError) LogResourceMessage(1, 2, 146);
+  const bool inputOk = InputReadWhole(inputPath, input, opened, outcome) && !outcome.chainError;
+  input.Close();
+
+  switch (mode) {
+    case OutputMode::kReplaceInput:
+    case OutputMode::kReplaceFile: {
+      // The converted text takes the target's place only when all of it was
+      // written; otherwise the target stays as it was and the temporary goes.
+      const bool written = CloseOutput(persistence, target);
+      if (!inputOk || !written) {
+        replacement.Discard();
+        return InputFailed();
+      }
+      return CommitReplacement(replacement, target, replaceInput ? &opened : nullptr) || InputFailed();
+    }
+    case OutputMode::kAppend:
+      // The output stays open for the next input; its error is told once per
+      // input that lost data, and the input's part is cut off again.
+      if (persistence.writeError() != 0) {
+        ReportOutputError(target, persistence.writeError());
+        persistence.ClearWriteError();
+        return InputFailed();
+      }
+      if (!inputOk) return InputFailed();
+      appendGuard.Keep();
+      return true;
+    case OutputMode::kStream:
+      if (persistence.writeError() != 0) {
+        ReportOutputError(target, persistence.writeError());
+        persistence.ClearWriteError();
+        return InputFailed();
+      }
+      return inputOk || InputFailed();
+  }
+  return InputFailed();
+}
+
+bool ConvertInPlace(const std::u16string& inputPath) {
+  return ConvertFileInto(inputPath, inputPath, true);
 }
 
 int ConvertNamedFile(const std::u16string& directory, const std::u16string& name,
@@ -169,7 +328,7 @@ int ConvertNamedFile(const std::u16string& directory, const std::u16string& name
   const std::u16string inputPath = settings.inputIsDevice ? name : JoinPath(directory, name);
   if (!CheckPathLength(inputPath)) return 0;
   if (settings.outputIsDevice) return ConvertFile(inputPath, outputFile) ? 1 : 0;
-  if (settings.inPlace) return ConvertInPlace(inputPath, outputDirectory) ? 1 : 0;
+  if (settings.inPlace) return ConvertInPlace(inputPath) ? 1 : 0;
 
   const std::u16string outputPath =
       !outputFile.empty() ? outputFile : JoinPath(outputDirectory, name);
@@ -183,7 +342,7 @@ int ConvertNamedFile(const std::u16string& directory, const std::u16string& name
     // An output that is the input itself, under whatever name, would be
     // truncated before it is read: convert in place instead.
     LogMessage(2, 0, u"The output is the input itself; converting in place: %s\r\n", inputPath);
-    return ConvertInPlace(inputPath, DirectoryPart(inputPath)) ? 1 : 0;
+    return ConvertInPlace(inputPath) ? 1 : 0;
   }
   return ConvertFile(inputPath, outputPath) ? 1 : 0;
 }
@@ -221,6 +380,8 @@ bool AskYesNo(std::uint32_t resourceId, const std::u16string& text) {
   }
 }
 
+int FailedInputCount() { return State().failed; }
+
 bool ConvertFile(const std::u16string& inputPath, const std::u16string& outputPath) {
   const Settings& settings = GetSettings();
   return ConvertFileInto(inputPath, outputPath, !settings.inputIsDevice && settings.inPlace);
@@ -243,6 +404,9 @@ int WalkDirectory(const std::u16string& directory, const std::u16string& pattern
     } else {
       LogMessage(1, 2, u"Error: FindFirstFile failed: %s\r\n", platform::ErrorText(code));
     }
+    // A directory that is not there or cannot be read is a failed input; a
+    // pattern that matches no file is not.
+    InputFailed();
     return 0;
   }
 
@@ -347,7 +511,9 @@ int ProcessInputs() {
   // The output that every input was appended to is closed here, where a
   // failure to get it onto the disk can still be told.
   CFilePersistenceFilter& persistence = *PersistenceFilter();
-  if (state.appendToOutput && persistence.stream().IsOpen()) CloseOutput(persistence, outputFile);
+  if (state.appendToOutput && persistence.stream().IsOpen() && !CloseOutput(persistence, outputFile)) {
+    InputFailed();
+  }
   return processed;
 }
 

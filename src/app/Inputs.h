@@ -16,6 +16,11 @@ struct ProgramExit {
 // were processed.
 int ProcessInputs();
 
+// How many inputs of the last ProcessInputs failed: not read to their end,
+// their output not written, moved or closed, a named input or a pattern's
+// directory that does not exist.
+int FailedInputCount();
+
 // Converts one input into one output; true when both could be opened and the
 // conversion ran to the end.
 bool ConvertFile(const std::u16string& inputPath, const std::u16string& outputPath);

@@ -1,5 +1,6 @@
 #include "app/Main.h"
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "app/Inputs.h"
 #include "app/MessageLog.h"
 #include "app/Settings.h"
+#include "app/StatusChannel.h"
 #include "app/StringTable.h"
 #include "app/Usage.h"
 #include "codecs/CharsetRegistry.h"
@@ -24,6 +26,8 @@ namespace {
 int Leave(int exitCode) {
   CloseCsvReport();
   DestroyMessageLog();
+  // Here rather than at exit, where running out of memory could not be told.
+  CloseStatusChannel();
   return exitCode;
 }
 
@@ -101,9 +105,36 @@ bool CheckReportFiles(const Settings& settings) {
   return true;
 }
 
+int Run(int count, char16_t* const* tokens);
+
 }  // namespace
 
 int wmain(int count, char16_t* const* tokens) {
+  // Kept for the way out after memory has run out: freed first, so that the
+  // message and the clean-up have room to work.
+  auto* reserve = new (std::nothrow) char[64 * 1024];
+  try {
+    const int code = Run(count, tokens);
+    delete[] reserve;
+    return code;
+  } catch (const std::bad_alloc&) {
+    delete[] reserve;
+    // The temporary file (the unwinding has removed it already, unless it
+    // could not) and whatever else this process registered.
+    platform::RemoveRegisteredObjects();
+    try {
+      LogMessage(1, 2, u"Memory allocation error in %S:%d\r\n", "wmain", 660);
+      return Leave(kExitOutOfMemory);
+    } catch (const std::bad_alloc&) {
+      // Not even the message fits; the exit code still tells.
+      return kExitOutOfMemory;
+    }
+  }
+}
+
+namespace {
+
+int Run(int count, char16_t* const* tokens) {
   platform::SetConsoleCodePages(1200);
   if (count < 2) {
     PrintUsage();
@@ -194,7 +225,16 @@ int wmain(int count, char16_t* const* tokens) {
   } else {
     LogResourceMessage(1, 0, 150, processed);
   }
-  return Leave(kExitOk);
+  const int failed = FailedInputCount();
+  if (failed == 0) return Leave(kExitOk);
+  if (failed == 1) {
+    LogResourceMessage(1, 2, kStringOneInputFailed);
+  } else {
+    LogResourceMessage(1, 2, kStringInputsFailed, failed);
+  }
+  return Leave(kExitInputsFailed);
 }
+
+}  // namespace
 
 }  // namespace ordana

@@ -18,6 +18,8 @@ enum ExitCode : int {
   kExitUnknownDestination = 2,
   // Our own: a command line or path that cannot be used as given.
   kExitUnusableCommandLine = 3,
+  // Our own: one or more inputs could not be read or written whole.
+  kExitInputsFailed = 4,
   kExitDirectoryDeclined = 5,
   kExitMultipleInputsDeclined = 6,
   kExitOutOfMemory = 8,

@@ -29,6 +29,16 @@ constexpr std::uint32_t kStringSourceOnlyName = 369;
 constexpr std::uint32_t kStringLogFileIsInputOrOutput = 370;
 constexpr std::uint32_t kStringCsvIsInputOrOutput = 371;
 
+// Inputs and outputs that fail (exit code 4).
+constexpr std::uint32_t kStringInputChanged = 210;
+constexpr std::uint32_t kStringInputShort = 211;
+constexpr std::uint32_t kStringInputDeleted = 212;
+constexpr std::uint32_t kStringTargetChanged = 213;
+constexpr std::uint32_t kStringNotConvertedInPlace = 214;
+constexpr std::uint32_t kStringInputsFailed = 215;
+constexpr std::uint32_t kStringOneInputFailed = 216;
+constexpr std::uint32_t kStringExitCodes = 217;
+
 // The text of entry `id` in the user's interface language, or null when
 // there is no such entry.
 const char16_t* LoadResourceString(std::uint32_t id);

@@ -33,6 +33,7 @@ void PrintUsage() {
   // A POSIX shell expands patterns before the program sees them.
   LogResourceMessage(1, 0, kStringQuotePatterns);
 #endif
+  LogResourceMessage(1, 0, kStringExitCodes);
 }
 
 }  // namespace ordana

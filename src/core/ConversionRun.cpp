@@ -7,6 +7,7 @@
 #include "codecs/CodecBase.h"
 #include "core/Buffer.h"
 #include "core/File.h"
+#include "core/FilePersistenceFilter.h"
 #include "core/Filter.h"
 
 namespace ordana {
@@ -38,9 +39,20 @@ void RecordCodecs(const CFilterChain& chain, StatusRecord* record) {
   }
 }
 
+// The chain's output stage, whose write errors end the reading.
+const CFilePersistenceFilter* FindPersistence(const CFilterChain& chain) {
+  for (CFilter* f = chain.First(); f; f = f->NextFilter()) {
+    if (auto* persistence = dynamic_cast<CFilePersistenceFilter*>(f)) return persistence;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
-bool RunConversion(CFile& input) {
+bool RunConversion(CFile& input, ConversionOutcome* outcome) {
+  ConversionOutcome local;
+  if (!outcome) outcome = &local;
+  *outcome = ConversionOutcome();
   CFilterChain& chain = GetFilterChain();
   // Opens the status channel on the first conversion; a conversion without
   // a shared record fills a local one and publishes nothing.
@@ -63,19 +75,31 @@ bool RunConversion(CFile& input) {
   const std::uint32_t startTick = platform::GetTickCount();
   LogMessage(1, 0, u"%s\r\n", path);
 
+  const CFilePersistenceFilter* persistence = FindPersistence(chain);
   bool result = true;
   for (;;) {
-    std::uint64_t position = 0;
-    if (!platform::SetFilePointer(input.handle(), 0, 1, &position)) {
-      input.SetLastError(platform::LastError());
-      position = 0;
-    }
+    // The offset of the chunk is what was read so far: a pipe or a device
+    // has no file position to ask for.
+    const std::uint64_t position = outcome->bytesRead;
     record->processedOffset = position;
     SetStatusState(record, kStatusConverting);
     chunk.Clear();
-    std::uint32_t count = input.Read(chunk);
-    if (!chunk.empty()) result = chain.Process(chunk, position);
-    if (count == 0) break;
+    input.SetLastError(0);
+    const std::uint32_t count = input.Read(chunk);
+    outcome->bytesRead += count;
+    if (!chunk.empty() && !chain.Process(chunk, position)) {
+      result = false;
+      outcome->chainError = true;
+    }
+    if (count == 0) {
+      // A failed read is not the end of the input.
+      outcome->readError = input.lastError();
+      break;
+    }
+    if (persistence && persistence->writeError() != 0) {
+      outcome->outputFailed = true;
+      break;
+    }
   }
 
   chain.Flush();
@@ -90,7 +114,8 @@ bool RunConversion(CFile& input) {
   // another process's channel the record is the consumer's from now on.
   SetStatusState(record, kStatusDone);
   LogResourceMessage(2, 0, 107, FormatElapsed(endTick - startTick));
-  return result;
+  if (persistence && persistence->writeError() != 0) outcome->outputFailed = true;
+  return result && outcome->readError == 0 && !outcome->outputFailed;
 }
 
 }  // namespace ordana

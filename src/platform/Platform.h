@@ -24,6 +24,17 @@ using Handle = std::intptr_t;
 extern const Handle kNullHandle;
 extern const Handle kInvalidHandle;
 
+// What the clean-up table (at the end of this header) removes when the
+// process ends early.
+enum class CleanupKind : std::uint8_t {
+  kFile,             // a file: `name` relative to `directory` (see RegisterCleanup)
+  kSharedMemory,     // names as given to CreateSharedMemory and the like
+  kSharedMutex,
+  kSharedSemaphore,
+};
+using CleanupToken = int;
+constexpr CleanupToken kNoCleanup = -1;
+
 // ---- Error codes ---------------------------------------------------------
 
 // Error codes are kept as the backend reports them (errno on POSIX, the
@@ -123,16 +134,29 @@ bool MatchPathSpec(const char16_t* name, const char16_t* pattern);
 // reparse point) as the last part of the path.
 constexpr std::uint32_t kOpenRegularFileOnly = 0x00010000u;
 constexpr std::uint32_t kOpenNoFollow = 0x00020000u;
+// True for the error of an open with these flags that met something other
+// than a regular file (or a link where none may be).
+bool FileIsNotRegular(ErrorCode code);
 
 // A file under any of its names: device and inode on POSIX, volume serial
-// number and file index on Windows.
+// number and file index on Windows; besides, what tells whether an open
+// file changed while it was read.
 struct FileIdentity {
   std::uint64_t device = 0;
   std::uint64_t index = 0;
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // nanoseconds (POSIX) or FILETIME units (Windows)
+  std::uint32_t mode = 0;     // permission bits (POSIX); attributes (Windows)
+  std::uint32_t owner = 0;    // user and group (POSIX only)
+  std::uint32_t group = 0;
+  bool regular = false;  // a regular file (not a directory, FIFO, socket, device)
+  bool deleted = false;  // no name refers to it any more
+  // The same file, whatever it holds now.
   bool operator==(const FileIdentity& other) const {
     return device == other.device && index == other.index;
   }
 };
+// Fills every field; false for a handle that is no disk file on Windows.
 bool GetFileIdentity(Handle handle, FileIdentity* identity);
 
 enum class PathType {
@@ -159,6 +183,48 @@ bool InspectPath(const char16_t* path, PathInfo* info);
 // truncate a redirected file). Windows has no such names.
 enum class StandardStream { kNone, kInput, kOutput };
 StandardStream StandardStreamOf(const char16_t* path);
+
+// The path of the file that a symbolic link at the last part of `path`
+// points to, links to links followed; `path` itself when it is no link
+// (always on Windows).
+std::u16string FollowFinalLink(const std::u16string& path);
+
+// A file that is written beside the file it is to replace, under a
+// temporary name, and takes that file's place only when it is complete.
+// It stays open from its exclusive creation to the rename and is never
+// opened by name again, so nobody can slip another file or a link under it.
+struct ReplacementFile {
+  Handle handle = kNullHandle;     // open for reading and writing
+  Handle directory = kNullHandle;  // POSIX: the open directory both names are in
+  std::u16string path;             // the temporary's full path
+  std::u16string directoryPath;
+  std::u16string targetName;  // last part of the file it replaces
+  CleanupToken cleanup = kNoCleanup;
+};
+// Creates "odnXXXX.tmp" exclusively beside `target` (beside the file a
+// symbolic link at `target` points to: the link stays and its file is
+// replaced) and registers it for clean-up. With `targetMustBeWritable`, an
+// existing target that the user may not write is refused (permission
+// denied), as opening it for writing would be.
+bool CreateReplacementFile(const char16_t* target, bool targetMustBeWritable, ReplacementFile* file);
+
+enum class CommitResult {
+  kCommitted,
+  kFailed,          // see LastError; the temporary is still there
+  kTargetDeleted,   // the file to replace no longer exists
+  kTargetChanged,   // its name, the temporary's or the directory now refers to another object
+};
+// Puts the temporary in the target's place: gives it the permission bits
+// (and, where allowed, the owner) of the file it replaces, or those of a new
+// file when there is none; forces it onto the disk when it replaces a file;
+// checks that the directory is still the one at its path, that the
+// temporary's name still names it and, with `expected`, that the target's
+// name still names that file; then renames it relative to the open
+// directory and closes it. Whatever the result, the caller discards what was
+// not committed.
+CommitResult CommitReplacementFile(ReplacementFile* file, const FileIdentity* expected);
+// Closes the temporary and removes it (only while its name still names it).
+void DiscardReplacementFile(ReplacementFile* file);
 
 // Creates an empty file "<prefix>XXXX.tmp" (hexadecimal digits) in
 // `directory`, exclusively, and stores its path. False on failure.
@@ -359,14 +425,7 @@ bool ProcessExists(std::uint32_t processId);
 // allocates nothing and, on POSIX, makes only calls that are safe in a signal
 // handler, so a handler may call it. Each entry is removed at most once.
 
-enum class CleanupKind : std::uint8_t {
-  kFile,             // a file: `name` relative to `directory` (see below)
-  kSharedMemory,     // names as given to CreateSharedMemory and the like
-  kSharedMutex,
-  kSharedSemaphore,
-};
-using CleanupToken = int;
-constexpr CleanupToken kNoCleanup = -1;
+// (CleanupKind and CleanupToken are declared with the handles above.)
 
 // Registers `name` for removal. For a file, `directory` is the open
 // directory the name is relative to (kNullHandle: the name is a full path)

@@ -60,10 +60,10 @@ class ConversionMessagesTest(ScratchTestCase):
 
     def test_missing_input_is_reported_and_creates_no_output(self):
         code, out = self.run_ordana(*COPY, "missing.txt", "out.txt")
-        self.assertEqual(code, 0)
+        self.assertEqual(code, 4)  # a named input that does not exist is a failed input
         out = text(out)
         self.assertIn("Input error for " + self.shown("missing.txt") + ": ", out)
-        self.assertTrue(out.endswith("0 files were processed.\r\n"))
+        self.assertTrue(out.endswith("0 files were processed.\r\n1 input failed.\r\n"), out)
         self.assertFalse(os.path.exists(self.path("out.txt")))
 
     def test_missing_input_leaves_an_existing_output_alone(self):

@@ -53,9 +53,9 @@ class InPlaceTest(ScratchTestCase):
     def test_output_in_a_missing_directory_is_reported(self):
         self.write("a.txt", b"abcd")
         code, out = self.run_ordana(*COPY, "a.txt", os.path.join("no", "such", "b.txt"))
-        self.assertEqual(code, 0)
+        self.assertEqual(code, 4)
         self.assertIn("Output error for ", text(out))
-        self.assertIn("0 files were processed.", text(out))
+        self.assertIn("0 files were processed.\r\n1 input failed.\r\n", text(out))
 
 
 class WriteFailureTest(ScratchTestCase):
@@ -65,10 +65,10 @@ class WriteFailureTest(ScratchTestCase):
         # say so instead of reporting a processed file.
         self.write("a.txt", b"a\x00b\x00")
         code, out = self.run_ordana(*COPY, "a.txt", "/dev/full")
-        self.assertEqual(code, 0)
+        self.assertEqual(code, 4)
         out = text(out)
         self.assertIn("Output error for /dev/full: ", out)
-        self.assertTrue(out.endswith("0 files were processed.\r\n"), out)
+        self.assertTrue(out.endswith("0 files were processed.\r\n1 input failed.\r\n"), out)
         self.assertEqual(self.read("a.txt"), b"a\x00b\x00")
 
 

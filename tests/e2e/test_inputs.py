@@ -82,7 +82,7 @@ class PatternTest(InputsTestCase):
 
     def test_pattern_in_a_missing_directory(self):
         code, out = self.convert(os.path.join("nodir", "*.txt"))
-        self.assertEqual(code, 0)
+        self.assertEqual(code, 4)  # a pattern's directory that does not exist fails
         self.assertIn("Error: Path \"%s\" could not be found!\r\n" % self.shown("nodir"), text(out))
         self.assertIn("0 files were processed.", text(out))
 

@@ -3,6 +3,7 @@
 // handler may call, so removing uses only async-signal-safe calls.
 
 #include <cstring>
+#include <new>
 #include <string>
 
 #include <fcntl.h>
@@ -44,8 +45,13 @@ void RemoveFile(const Entry& entry) {
 }  // namespace
 
 CleanupToken RegisterCleanup(CleanupKind kind, const char16_t* name, Handle directory, Handle file) {
-  std::string native = ToNative(name);
-  if (kind != CleanupKind::kFile) native = "/" + native;  // as the shared-object backend names them
+  std::string native;
+  try {
+    native = ToNative(name);
+    if (kind != CleanupKind::kFile) native = "/" + native;  // as the shared-object backend names them
+  } catch (const std::bad_alloc&) {
+    return kNoCleanup;  // registering must never throw between making a thing and owning it
+  }
   return g_table.Register([&](Entry& entry) {
     if (native.size() <= 1 || native.size() >= sizeof entry.name) return false;
     entry.kind = kind;

@@ -52,10 +52,19 @@ bool LinkChainOwnedBy(const std::string& path, uid_t user) {
 }  // namespace
 
 bool GetFileIdentity(Handle handle, FileIdentity* identity) {
+  *identity = FileIdentity();
   struct stat info;
   if (handle < 0 || ::fstat(static_cast<int>(handle), &info) != 0) return false;
   identity->device = static_cast<std::uint64_t>(info.st_dev);
   identity->index = static_cast<std::uint64_t>(info.st_ino);
+  identity->size = static_cast<std::uint64_t>(info.st_size);
+  identity->modified = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 +
+                       static_cast<std::int64_t>(info.st_mtim.tv_nsec);
+  identity->mode = static_cast<std::uint32_t>(info.st_mode & 07777);
+  identity->owner = static_cast<std::uint32_t>(info.st_uid);
+  identity->group = static_cast<std::uint32_t>(info.st_gid);
+  identity->regular = S_ISREG(info.st_mode);
+  identity->deleted = info.st_nlink == 0;
   return true;
 }
 

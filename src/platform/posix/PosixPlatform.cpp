@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "Version.h"
+#include "platform/posix/PosixInternal.h"
 
 namespace ordana::platform {
 
@@ -54,29 +55,6 @@ bool CopyAll(int from, int to) {
   }
 }
 
-std::string DirectoryOf(const std::string& path) {
-  std::string::size_type slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-// Follows symbolic links at `path` (the last part only, repeatedly) so that
-// a replacement lands on the file a link points to and the link survives.
-std::string ResolveFinalLink(const std::string& path) {
-  std::string current = path;
-  for (int depth = 0; depth < 40; ++depth) {
-    struct stat info;
-    if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
-    std::vector<char> target(PATH_MAX + 1);
-    ssize_t n = ::readlink(current.c_str(), target.data(), PATH_MAX);
-    if (n < 0) return current;
-    std::string next(target.data(), static_cast<std::size_t>(n));
-    current = next[0] == '/' ? next : DirectoryOf(current) + "/" + next;
-  }
-  return current;
-}
-
 // Copies `from` into a fresh file beside `to`, then renames it over `to`:
 // the target is replaced whole or not at all.
 bool CopyReplace(const std::string& from, const std::string& to, const struct stat* keepMode) {
@@ -107,6 +85,31 @@ bool CopyReplace(const std::string& from, const std::string& to, const struct st
 
 }  // namespace
 
+std::string DirectoryOf(const std::string& path) {
+  std::string::size_type slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// Follows symbolic links at `path` (the last part only, repeatedly) so that
+// a replacement lands on the file a link points to and the link survives.
+std::string ResolveFinalLink(const std::string& path) {
+  std::string current = path;
+  for (int depth = 0; depth < 40; ++depth) {
+    struct stat info;
+    if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
+    std::vector<char> target(PATH_MAX + 1);
+    ssize_t n = ::readlink(current.c_str(), target.data(), PATH_MAX);
+    if (n < 0) return current;
+    std::string next(target.data(), static_cast<std::size_t>(n));
+    current = next[0] == '/' ? next : DirectoryOf(current) + "/" + next;
+  }
+  return current;
+}
+
+void SetLastErrorCode(ErrorCode code) { t_lastError = code; }
+
 // ---- Errors ----------------------------------------------------------------
 
 ErrorClass ClassifyError(ErrorCode code) {
@@ -118,7 +121,13 @@ ErrorClass ClassifyError(ErrorCode code) {
   }
 }
 
+// Our own code for "not a regular file", outside the range of errno values.
+constexpr ErrorCode kNotRegularFile = 0x20000001u;
+
+bool FileIsNotRegular(ErrorCode code) { return code == kNotRegularFile; }
+
 std::u16string ErrorText(ErrorCode code) {
+  if (code == kNotRegularFile) return u"Not a regular file";
   char text[256];
   // The GNU and the XSI strerror_r differ in their result; both are handled.
   auto result = ::strerror_r(static_cast<int>(code), text, sizeof text);
@@ -138,6 +147,7 @@ Handle OpenFile(const char16_t* path, std::uint32_t disposition, std::uint32_t a
   bool write = (access & (kGenericWrite | kFileAppendData)) != 0;
   mode |= read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
   if (access & kFileAppendData) mode |= O_APPEND;
+  const bool regularOnly = (flags & kOpenRegularFileOnly) != 0;
   switch (disposition) {
     case kCreateNew: mode |= O_CREAT | O_EXCL; break;
     case kCreateAlways: mode |= O_CREAT | O_TRUNC; break;
@@ -164,20 +174,25 @@ Handle OpenFile(const char16_t* path, std::uint32_t disposition, std::uint32_t a
     fd = ::open(native.c_str(), mode, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
-    Fail();
+    // O_NOFOLLOW met a symbolic link.
+    const bool link = (flags & kOpenNoFollow) != 0 && errno == ELOOP;
+    t_lastError = link ? kNotRegularFile : static_cast<ErrorCode>(errno);
     return kInvalidHandle;
   }
-  if (flags & kOpenRegularFileOnly) {
-    struct stat opened;
-    const bool known = ::fstat(fd, &opened) == 0;
-    if (!known || !S_ISREG(opened.st_mode)) {
-      const int error = known ? EINVAL : errno;
+  if (regularOnly) {
+    ErrorCode code = 0;
+    if (::fstat(fd, &info) != 0) {
+      code = static_cast<ErrorCode>(errno);
+    } else if (!S_ISREG(info.st_mode)) {
+      code = kNotRegularFile;
+    } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+      code = static_cast<ErrorCode>(errno);
+    }
+    if (code != 0) {
       ::close(fd);
-      errno = error;
-      Fail();
+      t_lastError = code;
       return kInvalidHandle;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   }
 #ifdef POSIX_FADV_SEQUENTIAL
   if (flags & kFileFlagSequentialScan) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);

@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <new>
 #include <string>
 
 #include "platform/Platform.h"
@@ -24,6 +25,27 @@ namespace {
 constexpr mode_t kObjectMode = 0600;
 
 std::string PosixName(const char16_t* name) { return "/" + ToNative(name); }
+
+// Removes a name without allocating: it is called from destructors, also
+// when memory has run out. The channel's names are ASCII; any other name
+// takes the ordinary conversion.
+template <class Unlink>
+void RemoveName(const char16_t* name, Unlink unlink) {
+  char fixed[256];
+  fixed[0] = '/';
+  std::size_t k = 0;
+  for (; name[k] && name[k] < 0x80 && k + 2 < sizeof fixed; ++k) fixed[k + 1] = static_cast<char>(name[k]);
+  if (name[k] == 0) {
+    fixed[k + 1] = 0;
+    unlink(fixed);
+    return;
+  }
+  try {
+    unlink(PosixName(name).c_str());
+  } catch (const std::bad_alloc&) {
+    // Nothing to convert with; the name stays.
+  }
+}
 
 sem_t* Sem(SyncObject object) { return static_cast<sem_t*>(object.native); }
 
@@ -163,7 +185,9 @@ void CloseSharedMemory(SharedMemory* memory) {
   *memory = SharedMemory();
 }
 
-void RemoveSharedMemoryName(const char16_t* name) { ::shm_unlink(PosixName(name).c_str()); }
+void RemoveSharedMemoryName(const char16_t* name) {
+  RemoveName(name, [](const char* native) { ::shm_unlink(native); });
+}
 
 bool CreateSharedMutex(const char16_t* name, SyncObject* mutex) {
   return OpenSemaphore(name, true, 1, mutex);
@@ -179,7 +203,9 @@ WaitResult WaitSharedMutex(SyncObject mutex, std::uint32_t milliseconds) {
 
 bool ReleaseSharedMutex(SyncObject mutex) { return Sem(mutex) && ::sem_post(Sem(mutex)) == 0; }
 
-void RemoveSharedMutexName(const char16_t* name) { ::sem_unlink(PosixName(name).c_str()); }
+void RemoveSharedMutexName(const char16_t* name) {
+  RemoveName(name, [](const char* native) { ::sem_unlink(native); });
+}
 
 bool CreateSharedSemaphore(const char16_t* name, std::uint32_t initial, std::uint32_t maximum,
                            SyncObject* semaphore) {
@@ -205,7 +231,9 @@ bool ReleaseSharedSemaphore(SyncObject semaphore, std::uint32_t count) {
   return true;
 }
 
-void RemoveSharedSemaphoreName(const char16_t* name) { ::sem_unlink(PosixName(name).c_str()); }
+void RemoveSharedSemaphoreName(const char16_t* name) {
+  RemoveName(name, [](const char* native) { ::sem_unlink(native); });
+}
 
 void CloseSyncObject(SyncObject* object) {
   if (object->native) ::sem_close(Sem(*object));

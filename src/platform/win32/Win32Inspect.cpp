@@ -15,10 +15,18 @@ HANDLE H(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
 const wchar_t* W(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 
 bool IdentityOf(HANDLE handle, FileIdentity* identity) {
+  *identity = FileIdentity();
   BY_HANDLE_FILE_INFORMATION info;
   if (!::GetFileInformationByHandle(handle, &info)) return false;
   identity->device = info.dwVolumeSerialNumber;
   identity->index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  identity->size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  identity->modified = static_cast<std::int64_t>(
+      (static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+      info.ftLastWriteTime.dwLowDateTime);
+  identity->mode = info.dwFileAttributes;
+  identity->regular = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  identity->deleted = info.nNumberOfLinks == 0;
   return true;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/win32/Win32Internal.h"
 
 namespace ordana::platform {
 
@@ -114,7 +115,12 @@ ErrorClass ClassifyError(ErrorCode code) {
   }
 }
 
+bool FileIsNotRegular(ErrorCode code) { return code == kNotRegularFile; }
+
+void SetLastErrorCode(ErrorCode code) { t_lastError = code; }
+
 std::u16string ErrorText(ErrorCode code) {
+  if (code == kNotRegularFile) return u"Not a regular file";
   wchar_t buffer[512];
   DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                              code, 0, buffer, 512, nullptr);
@@ -164,8 +170,7 @@ Handle OpenFile(const char16_t* path, std::uint32_t disposition, std::uint32_t a
                          (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     if (((own & kOpenRegularFileOnly) && !disk) || ((own & kOpenNoFollow) && reparse)) {
       ::CloseHandle(handle);
-      ::SetLastError(reparse ? ERROR_CANT_ACCESS_FILE : ERROR_BAD_FILE_TYPE);
-      Fail();
+      t_lastError = kNotRegularFile;
       return kInvalidHandle;
     }
   }
