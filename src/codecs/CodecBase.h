@@ -11,7 +11,9 @@
 //   output when the next unit would not fit, and (where it says so) as soon
 //   as the output reaches the commit size;
 // - it removes what it consumed from the front of the pending input and
-//   leaves an incomplete unit there for the next chunk;
+//   leaves an incomplete unit there for the next chunk; where the input
+//   ends, FilterEndOfInput consumes what is left (an error, counted and
+//   replaced, when it is not a whole character);
 // - positions in messages are byte offsets in the filter's own input stream
 //   since the start of the file (the bytes it consumed before plus the index
 //   in the pending input), so a message never depends on where a chunk
