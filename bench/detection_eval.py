@@ -1,46 +1,42 @@
 #!/usr/bin/env python3
 """Accuracy of Ordana's automatic character set detection on held-out text,
-side by side with uchardet.
+side by side with the detectors people use: uchardet, python3-chardet,
+python3-charset-normalizer and ICU's ucsdet (bench/icu_detect.cpp).
 
-    python3 bench/detection_eval.py                        # Python model of the detection
-    python3 bench/detection_eval.py --ordana build/ordana  # the real program as well
+    bench/install-peers.sh                                    # the four peers
+    python3 bench/detection_eval.py --ordana build/ordana     # print the tables
     python3 bench/detection_eval.py --ordana build/ordana --write bench/DETECTION.md
 
 The texts are the documents that tools/train_stats.py holds out from training
 (split by document name, the same in every language, so not even a translation
-of a held-out page was trained on): pieces of 1 KiB to 4 KiB cut at line ends,
-at most two per document, each encoded into every character set that really
-serves its language and that encodes the piece without loss.  Pieces of pure
-ASCII are left out: every candidate decodes them correctly and they would only
-inflate both columns.  Every fourth piece has CR LF line ends.  Three pieces of
-every language also go in as UTF-8, UTF-8 with signature, UTF-16LE and
-UTF-16BE with byte order mark, UTF-16LE without one and UTF-32LE with one, as
-controls.
+of a held-out page was trained on).  Each held-out document is written out as
+one kind of file, chosen by a hash of its name: prose as it is, subtitles
+(numbered cues with time codes, at most two short lines each), CSV (quoted
+fields separated by semicolons), source code (the text as comments and string
+literals of a C file) or HTML (paragraphs in a page with a head).  From each
+file come up to two slices of 64-512 characters and up to two of 1024-8192
+characters, cut at line ends; slices of pure ASCII are left out (every
+detector decodes them right).  Each slice goes into every character set that
+serves its language and encodes it without loss; a few per language also go in
+as UTF-8, UTF-16 and UTF-32, with and without byte order mark.
 
 A detection is correct when decoding the file with the detected set gives
-exactly the original text (a byte order mark or signature is not text), so
-when two sets agree on every byte of a file either answer is right.
+exactly the original text (a byte order mark is not text): when two sets agree
+on every byte of a file, either answer is right.  A peer's answer is decoded
+with Python's codec of that name.
 
-Ordana's detection is computed twice when --ordana is given: by a faithful
-Python model (the byte-order and UTF tests, then every statistics file scored
-with the program's arithmetic, then the fallback), and by running the program
-itself (`ordana in out /o utf-8 /nobom /loglevel=2`, the output compared with
-the original text).  The table shows the program; any file where the two
-disagree is listed, and the script exits with 1, because it would mean that
-one of them is wrong.
-
-Needs uchardet (apt-get install uchardet) and the packages that
-tools/train_stats.py fetches (into the same work directory).
+Ordana runs once over all files (`ordana 'dir/*.txt' out /o utf-8 /nobom
+/loglevel=2 /y /binary`, its statistics files the ones next to it); each peer
+runs once over all of them too.
 """
 
 import argparse
 import codecs
 import collections
-import glob
 import hashlib
 import os
 import re
-import struct
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -49,31 +45,21 @@ REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(REPO, "tools"))
 import train_stats  # noqa: E402  (the sources and the split live there)
 
-MIN_CHARS = 1024
-MAX_CHARS = 4096
-PIECES_PER_DOCUMENT = 2
-PIECES_PER_LANGUAGE = 60
-CONTROL_PIECES_PER_LANGUAGE = 3
+SIZES = [("64-512 B", 64, 512), ("1-8 KiB", 1024, 8192)]
+SLICES_PER_DOCUMENT = 2
+KINDS = ["prose", "subtitles", "CSV", "source code", "HTML"]
 
-# Ordana's CharsetId -> Python codec (only the ones the detection can produce
-# from the shipped files or the fallback; the tables agree with Python's).
-ORDANA_CODECS = {
-    0: "latin-1", 1: "iso8859-2", 4: "iso8859-5", 5: "iso8859-6", 6: "iso8859-7",
-    7: "iso8859-8", 8: "iso8859-9", 11: "iso8859-16", 12: "iso8859-13", 14: "iso8859-15",
-    15: "cp874", 16: "cp1250", 17: "cp1251", 18: "cp1252", 19: "cp1253", 20: "cp1254",
-    21: "cp1255", 22: "cp1256", 23: "cp1257", 24: "cp1258", 25: "cp437", 28: "cp850",
-    29: "cp852", 30: "cp855", 38: "cp866", 50: "koi8-r", 51: "koi8-u",
-}
-
-# Family, languages, the sets that serve them (a piece goes into each set that
+# Family, languages, the sets that serve them (a slice goes into each set that
 # encodes it without loss).
 FAMILIES = [
     ("Western European", train_stats.WESTERN, ["cp1252", "latin-1", "iso8859-15", "cp850"]),
-    ("Central European", ["cs", "pl", "hu", "sk", "sl", "hr"], ["cp1250", "iso8859-2", "cp852"]),
+    ("Mac Roman", train_stats.WESTERN, ["mac-roman"]),
+    ("Central European", ["cs", "pl", "hu", "sk", "sl", "hr"],
+     ["cp1250", "iso8859-2", "cp852", "mac-latin2"]),
     ("Central European", ["ro"], ["iso8859-16", "cp1250", "iso8859-2"]),
-    ("Cyrillic", ["ru", "bg"], ["cp1251", "koi8-r", "cp866", "iso8859-5"]),
-    ("Cyrillic", ["uk"], ["cp1251", "koi8-u", "iso8859-5"]),
-    ("Cyrillic", ["mk", "sr"], ["cp1251", "iso8859-5"]),
+    ("Cyrillic", ["ru", "bg"], ["cp1251", "koi8-r", "cp866", "iso8859-5", "mac-cyrillic", "cp855"]),
+    ("Cyrillic", ["uk"], ["cp1251", "koi8-u", "iso8859-5", "mac-cyrillic"]),
+    ("Cyrillic", ["mk", "sr"], ["cp1251", "iso8859-5", "mac-cyrillic", "cp855"]),
     ("Greek", ["el"], ["cp1253", "iso8859-7"]),
     ("Turkish", ["tr"], ["cp1254", "iso8859-9"]),
     ("Baltic", ["lt", "lv", "et"], ["cp1257", "iso8859-13"]),
@@ -81,22 +67,37 @@ FAMILIES = [
     ("Arabic", ["ar"], ["cp1256", "iso8859-6"]),
     ("Thai", ["th"], ["cp874", "tis-620"]),
 ]
-CONTROL_FAMILY = "Unicode (controls)"
-CONTROLS = ["utf-8", "utf-8-sig", "utf-16", "utf-16-be-bom", "utf-16-le", "utf-32"]
+UNICODE_FAMILY = "Unicode"
+UNICODE_FORMS = ["utf-8", "utf-8-sig", "utf-16", "utf-16-be-bom", "utf-16-le", "utf-16-be",
+                 "utf-32", "utf-32-le"]
+UNICODE_SLICES_PER_LANGUAGE = 2
 
 DISPLAY = {
     "cp1252": "Windows-1252", "latin-1": "ISO-8859-1", "iso8859-15": "ISO-8859-15",
-    "cp850": "DOS-850", "cp1250": "Windows-1250", "iso8859-2": "ISO-8859-2",
-    "cp852": "DOS-852", "iso8859-16": "ISO-8859-16",
-    "cp1251": "Windows-1251", "koi8-r": "KOI8-R", "koi8-u": "KOI8-U", "cp866": "DOS-866",
-    "iso8859-5": "ISO-8859-5", "cp1253": "Windows-1253", "iso8859-7": "ISO-8859-7",
-    "cp1254": "Windows-1254", "iso8859-9": "ISO-8859-9", "cp1257": "Windows-1257",
-    "iso8859-13": "ISO-8859-13", "cp1255": "Windows-1255", "iso8859-8": "ISO-8859-8",
-    "cp1256": "Windows-1256", "iso8859-6": "ISO-8859-6", "cp874": "Windows-874",
-    "tis-620": "TIS-620", "utf-8": "UTF-8", "utf-8-sig": "UTF-8 with signature",
-    "utf-16": "UTF-16LE with BOM", "utf-16-be-bom": "UTF-16BE with BOM",
-    "utf-16-le": "UTF-16LE without BOM", "utf-32": "UTF-32LE with BOM",
+    "cp850": "DOS-850", "mac-roman": "Mac Roman", "cp1250": "Windows-1250",
+    "iso8859-2": "ISO-8859-2", "cp852": "DOS-852", "mac-latin2": "Mac Central European",
+    "iso8859-16": "ISO-8859-16", "cp1251": "Windows-1251", "koi8-r": "KOI8-R",
+    "koi8-u": "KOI8-U", "cp866": "DOS-866", "iso8859-5": "ISO-8859-5",
+    "mac-cyrillic": "Mac Cyrillic", "cp855": "DOS-855", "cp1253": "Windows-1253",
+    "iso8859-7": "ISO-8859-7", "cp1254": "Windows-1254", "iso8859-9": "ISO-8859-9",
+    "cp1257": "Windows-1257", "iso8859-13": "ISO-8859-13", "cp1255": "Windows-1255",
+    "iso8859-8": "ISO-8859-8", "cp1256": "Windows-1256", "iso8859-6": "ISO-8859-6",
+    "cp874": "Windows-874", "tis-620": "TIS-620", "utf-8": "UTF-8",
+    "utf-8-sig": "UTF-8 with signature", "utf-16": "UTF-16LE with BOM",
+    "utf-16-be-bom": "UTF-16BE with BOM", "utf-16-le": "UTF-16LE without BOM",
+    "utf-16-be": "UTF-16BE without BOM", "utf-32": "UTF-32LE with BOM",
+    "utf-32-le": "UTF-32LE without BOM",
 }
+
+PEERS = ["uchardet", "chardet", "charset-normalizer", "ICU"]
+
+
+def log(message):
+    print(message, file=sys.stderr, flush=True)
+
+
+def _hash(text):
+    return int.from_bytes(hashlib.sha256(text.encode("utf-8")).digest()[:4], "little")
 
 
 def encode(text, charset):
@@ -105,262 +106,240 @@ def encode(text, charset):
     return text.encode(charset)
 
 
-def log(message):
-    print(message, file=sys.stderr, flush=True)
-
-
 # ---------------------------------------------------------------------------
 # The test set.
 
-def _hash(text):
-    return int.from_bytes(hashlib.sha256(text.encode("utf-8")).digest()[:4], "little")
+def as_kind(text, key):
+    """The document written out as one kind of file."""
+    kind = KINDS[_hash("kind:" + key) % len(KINDS)]
+    lines = [line.strip() for line in text.splitlines() if line.strip()]
+    if kind == "subtitles":
+        cues, words, number = [], [], 0
+        for line in lines:
+            words.extend(line.split())
+        for start in range(0, len(words), 12):
+            number += 1
+            seconds = number * 3
+            chunk = words[start:start + 12]
+            cues.append("%d\n00:%02d:%02d,000 --> 00:%02d:%02d,500\n%s\n%s\n" % (
+                number, seconds // 60 % 60, seconds % 60, seconds // 60 % 60, (seconds + 2) % 60,
+                " ".join(chunk[:6]), " ".join(chunk[6:])))
+        return kind, "\n".join(cues)
+    if kind == "CSV":
+        rows = ["id;text;length"]
+        for number, line in enumerate(lines, 1):
+            rows.append('%d;"%s";%d' % (number, line.replace('"', '""'), len(line)))
+        return kind, "\n".join(rows) + "\n"
+    if kind == "source code":
+        out = ["#include <stdio.h>", "", "/*"]
+        out += [" * " + line for line in lines[:len(lines) // 2]]
+        out += [" */", "static const char *messages[] = {"]
+        out += ['    "%s",' % line.replace("\\", "\\\\").replace('"', '\\"')
+                for line in lines[len(lines) // 2:]]
+        out += ["};", "", "int main(void) {", "    // " + (lines[0] if lines else ""),
+                "    puts(messages[0]);", "    return 0;", "}"]
+        return kind, "\n".join(out) + "\n"
+    if kind == "HTML":
+        out = ["<!DOCTYPE html>", "<html>", "<head>", "<title>%s</title>" % (
+            lines[0] if lines else ""), "</head>", "<body>"]
+        out += ["<p>%s</p>" % line.replace("&", "&amp;").replace("<", "&lt;") for line in lines]
+        out += ["</body>", "</html>"]
+        return kind, "\n".join(out) + "\n"
+    return kind, text
 
 
-def pieces(text, key, min_chars=MIN_CHARS, max_chars=MAX_CHARS):
-    """Up to PIECES_PER_DOCUMENT pieces of MIN_CHARS..MAX_CHARS characters, cut at
-    line ends; the lengths are drawn from a hash of the document key."""
+def slices(text, key, low, high):
+    """Up to SLICES_PER_DOCUMENT slices of low..high characters, cut at line
+    ends, lengths drawn from a hash of the document key."""
     lines = text.splitlines(keepends=True)
     out, start = [], 0
-    for index in range(PIECES_PER_DOCUMENT):
-        target = min_chars + _hash("%s#%d" % (key, index)) % (max_chars - min_chars)
+    for index in range(SLICES_PER_DOCUMENT):
+        target = low + _hash("%s#%d#%d" % (key, low, index)) % (high - low)
         piece, end = "", start
-        while end < len(lines) and len(piece) + len(lines[end]) <= max_chars:
+        while end < len(lines) and len(piece) + len(lines[end]) <= high:
             piece += lines[end]
             end += 1
             if len(piece) >= target:
                 break
-        if len(piece) >= min_chars:
+        if len(piece) >= low:
             out.append(piece)
         if end == start:
-            end += 1  # a single line longer than max_chars: skip it
+            end += 1
         start = end
-        while start < len(lines) and not lines[start].strip():
-            start += 1
     return out
 
 
-def build_cases(work, min_chars=MIN_CHARS, max_chars=MAX_CHARS):
-    """[(family, language, set, name, text, data)] in a fixed order."""
+def build_cases(work, per_language):
+    """[(family, size, kind, set, name, text, data)] in a fixed order."""
     cases = []
-    skipped_ascii = 0
+    documents = {}
     for family, langs, sets in FAMILIES:
         for lang in langs:
-            docs = [(k, t) for k, t in train_stats.documents(lang, work)
-                    if train_stats.is_held_out(k)]
-            lang_pieces = []
-            for key, text in docs:
-                for number, piece in enumerate(pieces(text, key, min_chars, max_chars)):
-                    if all(ord(c) < 0x80 for c in piece):
-                        skipped_ascii += 1
-                        continue
-                    name = "%s-%s-%d" % (lang, re.sub(r"[^\w.-]+", "_", key), number)
-                    lang_pieces.append((name, train_stats.with_crlf(name, piece)))
-            lang_pieces.sort(key=lambda item: _hash("pick:" + item[0]))
-            lang_pieces = lang_pieces[:PIECES_PER_LANGUAGE]
-            for name, piece in lang_pieces:
-                for charset in sets:
-                    try:
-                        data = encode(piece, charset)
-                    except UnicodeEncodeError:
-                        continue
-                    cases.append((family, lang, charset, name, piece, data))
-            for name, piece in lang_pieces[:CONTROL_PIECES_PER_LANGUAGE]:
-                for charset in CONTROLS:
-                    cases.append((CONTROL_FAMILY, lang, charset, name, piece,
-                                  encode(piece, charset)))
-    log("%d test files; %d pure-ASCII pieces left out" % (len(cases), skipped_ascii))
+            if lang not in documents:
+                documents[lang] = [(k, t) for k, t in train_stats.documents(lang, work)
+                                   if train_stats.is_held_out(k)]
+            for size, low, high in SIZES:
+                found = []
+                for key, text in documents[lang]:
+                    kind, document = as_kind(text, key)
+                    for number, piece in enumerate(slices(document, key, low, high)):
+                        if all(ord(c) < 0x80 for c in piece):
+                            continue
+                        name = "%s-%s-%d-%d" % (lang, re.sub(r"[^\w.-]+", "_", key)[-60:], low,
+                                                number)
+                        found.append((name, kind, train_stats.with_crlf(name, piece)))
+                found.sort(key=lambda item: _hash("pick:" + item[0]))
+                found = found[:per_language]
+                for name, kind, piece in found:
+                    for charset in sets:
+                        try:
+                            data = encode(piece, charset)
+                        except UnicodeEncodeError:
+                            continue
+                        cases.append((family, size, kind, charset, name, piece, data))
+                if family == FAMILIES[0][0] or lang not in train_stats.WESTERN:
+                    for name, kind, piece in found[:UNICODE_SLICES_PER_LANGUAGE]:
+                        for charset in UNICODE_FORMS:
+                            cases.append((UNICODE_FAMILY, size, kind, charset, name, piece,
+                                          encode(piece, charset)))
+    log("%d test files" % len(cases))
     return cases
 
 
 # ---------------------------------------------------------------------------
-# A faithful model of the detection.
-
-def load_stats(path):
-    """(label, charset id, [w1, w2, w3]) as the detection's loader reads the file."""
-    with open(path, "rb") as f:
-        data = f.read()
-    if data[:4] != b"STAT":
-        return None
-    header = (data[:16] + bytes(16))[:16]
-    label = header[4:8].split(b"\0")[0].decode("latin-1")
-    charset = struct.unpack_from("<I", header, 8)[0]
-    tables = [{}, {}, {}]
-    pos, t = 16, 0
-    while pos + 12 <= len(data) and data[pos:pos + 4] == b"STBL" and t < 3:
-        count = struct.unpack_from("<I", data, pos + 8)[0]
-        pos += 12
-        for _ in range(count):
-            if pos + 12 > len(data):
-                break
-            key, weight = struct.unpack_from("<Id", data, pos)
-            tables[t][key] = weight
-            pos += 12
-        t += 1
-    return label, charset, tables
-
-
-# How far another set must lead the better of the ISO-8859-15 and Windows-1252
-# files to be taken instead of it (the program's kFallbackMargin).
-FALLBACK_MARGIN = 8.0
-
-
-def model_detect(b, stats, statistics_only=False):
-    """Returns the charset id, or the name of a Unicode form, following the
-    order of tests: UTF-16, UTF-8, UTF-32, statistics, fallback.  With
-    statistics_only, the statistics decide alone (to measure the files apart
-    from the tests that run before them)."""
-    n = len(b)
-    if statistics_only:
-        pass
-    elif n >= 4:
-        if b[0] == 0xFE and b[1] == 0xFF:
-            return "utf-16-be-bom"
-        if b[0] == 0xFF and b[1] == 0xFE:
-            if n >= 8 and b[2] == 0 and b[3] == 0:
-                return "utf-32-le-bom"
-            return "utf-16-le-bom"
-        if b[0] != 0 and b[1] == 0 and b[2] != 0 and b[3] == 0:
-            return "utf-16-le"
-        if b[0] == 0 and b[1] != 0 and b[2] == 0 and b[3] != 0:
-            return "utf-16-be"
-    if n >= 3 and not statistics_only:
-        if b[:3] == b"\xEF\xBB\xBF":
-            return "utf-8-bom"
-        valid = invalid = 0
-        for p in range(n):
-            lead = b[p]
-            need = (1 if 0xC0 <= lead <= 0xDF else 2 if 0xE0 <= lead <= 0xEF else
-                    3 if 0xF0 <= lead <= 0xF7 else 4 if 0xF8 <= lead <= 0xFB else
-                    5 if 0xFC <= lead <= 0xFD else 0)
-            if need:
-                if p + need < n and all(0x80 <= x <= 0xBF for x in b[p + 1:p + 1 + need]):
-                    valid += 1
-                else:
-                    invalid += 1
-        # Counted over the whole sample, as the program does.
-        if valid > invalid and valid >= 2:
-            return "utf-8"
-    if n >= 8 and not statistics_only:
-        if b[:4] == b"\x00\x00\xFE\xFF":
-            return "utf-32-be-bom"
-        w = struct.unpack_from("<4H", b)
-        if w[0] != 0 and w[1] == 0 and w[2] != 0 and w[3] == 0:
-            return "utf-32-le"
-        if w[0] == 0 and w[1] != 0 and w[2] == 0 and w[3] != 0:
-            return "utf-32-be"
-    # No byte 0x80-0xFF among the bytes the scoring reads: no evidence.
-    if n >= 4 and stats and any(x >= 0x80 for x in b[:max(n - 2, 0)]) and n >= 5:
-        c1, c2, c3 = collections.Counter(), collections.Counter(), collections.Counter()
-        for j in range(n - 4):
-            c1[b[j]] += 1
-            c2[b[j] | b[j + 1] << 8] += 1
-            c3[b[j] | b[j + 1] << 8 | b[j + 2] << 16] += 1
-        scored = []
-        for label, charset, (w1, w2, w3) in stats:
-            s1 = sum(w1[k] * c for k, c in c1.items() if k in w1)
-            s2 = sum(w2[k] * c for k, c in c2.items() if k in w2)
-            s3 = sum(w3[k] * c for k, c in c3.items() if k in w3)
-            scored.append((s2 * 50.0 + s1 * 1.0 + s3 * 500.0, charset))
-        order = sorted(range(len(scored)), key=lambda k: -scored[k][0])  # stable
-        if len(scored) > 1 and scored[order[0]][0] == scored[order[-1]][0]:
-            return 14  # every file scores the same
-        chosen = order[0]
-        for k in order:
-            if scored[k][1] in (14, 18):  # the better of ISO-8859-15 and Windows-1252
-                if k != chosen and scored[chosen][0] - scored[k][0] < FALLBACK_MARGIN:
-                    chosen = k
-                break
-        return scored[chosen][1]
-    return 14  # ISO-8859-15
-
-
-# The Python codec that reads each Unicode form the detection can report.
-UNICODE_DECODERS = {
-    "utf-16-be-bom": "utf-16", "utf-16-le-bom": "utf-16", "utf-32-le-bom": "utf-32",
-    "utf-32-be-bom": "utf-32", "utf-16-le": "utf-16-le", "utf-16-be": "utf-16-be",
-    "utf-8-bom": "utf-8-sig", "utf-8": "utf-8", "utf-32-le": "utf-32-le",
-    "utf-32-be": "utf-32-be",
-}
-
+# Running the detectors.
 
 def decodes_to(data, codec, text):
+    if codec is None:
+        return False
     try:
         decoded = data.decode(codec)
     except (UnicodeDecodeError, LookupError):
         return False
-    return decoded.lstrip("\ufeff") == text if codec.startswith("utf") else decoded == text
+    return decoded.lstrip("\ufeff") == text
 
 
-def model_correct(result, data, text):
-    if isinstance(result, str):
-        return decodes_to(data, UNICODE_DECODERS[result], text)
-    return decodes_to(data, ORDANA_CODECS.get(result, "unknown"), text)
+PEER_CODECS = {
+    "mac-centraleurope": "mac-latin2", "maccentraleurope": "mac-latin2",
+    "maccyrillic": "mac-cyrillic", "x-mac-cyrillic": "mac-cyrillic", "macroman": "mac-roman",
+    "iso-8859-8-i": "iso8859-8", "iso-8859-6-i": "iso8859-6", "iso-8859-6-e": "iso8859-6",
+    "iso-8859-8-e": "iso8859-8", "windows-874": "cp874", "ibm855": "cp855", "ibm866": "cp866",
+    "ibm852": "cp852", "ibm850": "cp850", "utf-8": "utf-8-sig", "utf_8": "utf-8-sig",
+}
 
 
-def model_name(result):
-    if isinstance(result, str):
-        return result
-    return DISPLAY.get(ORDANA_CODECS.get(result, ""), "id %d" % result)
-
-
-# ---------------------------------------------------------------------------
-# The real program and uchardet.
-
-def run_ordana(ordana, path, scratch):
-    out = os.path.join(scratch, "out.txt")
-    if os.path.exists(out):
-        os.remove(out)
-    proc = subprocess.run([ordana, path, out, "/o", "utf-8", "/nobom", "/loglevel=2"],
-                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
-    message = proc.stdout.decode("utf-8", "replace")
-    match = re.search(r"Detected (?:SCS|character set)[^\r\n]*", message)
+def peer_codec(name):
+    if not name or name in ("-", "None"):
+        return None
+    lowered = name.lower()
+    if lowered in PEER_CODECS:
+        return PEER_CODECS[lowered]
     try:
-        with open(out, "rb") as f:
-            output = f.read()
-    except OSError:
-        output = None
-    return (match.group(0) if match else "(no detection message)"), output
+        return codecs.lookup(lowered).name
+    except LookupError:
+        return None
 
 
-def uchardet_names(paths):
-    names = {}
+PYTHON_PEER = r"""
+import sys
+which = sys.argv[1]
+if which == "chardet":
+    import chardet
+    detect = lambda data: chardet.detect(data)["encoding"]
+else:
+    import charset_normalizer
+    def detect(data):
+        best = charset_normalizer.from_bytes(data).best()
+        return best.encoding if best else None
+for line in sys.stdin:
+    path = line.rstrip("\n")
+    with open(path, "rb") as f:
+        name = detect(f.read())
+    print("%s\t%s" % (path, name), flush=True)
+"""
+
+
+def run_peers(paths, work):
+    """{peer: {path: name}}; the four run side by side."""
+    listing = "\n".join(paths) + "\n"
+    icu = os.path.join(work, "icu_detect")
+    flags = subprocess.run(["pkg-config", "--cflags", "--libs", "icu-i18n"], check=True,
+                           stdout=subprocess.PIPE, text=True).stdout.split()
+    subprocess.run(["g++", "-O2", os.path.join(REPO, "bench", "icu_detect.cpp"), "-o", icu] + flags,
+                   check=True)
+    helper = os.path.join(work, "python_peer.py")
+    with open(helper, "w") as f:
+        f.write(PYTHON_PEER)
+    # Debian's python3, where the python3-chardet and python3-charset-normalizer
+    # packages install.
+    procs = {
+        "chardet": subprocess.Popen(["/usr/bin/python3", helper, "chardet"], stdin=subprocess.PIPE,
+                                    stdout=subprocess.PIPE, text=True),
+        "charset-normalizer": subprocess.Popen(["/usr/bin/python3", helper, "normalizer"],
+                                               stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                               text=True),
+        "ICU": subprocess.Popen([icu], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True),
+    }
+    outputs = {}
+    uchardet = {}
     for start in range(0, len(paths), 200):
-        batch = paths[start:start + 200]
-        proc = subprocess.run(["uchardet"] + batch, stdout=subprocess.PIPE, check=True)
+        proc = subprocess.run(["uchardet"] + paths[start:start + 200], stdout=subprocess.PIPE,
+                              check=True)
         for line in proc.stdout.decode("utf-8", "replace").splitlines():
             path, _, name = line.rpartition(": ")
-            names[path] = name.strip()
-    return names
+            uchardet[path] = name.strip()
+    for name, proc in procs.items():
+        out, _ = proc.communicate(listing)
+        outputs[name] = {}
+        for line in out.splitlines():
+            fields = line.split("\t")
+            outputs[name][fields[0]] = fields[1] if len(fields) > 1 else None
+    outputs["uchardet"] = uchardet
+    return outputs
 
 
-UCHARDET_CODECS = {"MAC-CENTRALEUROPE": "mac-latin2", "MAC-CYRILLIC": "mac-cyrillic",
-                   "UTF-16": "utf-16", "UTF-32": "utf-32", "UTF-8": "utf-8-sig"}
+def run_ordana(ordana, directory, out):
+    """{path: (detection message, output bytes or None)} from one run over all files."""
+    os.makedirs(out, exist_ok=True)
+    proc = subprocess.run([ordana, os.path.join(directory, "*.txt"), out, "/o", "utf-8", "/nobom",
+                           "/loglevel=2", "/y", "/binary"], stdout=subprocess.PIPE,
+                          stdin=subprocess.DEVNULL)
+    found, current = {}, None
+    for line in proc.stdout.decode("utf-8", "replace").splitlines():
+        # A line may carry the end of the previous input's last message.
+        match = re.search(r"Input: (.*), Output: ", line)
+        if match:
+            current = match.group(1)
+            continue
+        if current and line.startswith("Detected") and current not in found:
+            found[current] = line.strip()
+    result = {}
+    for path, message in found.items():
+        target = os.path.join(out, os.path.basename(path))
+        try:
+            with open(target, "rb") as f:
+                result[path] = (message, f.read())
+        except OSError:
+            result[path] = (message, None)
+    return result
 
 
-def uchardet_codec(name):
-    if name in UCHARDET_CODECS:
-        return UCHARDET_CODECS[name]
-    try:
-        return codecs.lookup(name.lower()).name
-    except LookupError:
-        return None
-
-
-def canonical(codec):
-    """One name per set, for telling whether two names mean the same set."""
-    if codec is None:
-        return None
-    codec = {"utf-16-be-bom": "utf-16", "utf-8-sig": "utf-8"}.get(codec, codec)
-    try:
-        return codecs.lookup(codec).name.replace("utf-8-sig", "utf-8")
-    except LookupError:
-        return None
-
-
-def uchardet_version():
-    proc = subprocess.run(["uchardet", "--version"], stdout=subprocess.PIPE)
-    match = re.search(r"Version\s+(\S+)", proc.stdout.decode("utf-8", "replace"))
-    return match.group(1) if match else "?"
+def versions():
+    def first(argv):
+        try:
+            return subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                  text=True).stdout.strip().splitlines()[0]
+        except (OSError, IndexError):
+            return "?"
+    uchardet = re.search(r"Version\s+(\S+)", subprocess.run(
+        ["uchardet", "--version"], stdout=subprocess.PIPE, text=True).stdout or "")
+    return {
+        "uchardet": uchardet.group(1) if uchardet else "?",
+        "chardet": first(["/usr/bin/python3", "-c", "import chardet; print(chardet.__version__)"]),
+        "charset-normalizer": first(["/usr/bin/python3", "-c",
+                                     "import charset_normalizer as c; print(c.__version__)"]),
+        "ICU": first(["pkg-config", "--modversion", "icu-i18n"]),
+    }
 
 
 # ---------------------------------------------------------------------------
@@ -370,151 +349,151 @@ def percent(good, total):
     return "%.1f %%" % (100.0 * good / total) if total else "-"
 
 
-def report(rows, uchardet_sets, program_column):
-    """Markdown tables: per family, per set, and the misses."""
+def rate(rows, key):
+    return sum(r[key] for r in rows) / len(rows) if rows else 0.0
+
+
+def family_order(rows):
+    order = []
+    for r in rows:
+        if r["family"] not in order:
+            order.append(r["family"])
+    return order
+
+
+def tables(rows, peer_versions):
     out = []
-    ours = "Ordana (program)" if program_column else "Ordana (model)"
-    families = []
-    for row in rows:
-        if row["family"] not in families:
-            families.append(row["family"])
-    total = collections.Counter()
-    out.append("| Family | Files | %s | uchardet %s | uchardet supports the sets "
-               "| Ordana, statistics alone |" % (ours, uchardet_version()))
-    out.append("|---|---:|---:|---:|---|---:|")
-    for family in families + ["Overall"]:
-        subset = [r for r in rows if family == "Overall" or r["family"] == family]
-        sets = sorted({r["set"] for r in subset}, key=lambda s: list(DISPLAY).index(s))
-        supported = [DISPLAY[s] for s in sets if s in uchardet_sets]
-        unsupported = [DISPLAY[s] for s in sets if s not in uchardet_sets]
-        if family == "Overall":
-            note = ""
-        elif not unsupported:
-            note = "all"
-        elif not supported:
-            note = "none"
-        else:
-            note = "not " + ", ".join(unsupported)
-        label = "**Overall**" if family == "Overall" else family
-        single = [r for r in subset if "alone" in r]
-        out.append("| %s | %d | %s | %s | %s | %s |" % (
-            label, len(subset), percent(sum(r["ours"] for r in subset), len(subset)),
-            percent(sum(r["uchardet"] for r in subset), len(subset)), note,
-            percent(sum(r["alone"] for r in single), len(single))))
-        if family != "Overall":
-            total["n"] += len(subset)
-    out.append("")
-    out.append("| Set | Files | %s | uchardet | Ordana, statistics alone |" % ours)
-    out.append("|---|---:|---:|---:|---:|")
+    families = family_order(rows)
+    header = "| Family | Size | Files | Ordana | %s | Best peer |" % " | ".join(
+        "%s %s" % (p, peer_versions[p]) for p in PEERS)
+    for size, _, _ in SIZES:
+        out.append("### Texts of %s\n" % size)
+        out.append(header)
+        out.append("|---|---|---:|---:|" + "---:|" * len(PEERS) + "---|")
+        for family in families + ["Overall"]:
+            subset = [r for r in rows if r["size"] == size and
+                      (family == "Overall" or r["family"] == family)]
+            if not subset:
+                continue
+            peer_rates = {p: rate(subset, p) for p in PEERS}
+            best = max(PEERS, key=lambda p: peer_rates[p])
+            mark = "**" if rate(subset, "ordana") >= peer_rates[best] else ""
+            out.append("| %s | %s | %d | %s%s%s | %s | %s %s |" % (
+                "**Overall**" if family == "Overall" else family, size, len(subset), mark,
+                percent(sum(r["ordana"] for r in subset), len(subset)), mark,
+                " | ".join(percent(sum(r[p] for r in subset), len(subset)) for p in PEERS),
+                best, percent(peer_rates[best] * len(subset), len(subset))))
+        out.append("")
+    out.append("### By set (all sizes)\n")
+    out.append("| Set | Files | Ordana | " + " | ".join(PEERS) + " |")
+    out.append("|---|---:|---:|" + "---:|" * len(PEERS))
     for charset in DISPLAY:
         subset = [r for r in rows if r["set"] == charset]
         if subset:
-            single = [r for r in subset if "alone" in r]
-            out.append("| %s | %d | %s | %s | %s |" % (
-                DISPLAY[charset], len(subset),
-                percent(sum(r["ours"] for r in subset), len(subset)),
-                percent(sum(r["uchardet"] for r in subset), len(subset)),
-                percent(sum(r["alone"] for r in single), len(single))))
+            out.append("| %s | %d | %s | %s |" % (
+                DISPLAY[charset], len(subset), percent(sum(r["ordana"] for r in subset),
+                                                       len(subset)),
+                " | ".join(percent(sum(r[p] for r in subset), len(subset)) for p in PEERS)))
+    out.append("")
+    out.append("### By kind of document (all sizes, single-byte sets and Unicode)\n")
+    out.append("| Kind | Files | Ordana | " + " | ".join(PEERS) + " |")
+    out.append("|---|---:|---:|" + "---:|" * len(PEERS))
+    for kind in KINDS:
+        subset = [r for r in rows if r["kind"] == kind]
+        if subset:
+            out.append("| %s | %d | %s | %s |" % (
+                kind, len(subset), percent(sum(r["ordana"] for r in subset), len(subset)),
+                " | ".join(percent(sum(r[p] for r in subset), len(subset)) for p in PEERS)))
     return "\n".join(out)
 
 
-def misses(rows, key):
+def targets(rows):
+    """The targets: (text, met) pairs."""
+    out = []
+    long_rows = [r for r in rows if r["size"] == SIZES[1][0]]
+    short_rows = [r for r in rows if r["size"] == SIZES[0][0]]
+    overall = rate(long_rows, "ordana")
+    out.append(("Texts of 1 KiB and more, overall at least 95 %%: %.1f %%" % (100 * overall),
+                overall >= 0.95))
+    for family in family_order(rows):
+        subset = [r for r in long_rows if r["family"] == family]
+        if not subset:
+            continue
+        best = max(PEERS, key=lambda p: rate(subset, p))
+        ours, theirs = rate(subset, "ordana"), rate(subset, best)
+        out.append(("Texts of 1 KiB and more, %s at least the best peer (%s %.1f %%): %.1f %%" % (
+            family, best, 100 * theirs, 100 * ours), ours >= theirs))
+    best = max(PEERS, key=lambda p: rate(short_rows, p))
+    ours, theirs = rate(short_rows, "ordana"), rate(short_rows, best)
+    out.append(("Texts of 64-512 bytes, overall at least the best peer (%s %.1f %%): %.1f %%" % (
+        best, 100 * theirs, 100 * ours), ours >= theirs))
+    return out
+
+
+def misses(rows):
     def short(name):
         name = re.sub(r" \(Analyzed \d+ Bytes\)", "", name)
-        return re.sub(r"^Detected (SCS:? |SCS with BOM: )?", "", name)
-    counts = collections.Counter((r["set"], short(r[key + "_name"])) for r in rows if not r[key])
-    return ["%-22s detected as %-26s %d" % (DISPLAY[s], n, c)
-            for (s, n), c in sorted(counts.items(), key=lambda item: -item[1])]
+        return re.sub(r"^Detected (SCS:? |SCS with BOM: |character set \(fallback\) )?", "", name)
+    counts = collections.Counter((r["size"], r["set"], short(r["ordana_name"]))
+                                 for r in rows if not r["ordana"])
+    return ["%-9s %-22s detected as %-26s %d" % (size, DISPLAY[s], n, c)
+            for (size, s, n), c in sorted(counts.items(), key=lambda item: -item[1])]
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--ordana", required=True,
+                        help="the ordana program (its .dat files are the ones next to it)")
     parser.add_argument("--work", default=train_stats.DEFAULT_WORK,
                         help="train_stats.py's work directory (default %(default)s)")
-    parser.add_argument("--stats", default=os.path.join(REPO, "data", "stats"),
-                        help="directory of the .dat files for the model (default data/stats)")
-    parser.add_argument("--ordana", help="also run this ordana program (its own .dat files "
-                                         "are the ones next to it)")
+    parser.add_argument("--per-language", type=int, default=12,
+                        help="slices per language and size (default %(default)s)")
     parser.add_argument("--keep", help="write the test files into this directory and keep them")
     parser.add_argument("--write", help="replace the results section of this Markdown file")
-    parser.add_argument("--misses", action="store_true", help="list what the misses were")
-    parser.add_argument("--min-chars", type=int, default=MIN_CHARS,
-                        help="shortest piece in characters (default %(default)s)")
-    parser.add_argument("--max-chars", type=int, default=MAX_CHARS,
-                        help="longest piece in characters (default %(default)s)")
+    parser.add_argument("--misses", action="store_true", help="list what Ordana's misses were")
     args = parser.parse_args()
 
-    stats_files = sorted(glob.glob(os.path.join(args.stats, "*.dat")))
-    if args.ordana:
-        beside = os.path.dirname(os.path.abspath(args.ordana))
-        for path in stats_files:
-            copy = os.path.join(beside, os.path.basename(path))
-            with open(path, "rb") as a:
-                same = os.path.exists(copy) and open(copy, "rb").read() == a.read()
-            if not same:
-                log("warning: %s is missing or differs from %s; the program and the model "
-                    "will not agree" % (copy, path))
-    stats = [s for s in (load_stats(p) for p in stats_files) if s is not None]
-    log("%d statistics files from %s" % (len(stats), args.stats))
-    if not 0 < args.min_chars < args.max_chars:
-        sys.exit("detection_eval: need 0 < --min-chars < --max-chars")
-    cases = build_cases(os.path.abspath(args.work), args.min_chars, args.max_chars)
-
-    scratch_holder = None
+    cases = build_cases(os.path.abspath(args.work), args.per_language)
+    holder = None
     if args.keep:
-        directory = args.keep
-        os.makedirs(directory, exist_ok=True)
+        directory = os.path.abspath(args.keep)
+        shutil.rmtree(directory, ignore_errors=True)
+        os.makedirs(directory)
     else:
-        scratch_holder = tempfile.TemporaryDirectory(prefix="ordana-detect-")
-        directory = scratch_holder.name
+        holder = tempfile.TemporaryDirectory(prefix="ordana-detect-")
+        directory = holder.name
+    files = os.path.join(directory, "files")
+    os.makedirs(files)
     paths = []
-    for family, lang, charset, name, text, data in cases:
-        path = os.path.join(directory, "%s.%s.txt" % (name, charset))
+    for index, (family, size, kind, charset, name, text, data) in enumerate(cases):
+        path = os.path.join(files, "%05d.txt" % index)
         with open(path, "wb") as f:
             f.write(data)
         paths.append(path)
-    uchardet = uchardet_names(paths)
-
+    log("running Ordana")
+    ordana = run_ordana(os.path.abspath(args.ordana), files, os.path.join(directory, "out"))
+    log("running the peers")
+    peers = run_peers(paths, directory)
     rows = []
-    disagreements = []
-    for index, ((family, lang, charset, name, text, data), path) in enumerate(
-            zip(cases, paths)):
-        result = model_detect(data[:2 * 1024 * 1024], stats)
-        row = {"family": family, "lang": lang, "set": charset, "path": path,
-               "ours": model_correct(result, data, text), "ours_name": model_name(result)}
-        if family != CONTROL_FAMILY:
-            alone = model_detect(data[:2 * 1024 * 1024], stats, statistics_only=True)
-            row["alone"] = model_correct(alone, data, text)
-        if args.ordana:
-            message, output = run_ordana(args.ordana, path, directory)
-            program_ok = output is not None and output.decode("utf-8", "replace") == text
-            if program_ok != row["ours"]:
-                disagreements.append("%s: model %s (%s), program %s (%s)" % (
-                    os.path.basename(path), row["ours_name"], row["ours"], message, program_ok))
-            row["ours"], row["ours_name"] = program_ok, message
-        name_u = uchardet.get(path, "")
-        codec = uchardet_codec(name_u)
-        row["uchardet"] = codec is not None and decodes_to(data, codec, text)
-        row["uchardet_name"] = name_u or "(nothing)"
+    for (family, size, kind, charset, name, text, data), path in zip(cases, paths):
+        message, output = ordana.get(path, ("(no detection message)", None))
+        row = {"family": family, "size": size, "kind": kind, "set": charset, "path": path,
+               "ordana": output is not None and output.decode("utf-8", "replace") == text,
+               "ordana_name": message}
+        for peer in PEERS:
+            row[peer] = decodes_to(data, peer_codec(peers[peer].get(path)), text)
         rows.append(row)
-        if (index + 1) % 500 == 0:
-            log("%d / %d" % (index + 1, len(cases)))
 
-    # A set counts as supported by uchardet when uchardet named that very set
-    # for at least one of its files.
-    uchardet_sets = {r["set"] for r in rows
-                     if canonical(uchardet_codec(r["uchardet_name"])) == canonical(r["set"])}
-    table = report(rows, uchardet_sets, bool(args.ordana))
-    miss_text = ("Ordana's misses (set of the file, detected as, files):\n\n```\n%s\n```\n\n"
-                 "uchardet's misses:\n\n```\n%s\n```" % (
-                     "\n".join(misses(rows, "ours")) or "(none)",
-                     "\n".join(misses(rows, "uchardet")) or "(none)"))
-    print(table)
+    peer_versions = versions()
+    table = tables(rows, peer_versions)
+    goals = targets(rows)
+    goal_text = "\n".join("- %s: **%s**" % (text, "met" if met else "not met")
+                          for text, met in goals)
+    miss_text = ("Ordana's misses (size, set of the file, detected as, files):\n\n```\n%s\n```"
+                 % ("\n".join(misses(rows)) or "(none)"))
+    print(table + "\n\n" + goal_text)
     if args.misses:
         print("\n" + miss_text)
-    if disagreements:
-        print("\nModel and program disagree on %d files:" % len(disagreements))
-        print("\n".join(disagreements[:50]))
     if args.write:
         with open(args.write, encoding="utf-8") as f:
             document = f.read()
@@ -524,8 +503,9 @@ def main():
         head, rest = document.split(begin, 1)
         _, tail = rest.split(end, 1)
         with open(args.write, "w", encoding="utf-8") as f:
-            f.write(head + begin + "\n" + table + "\n\n" + miss_text + "\n" + end + tail)
-    return 1 if disagreements else 0
+            f.write(head + begin + "\n" + table + "\n\n#### Targets\n\n" + goal_text + "\n\n" +
+                    miss_text + "\n" + end + tail)
+    return 0
 
 
 if __name__ == "__main__":

@@ -247,6 +247,12 @@ CFilter* CAutoDetectionInputFilter::DetectDecoder(const std::uint8_t* b, std::ui
       return new CUtf32ToUtf16Filter(true, options_);
     }
   }
+  // Well-formed UTF-8 with fewer multi-byte sequences than the count above
+  // asks for (a short text with one accented letter).
+  if (IsWellFormedUtf8(b, n)) {
+    LogMessage(2, 0, u"Detected SCS: UTF-8 (Analyzed %d Bytes)\r\n", n);
+    return new CUtf8ToUtf16Filter(options_);
+  }
   // UTF-32 and UTF-16 without a byte order mark in any script, by the shape
   // of the whole sample (the tests above look at its first units only).
   switch (DetectUnicodeWithoutMark(b, n)) {

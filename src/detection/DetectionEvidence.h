@@ -31,6 +31,13 @@ enum class UnicodeForm { kNone, kUtf16Le, kUtf16Be, kUtf32Le, kUtf32Be };
 // Samples under 16 bytes are too short to tell.
 UnicodeForm DetectUnicodeWithoutMark(const std::uint8_t* b, std::uint32_t n);
 
+// True when the whole sample is well-formed UTF-8 (shortest forms, no
+// surrogates, nothing above U+10FFFF; a sequence cut off by the end of the
+// sample is not held against it) with at least one sequence of two or more
+// bytes. Text in a single-byte set almost never is: its high bytes would
+// have to come in exactly the lead-and-continuation pattern every time.
+bool IsWellFormedUtf8(const std::uint8_t* b, std::uint32_t n);
+
 // What a sample holds, for the single-byte checks below.
 struct SampleBytes {
   // Whether each byte value occurs in the sample.

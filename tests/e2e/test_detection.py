@@ -65,7 +65,13 @@ class DetectionTest(ScratchTestCase):
             (b"A\x00\x00\x00B\x00\x00\x00", "Detected SCS: UTF-32\r\n", "AB"),
             (b"\x00\x00\x00A\x00\x00\x00B", "Detected SCS: UTF-32BE\r\n", "AB"),
             (b"plain ascii", "Detected character set (fallback) ISO-8859-15\r\n", "plain ascii"),
-            (b"\xc3\xa4", "Detected character set (fallback) ISO-8859-15\r\n", "Ã€"),
+            # One well-formed two-byte sequence is UTF-8 (it took two before).
+            (b"\xc3\xa4", "Detected SCS: UTF-8 (Analyzed 2 Bytes)\r\n", "ä"),
+            (b"caf\xc3\xa9\n", "Detected SCS: UTF-8 (Analyzed 6 Bytes)\r\n", "café\n"),
+            (b"\xc3\xa4\xc3", "Detected SCS: UTF-8 (Analyzed 3 Bytes)\r\n", "ä\ufffd"),
+            (b"\xc0\xaf ab", "Detected character set (fallback) ISO-8859-15\r\n", "À¯ ab"),
+            (b"\xed\xa0\x80 ab", "Detected character set (fallback) ISO-8859-15\r\n",
+             "í\xa0\x80 ab"),
             (b"\xfe\xff", "Detected character set (fallback) ISO-8859-15\r\n", "þÿ"),
             (b"caf\xe9 \xa4", "Detected character set (fallback) ISO-8859-15\r\n", "café €"),
         ]

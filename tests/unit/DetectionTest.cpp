@@ -448,6 +448,34 @@ TEST(DetectionEvidenceTest, UnicodeWithoutAMarkInAnyScript) {
   }
 }
 
+TEST(DetectionEvidenceTest, WellFormedUtf8) {
+  const struct {
+    std::string bytes;
+    bool wellFormed;
+  } cases[] = {
+      {"caf\xC3\xA9", true},
+      {"\xE2\x82\xAC 5", true},
+      {"\xF0\x9F\x98\x80!", true},
+      {"ab\xC3", false},                  // only a cut-off sequence: no evidence
+      {"\xC3\xA4 and \xE2\x82", true},    // cut off at the end of the sample
+      {"plain ASCII", false},
+      {"caf\xE9", false},                 // Latin-1
+      {"\xC0\xAF", false},                // overlong
+      {"\xE0\x80\xAF", false},            // overlong
+      {"\xED\xA0\x80", false},            // surrogate
+      {"\xF4\x90\x80\x80", false},        // above U+10FFFF
+      {"\xF5\x80\x80\x80", false},
+      {"\xC3\xA9\x80", false},            // stray continuation
+      {"\xC3\xA9 \xC3(", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsWellFormedUtf8(reinterpret_cast<const std::uint8_t*>(c.bytes.data()),
+                               static_cast<std::uint32_t>(c.bytes.size())),
+              c.wellFormed)
+        << c.bytes;
+  }
+}
+
 TEST(DetectionEvidenceTest, CleanAndAlikeDecodings) {
   SampleBytes curly;
   const std::string quoted = "\x93quoted\x94 text \x96 and \x80 10\n";
