@@ -8,6 +8,7 @@
 
 #include "app/MessageLog.h"
 #include "app/Settings.h"
+#include "app/StringTable.h"
 #include "core/Format.h"
 
 namespace ordana {
@@ -56,50 +57,137 @@ StatusRecord* StatusChannel::FreeHeadRecord() const {
   return RecordAt(header()->freeHead);
 }
 
+namespace {
+
+// The kinds of the four names, in the order of cleanupTokens_.
+constexpr platform::CleanupKind kNameKinds[4] = {
+    platform::CleanupKind::kSharedMemory, platform::CleanupKind::kSharedMutex,
+    platform::CleanupKind::kSharedSemaphore, platform::CleanupKind::kSharedSemaphore};
+
+}  // namespace
+
+void StatusChannel::RemoveNames() const {
+  platform::RemoveSharedMemoryName(names_.mapping.c_str());
+  platform::RemoveSharedMutexName(names_.mutex.c_str());
+  platform::RemoveSharedSemaphoreName(names_.empty.c_str());
+  platform::RemoveSharedSemaphoreName(names_.full.c_str());
+}
+
+bool StatusChannel::Refuse(bool untrusted) {
+  Close();
+  untrusted_ = untrusted;
+  return false;
+}
+
 bool StatusChannel::Open() {
   Close();
+  untrusted_ = false;
+  if (ownerId_ == platform::GetCurrentProcessId()) {
+    // Objects under the owner's own id can only be left over from an earlier
+    // process that had this id and was killed before it could remove them:
+    // that process is gone, since this one has its id now. They are
+    // reclaimed, but only if they are ours (RemoveNames removes nothing that
+    // is not trusted; what stays makes the exclusive creation below fail).
+    RemoveNames();
+  }
   bool existed = false;
   if (!platform::CreateSharedMemory(names_.mapping.c_str(), kStatusChannelSize, &memory_,
                                     &existed)) {
-    return false;
+    return Refuse(platform::LastSharedObjectError() == platform::SharedObjectError::kNotTrusted);
   }
   creator_ = !existed;
-  if (creator_) return InitialiseAsCreator();
+  if (creator_) {
+    if (InitialiseAsCreator()) return Opened();
+    // Someone else's objects stand under the other names.
+    const bool untrusted = platform::LastSharedObjectError() != platform::SharedObjectError::kUnusable;
+    platform::CloseSyncObject(&mutex_);
+    platform::CloseSyncObject(&empty_);
+    platform::CloseSyncObject(&full_);
+    platform::CloseSharedMemory(&memory_);
+    RemoveNames();
+    return Refuse(untrusted);
+  }
 
   // Another process created the channel; it publishes the signature only once
   // the mutex, the semaphores and the lists are in place.
-  if (!WaitUntilInitialised()) {
-    Close();
-    return false;
+  if (!WaitUntilInitialised()) return Refuse(false);
+  if (!OpenSyncObjects()) return Refuse(true);
+  return Opened();
+}
+
+bool StatusChannel::Opened() {
+  // Names this process will remove must not outlive it when it ends early.
+  if (RemovesNamesOnClose()) {
+    const std::u16string* names[4] = {&names_.mapping, &names_.mutex, &names_.empty,
+                                      &names_.full};
+    for (int k = 0; k < 4; ++k) {
+      cleanupTokens_[k] = platform::RegisterCleanup(kNameKinds[k], names[k]->c_str());
+    }
   }
-  // A missing object leaves its handle null: Acquire then obtains no record,
-  // and the owner's own conversions need none of them.
-  platform::OpenSharedMutex(names_.mutex.c_str(), &mutex_);
-  platform::OpenSharedSemaphore(names_.empty.c_str(), &empty_);
-  platform::OpenSharedSemaphore(names_.full.c_str(), &full_);
   return true;
+}
+
+bool StatusChannel::OpenSyncObjects() {
+  // A missing object leaves its handle null: Acquire then obtains no record,
+  // and the owner's own conversions need none of them. An object that is
+  // there but not trusted makes the whole channel unusable.
+  const auto opened = [](bool ok) {
+    return ok || platform::LastSharedObjectError() != platform::SharedObjectError::kNotTrusted;
+  };
+  return opened(platform::OpenSharedMutex(names_.mutex.c_str(), &mutex_)) &&
+         opened(platform::OpenSharedSemaphore(names_.empty.c_str(), &empty_)) &&
+         opened(platform::OpenSharedSemaphore(names_.full.c_str(), &full_));
 }
 
 bool StatusChannel::OpenToRead() {
   Close();
-  if (!platform::OpenSharedMemory(names_.mapping.c_str(), kStatusChannelSize, &memory_)) {
+  untrusted_ = false;
+  if (!platform::OpenSharedMemory(names_.mapping.c_str(), kStatusChannelSize, &memory_, true)) {
+    untrusted_ = platform::LastSharedObjectError() == platform::SharedObjectError::kNotTrusted;
     return false;
   }
   readOnly_ = true;
   return true;
 }
 
+bool StatusChannel::ReadFreeHeadRecord(StatusRecord* record) const {
+  if (!mapped()) return false;
+  // Read through the object, never through the mapping: another process may
+  // truncate the area, and touching a page beyond its end would kill us.
+  const auto read = [this](std::size_t offset, void* out, std::size_t count) {
+    return platform::ReadSharedMemory(memory_, offset, out, count);
+  };
+  StatusChannelHeader h;
+  if (!read(0, &h, sizeof h)) return false;
+  const std::uint32_t index = h.freeHead;
+  if (index >= kStatusChannelCapacity) return false;
+  const std::size_t offset = sizeof(StatusChannelHeader) + std::size_t{index} * sizeof(StatusRecord);
+  StatusRecord first;
+  StatusRecord second;
+  if (!read(offset, &first, sizeof first)) return false;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    if (!read(offset, &second, sizeof second)) return false;
+    if (std::memcmp(&first, &second, sizeof first) == 0) break;
+    first = second;
+  }
+  *record = first;
+  return true;
+}
+
 bool StatusChannel::InitialiseAsCreator() {
-  // The area is new, so objects under the other three names can only be left
-  // over from an earlier channel of the same name whose process died; their
-  // counts would be wrong.
+  // The area is new, so objects of ours under the other three names can only
+  // be left over from an earlier channel of the same name whose process
+  // died; their counts would be wrong. Another user's objects are not
+  // removed, and then the exclusive creation fails.
   platform::RemoveSharedMutexName(names_.mutex.c_str());
   platform::RemoveSharedSemaphoreName(names_.empty.c_str());
   platform::RemoveSharedSemaphoreName(names_.full.c_str());
-  platform::CreateSharedMutex(names_.mutex.c_str(), &mutex_);
-  platform::CreateSharedSemaphore(names_.empty.c_str(), kStatusChannelCapacity,
-                                  kStatusChannelCapacity, &empty_);
-  platform::CreateSharedSemaphore(names_.full.c_str(), 0, kStatusChannelCapacity, &full_);
+  if (!platform::CreateSharedMutex(names_.mutex.c_str(), &mutex_) ||
+      !platform::CreateSharedSemaphore(names_.empty.c_str(), kStatusChannelCapacity,
+                                       kStatusChannelCapacity, &empty_) ||
+      !platform::CreateSharedSemaphore(names_.full.c_str(), 0, kStatusChannelCapacity, &full_)) {
+    return false;
+  }
 
   // Nobody else can hold the mutex yet (openers wait for the signature); the
   // wait is bounded all the same.
@@ -146,15 +234,15 @@ void StatusChannel::Close() {
   platform::CloseSyncObject(&mutex_);
   platform::CloseSyncObject(&empty_);
   platform::CloseSyncObject(&full_);
-  if (remove) {
-    platform::RemoveSharedMemoryName(names_.mapping.c_str());
-    platform::RemoveSharedMutexName(names_.mutex.c_str());
-    platform::RemoveSharedSemaphoreName(names_.empty.c_str());
-    platform::RemoveSharedSemaphoreName(names_.full.c_str());
+  if (remove) RemoveNames();
+  for (int& token : cleanupTokens_) {
+    platform::WithdrawCleanup(token);
+    token = platform::kNoCleanup;
   }
   creator_ = false;
   readOnly_ = false;
   congested_ = false;
+  mutexTakenOver_ = false;
 }
 
 StatusRecord* StatusChannel::Acquire() {
@@ -213,57 +301,82 @@ platform::WaitResult StatusChannel::WaitForHandedOver(std::uint32_t milliseconds
   return platform::WaitSharedSemaphore(full_, milliseconds);
 }
 
-CollectResult StatusChannel::CollectFinished(std::vector<CollectedRecord>* collected,
-                                             std::size_t maximum) {
-  if (!mapped() || readOnly_ || !mutex_.native) return CollectResult::kFailed;
-  // A POSIX mutex whose holder died stays taken for good. Holders change the
-  // lists in a few plain stores, so one that died holding it can at worst
-  // have lost a record: going on is better than hanging.
-  const bool locked =
-      platform::WaitSharedMutex(mutex_, limits_.mutexWait) == platform::WaitResult::kSignaled;
-  StatusChannelHeader* h = header();
-
-  // The finished records on the used list, newest first. Every walk is
-  // bounded by the capacity in case a crashed writer left a cycle.
+CollectCounts CollectFromArea(std::uint8_t* area, std::vector<CollectedRecord>* collected,
+                              std::size_t maximum) {
+  auto* h = reinterpret_cast<StatusChannelHeader*>(area);
+  const auto at = [area](std::uint32_t index) {
+    return reinterpret_cast<StatusRecord*>(area + sizeof(StatusChannelHeader) +
+                                           std::size_t{index} * sizeof(StatusRecord));
+  };
+  // The finished records on the used list, newest first. A walk ends at the
+  // first index outside the channel or met before (a cycle left by a writer
+  // that crashed, or a forged list).
+  std::vector<bool> seen(kStatusChannelCapacity, false);
   std::vector<std::uint32_t> finished;
-  for (std::uint32_t k = h->usedHead, steps = 0;
-       k < kStatusChannelCapacity && steps < kStatusChannelCapacity;
-       k = RecordAt(k)->link, ++steps) {
-    if (GetStatusState(RecordAt(k)) == kStatusDone) finished.push_back(k);
+  for (std::uint32_t k = h->usedHead; k < kStatusChannelCapacity && !seen[k]; k = at(k)->link) {
+    seen[k] = true;
+    if (GetStatusState(at(k)) == kStatusDone) finished.push_back(k);
   }
   std::reverse(finished.begin(), finished.end());  // oldest first
   if (finished.size() > maximum) finished.resize(maximum);
   std::vector<bool> take(kStatusChannelCapacity, false);
   for (std::uint32_t k : finished) take[k] = true;
 
+  // Unlink them. The list is cut where it leaves the channel or turns back
+  // on itself, so that afterwards it is a plain list that holds none of them.
+  std::fill(seen.begin(), seen.end(), false);
   std::uint32_t previous = kNoRecord;
-  for (std::uint32_t k = h->usedHead, steps = 0;
-       k < kStatusChannelCapacity && steps < kStatusChannelCapacity; ++steps) {
-    const std::uint32_t next = RecordAt(k)->link;
+  const auto setLinkTo = [&](std::uint32_t value) {
+    if (previous == kNoRecord) {
+      h->usedHead = value;
+    } else {
+      at(previous)->link = value;
+    }
+  };
+  for (std::uint32_t k = h->usedHead;;) {
+    if (k >= kStatusChannelCapacity || seen[k]) {
+      if (k != kNoRecord) setLinkTo(kNoRecord);
+      break;
+    }
+    seen[k] = true;
+    const std::uint32_t next = at(k)->link;
     if (take[k]) {
-      if (previous == kNoRecord) {
-        h->usedHead = next;
-      } else {
-        RecordAt(previous)->link = next;
-      }
+      setLinkTo(next);
     } else {
       previous = k;
     }
     k = next;
   }
+  std::vector<bool> used(kStatusChannelCapacity, false);
+  for (std::uint32_t k = h->usedHead; k < kStatusChannelCapacity && !used[k]; k = at(k)->link) {
+    used[k] = true;
+  }
 
   // Returned records go to the free list's tail, so records are reused
   // round-robin and a slow reader of a finished record has the longest time
-  // before it is overwritten.
+  // before it is overwritten. The free list is cut before anything that
+  // would make the two lists share a record.
   std::uint32_t tail = kNoRecord;
-  for (std::uint32_t k = h->freeHead, steps = 0;
-       k < kStatusChannelCapacity && steps < kStatusChannelCapacity;
-       k = RecordAt(k)->link, ++steps) {
+  std::fill(seen.begin(), seen.end(), false);
+  for (std::uint32_t k = h->freeHead;
+       k < kStatusChannelCapacity && !seen[k] && !take[k] && !used[k]; k = at(k)->link) {
+    seen[k] = true;
     tail = k;
   }
+  if (tail == kNoRecord) {
+    h->freeHead = kNoRecord;
+  } else {
+    at(tail)->link = kNoRecord;
+  }
+  CollectCounts counts;
   for (std::uint32_t k : finished) {
-    StatusRecord* record = RecordAt(k);
-    collected->push_back({k, SnapshotStatusRecord(record)});
+    StatusRecord* record = at(k);
+    const StatusRecord copy = SnapshotStatusRecord(record);
+    if (IsWellFormedStatusRecord(copy)) {
+      collected->push_back({k, copy});
+    } else {
+      ++counts.rejected;
+    }
     // Not "done" any more, so that it is never collected twice, even by a
     // consumer that does not go by the lists.
     SetStatusState(record, kStatusOpened);
@@ -271,14 +384,41 @@ CollectResult StatusChannel::CollectFinished(std::vector<CollectedRecord>* colle
     if (tail == kNoRecord) {
       h->freeHead = k;
     } else {
-      RecordAt(tail)->link = k;
+      at(tail)->link = k;
     }
     tail = k;
     if (h->usedCount > 0) h->usedCount -= 1;
   }
-  platform::ReleaseSharedMutex(mutex_);
-  if (!finished.empty()) {
-    platform::ReleaseSharedSemaphore(empty_, static_cast<std::uint32_t>(finished.size()));
+  counts.returned = finished.size();
+  return counts;
+}
+
+CollectResult StatusChannel::CollectFinished(std::vector<CollectedRecord>* collected,
+                                             std::size_t maximum) {
+  rejected_ = 0;
+  if (!mapped() || readOnly_ || !mutex_.native) return CollectResult::kFailed;
+  // A POSIX mutex whose holder died stays taken for good. Holders change the
+  // lists in a few plain stores, so one that died holding it can at worst
+  // have lost a record: going on without it is better than hanging. After
+  // that only an immediate try is made, until the mutex is obtained again:
+  // a dead holder costs one wait, not one per collection.
+  const std::uint32_t wait = mutexTakenOver_ ? 0 : limits_.mutexWait;
+  const bool locked =
+      platform::WaitSharedMutex(mutex_, wait) == platform::WaitResult::kSignaled;
+  mutexTakenOver_ = !locked;
+  // Another process of this user may have cut the area short; touching what
+  // is not there any more would raise SIGBUS.
+  if (platform::SharedMemoryCurrentSize(memory_) < kStatusChannelSize) {
+    if (locked) platform::ReleaseSharedMutex(mutex_);
+    return CollectResult::kFailed;
+  }
+  const CollectCounts counts = CollectFromArea(memory_.base, collected, maximum);
+  rejected_ = counts.rejected;
+  // Only what was acquired is released: releasing a mutex this process never
+  // got would let two holders in at once when the real holder releases it.
+  if (locked) platform::ReleaseSharedMutex(mutex_);
+  if (counts.returned > 0) {
+    platform::ReleaseSharedSemaphore(empty_, static_cast<std::uint32_t>(counts.returned));
   }
   return locked ? CollectResult::kCollected : CollectResult::kMutexTakenOver;
 }
@@ -330,9 +470,15 @@ StatusChannel* OpenStatusChannel() {
     state.channel =
         std::make_unique<StatusChannel>(StatusChannelOwnerId(), ProcessStatusChannelLimits());
     if (!state.channel->Open()) {
-      LogMessage(2, 2,
-                 u"The status channel %s can not be opened; conversions are not published\r\n",
-                 state.channel->names().mapping);
+      if (state.channel->untrusted()) {
+        // Someone else's object under our name: it may be read or changed by
+        // them, so nothing goes into it. Said once; converting goes on.
+        LogResourceMessage(1, 1, kStringChannelNotTrusted, state.channel->names().mapping);
+      } else {
+        LogMessage(2, 2,
+                   u"The status channel %s can not be opened; conversions are not published\r\n",
+                   state.channel->names().mapping);
+      }
     }
   }
   return state.channel.get();

@@ -92,8 +92,23 @@ struct CollectedRecord {
 enum class CollectResult {
   kCollected,       // under the mutex
   kMutexTakenOver,  // the mutex was not released within the limit; its holder is taken for dead
-  kFailed,          // the channel is not open
+  kFailed,          // the channel is not open, or its area is not whole any more
 };
+
+// What CollectFromArea did.
+struct CollectCounts {
+  std::size_t returned = 0;  // records moved to the free list: collected + rejected
+  std::size_t rejected = 0;  // finished records that were not well-formed, not collected
+};
+
+// The list work of collecting on an area of kStatusChannelSize bytes (the
+// caller holds the mutex or has given up waiting for it): the finished
+// records on the used list, oldest first and at most `maximum`, are unlinked,
+// marked not finished and appended to the free list's tail; the well-formed
+// ones are appended to `collected`. Nothing in the area is trusted: every
+// index is checked, every walk bounded and no record taken twice.
+CollectCounts CollectFromArea(std::uint8_t* area, std::vector<CollectedRecord>* collected,
+                              std::size_t maximum);
 
 class StatusChannel {
  public:
@@ -103,18 +118,32 @@ class StatusChannel {
   StatusChannel& operator=(const StatusChannel&) = delete;
 
   // Creates the channel, or opens it when another process has created it.
-  // False when the area cannot be created, mapped, or was not initialised by
-  // its creator in time; the object then stays without mapping.
+  // The owner (this process's own id) reclaims what an earlier process of the
+  // same id left behind. False when the area cannot be created, mapped, or was
+  // not initialised by its creator in time, or when an object under one of
+  // the names is not trusted (untrusted() then says so); the object then
+  // stays without mapping.
   bool Open();
   // Maps an existing channel only to read it (following a converter); no
-  // mutex or semaphore is opened. False when there is no such channel.
+  // mutex or semaphore is opened. False when there is no such channel or it
+  // is not trusted.
   bool OpenToRead();
+  // Reads the record at the free-list head without touching the mapping
+  // (ReadSharedMemory), a consistent copy as SnapshotStatusRecord makes it.
+  // False when the area is not whole any more (truncated under us) or the
+  // list is empty.
+  bool ReadFreeHeadRecord(StatusRecord* record) const;
   // Unmaps and closes everything. The names are removed (where names outlive
   // their handles) when this process owns the channel, or when it created
   // the channel for an owner that no longer exists.
   void Close();
 
   bool mapped() const { return memory_.base != nullptr; }
+  // The last Open or OpenToRead met an object that belongs to another user
+  // or that others may open.
+  bool untrusted() const { return untrusted_; }
+  // Finished records the last CollectFinished found malformed and skipped.
+  std::size_t rejected() const { return rejected_; }
   bool creator() const { return creator_; }
   std::uint32_t ownerId() const { return ownerId_; }
   const StatusChannelNames& names() const { return names_; }
@@ -145,6 +174,10 @@ class StatusChannel {
   bool InitialiseAsCreator();
   bool WaitUntilInitialised() const;
   bool RemovesNamesOnClose() const;
+  bool OpenSyncObjects();
+  bool Opened();
+  void RemoveNames() const;
+  bool Refuse(bool untrusted);
 
   std::uint32_t ownerId_;
   StatusChannelLimits limits_;
@@ -156,6 +189,10 @@ class StatusChannel {
   bool creator_ = false;
   bool readOnly_ = false;
   bool congested_ = false;  // the last Acquire obtained no record
+  bool untrusted_ = false;
+  bool mutexTakenOver_ = false;  // the last CollectFinished went on without the mutex
+  std::size_t rejected_ = 0;
+  int cleanupTokens_[4] = {-1, -1, -1, -1};  // platform::CleanupToken of the four names
 };
 
 // A consistent copy of a record that its writer may be changing: copied until

@@ -29,6 +29,15 @@ std::u16string StatusRecordPath(const StatusRecord& record) {
   return path;
 }
 
+bool IsWellFormedStatusRecord(const StatusRecord& record) {
+  const std::uint32_t state = record.state;
+  if (state != kStatusOpened && state != kStatusConverting && state != kStatusDone) return false;
+  for (std::size_t n = 0; n < kStatusPathLength; ++n) {
+    if (record.inputPath[n] == 0) return true;
+  }
+  return false;
+}
+
 StatusRecord* LocalStatusRecord() {
   // Aligned like a record in the channel, for the atomic state word.
   alignas(8) static StatusRecord record{};

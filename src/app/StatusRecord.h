@@ -62,6 +62,11 @@ std::uint32_t GetStatusState(const StatusRecord* record);
 // writer left none).
 std::u16string StatusRecordPath(const StatusRecord& record);
 
+// Whether a record read from a channel can be used as it is: a known state,
+// and a path that ends within its 260 units. A record written by another
+// process is checked before any of it is shown or written anywhere.
+bool IsWellFormedStatusRecord(const StatusRecord& record);
+
 // A record in this process's memory, filled when no shared record is
 // available; nothing outside the process sees it.
 StatusRecord* LocalStatusRecord();

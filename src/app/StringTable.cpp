@@ -262,6 +262,9 @@ const StringRow kStrings[] = {
      u"%s: The last byte %02x at %I64u is half a UTF-16 code unit and was replaced\r\n",
      u"%s: Das letzte Byte %02x bei %I64u ist eine halbe UTF-16-Code-Einheit und wurde ersetzt\r\n"},
     // The automatic detection and its statistics files.
+    {300,
+     u"The status channel %s belongs to another user or can be opened by others; conversions are not published\r\n",
+     u"Der Statuskanal %s gehört einem anderen Benutzer oder ist für andere zugänglich; Konvertierungen werden nicht veröffentlicht\r\n"},
     {330,
      u"Statistics files are read from \"%s\"\r\n",
      u"Statistikdateien werden aus \"%s\" gelesen\r\n"},

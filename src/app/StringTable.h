@@ -15,6 +15,9 @@ constexpr std::uint16_t kLanguageGerman = 1031;
 constexpr std::uint32_t kStringQuotePatterns = 200;
 constexpr std::uint32_t kStringTooManyPaths = 201;
 
+// The status channel.
+constexpr std::uint32_t kStringChannelNotTrusted = 300;
+
 // Refusals of the command line and of character set names.
 constexpr std::uint32_t kStringUnknownOption = 360;
 constexpr std::uint32_t kStringOptionNeedsValue = 361;

@@ -358,27 +358,58 @@ std::string ToNative(const char16_t* text, std::size_t length);
 // needs. Windows backs them with CreateFileMappingW/MapViewOfFileEx,
 // CreateMutexW/OpenMutexW and CreateSemaphoreW/OpenSemaphoreW, and a name
 // vanishes with its last handle. POSIX backs them with shm_open/mmap and
-// sem_open (the mutex is a semaphore of count 1), and a name stays until it is
-// removed: whoever decides the lifetime calls the Remove...Name functions.
-// Objects are created for the current user only.
+// named semaphores (/dev/shm/sem.NAME on Linux; the mutex is a semaphore of
+// count 1), and a name stays until it is removed: whoever decides the
+// lifetime calls the Remove...Name functions.
+//
+// Objects are created for the current user only. Anyone can create an object
+// under a name first, so an existing object is used only when it is trusted:
+// on POSIX it must be a regular file that belongs to the effective user and
+// grants nothing to the group or to others (checked with fstat on the very
+// object that is then used); Windows checks that the object's owner is the
+// user. Create... functions create exclusively; an object already under the
+// name is a failure (a leftover must be removed first).
+
+// Why the last failing call of this section failed (on this thread).
+enum class SharedObjectError {
+  kNone,
+  kMissing,     // nothing under the name
+  kExists,      // a Create... call found an object under the name
+  kNotTrusted,  // the object belongs to someone else or others may open it
+  kUnusable,    // too small, or the system refused
+};
+SharedObjectError LastSharedObjectError();
 
 // A mapped view of a named area; `base` is null when nothing is mapped.
 struct SharedMemory {
   std::uint8_t* base = nullptr;
   std::size_t size = 0;
   std::intptr_t handle = -1;  // backend bookkeeping (a file descriptor, a mapping handle)
+  bool readOnly = false;
 };
 // Creates the named area of `size` zero bytes, or opens it when it exists
-// already (then `*alreadyExisted` is true), and maps `size` bytes of it
-// read/write. False on failure; an existing area smaller than `size` is a
-// failure.
+// already and is trusted (then `*alreadyExisted` is true), and maps `size`
+// bytes of it read/write. False on failure (see LastSharedObjectError); an
+// existing area smaller than `size` is a failure.
 bool CreateSharedMemory(const char16_t* name, std::size_t size, SharedMemory* memory,
                         bool* alreadyExisted);
-// Opens and maps an existing area; false when there is none (or it is smaller
-// than `size`).
-bool OpenSharedMemory(const char16_t* name, std::size_t size, SharedMemory* memory);
+// Opens and maps an existing, trusted area; false when there is none (or it
+// is smaller than `size`). `readOnly` maps it for reading only: another
+// process's area that this one only reads.
+bool OpenSharedMemory(const char16_t* name, std::size_t size, SharedMemory* memory,
+                      bool readOnly = false);
+// Copies `count` bytes at `offset` of the area without touching the mapping
+// where the object can shrink under it (POSIX: another process may truncate
+// it, and touching a page beyond its end raises SIGBUS). False when the area
+// is not that large (any more).
+bool ReadSharedMemory(const SharedMemory& memory, std::size_t offset, void* out,
+                      std::size_t count);
+// The object's size now (it may have been truncated since it was mapped).
+std::size_t SharedMemoryCurrentSize(const SharedMemory& memory);
 // Unmaps and closes; the area lives on while others have it mapped.
 void CloseSharedMemory(SharedMemory* memory);
+// Removes the name, only when the object under it is trusted: nothing of
+// another user is ever removed.
 void RemoveSharedMemoryName(const char16_t* name);
 
 // A named mutex or semaphore; `native` is null when nothing is open.
@@ -388,20 +419,23 @@ struct SyncObject {
 enum class WaitResult { kSignaled, kTimedOut, kFailed };
 constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;
 
-// Creates the mutex, not owned, or opens it when it exists.
+// Creates the mutex, not owned, exclusively.
 bool CreateSharedMutex(const char16_t* name, SyncObject* mutex);
+// Opens an existing, trusted mutex.
 bool OpenSharedMutex(const char16_t* name, SyncObject* mutex);
 // Waits at most `milliseconds` (0: just try; kWaitForever: no limit). A mutex
 // whose holder died counts as acquired where the system can tell (Windows);
 // POSIX cannot, so callers bound their waits.
 WaitResult WaitSharedMutex(SyncObject mutex, std::uint32_t milliseconds);
+// Releases a mutex; only ever after a wait that acquired it.
 bool ReleaseSharedMutex(SyncObject mutex);
 void RemoveSharedMutexName(const char16_t* name);
 
-// Creates the semaphore with `initial` of at most `maximum` counts, or opens
-// it when it exists (keeping its count).
+// Creates the semaphore with `initial` of at most `maximum` counts,
+// exclusively.
 bool CreateSharedSemaphore(const char16_t* name, std::uint32_t initial, std::uint32_t maximum,
                            SyncObject* semaphore);
+// Opens an existing, trusted semaphore, keeping its count.
 bool OpenSharedSemaphore(const char16_t* name, SyncObject* semaphore);
 WaitResult WaitSharedSemaphore(SyncObject semaphore, std::uint32_t milliseconds);
 bool ReleaseSharedSemaphore(SyncObject semaphore, std::uint32_t count);

@@ -13,6 +13,11 @@
 #include "core/ConversionRun.h"
 #include "core/File.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace ordana {
 namespace {
 
@@ -292,13 +297,54 @@ TEST_F(StatusChannelTest, MutexThatIsNeverReleasedGivesNoRecordAndKeepsTheFreeCo
   EXPECT_EQ(SemaphoreCount(channel.names().full), 0u);
   EXPECT_EQ(std::uint32_t{channel.header()->usedHead}, kNoRecord);
 
-  // A consumer takes the dead holder's mutex over rather than hang.
+  // A consumer goes on without the holder's mutex rather than hang, but
+  // releases only what it acquired: nothing.
   SetStatusState(channel.RecordAt(0), kStatusDone);
   std::vector<CollectedRecord> collected;
   EXPECT_EQ(channel.CollectFinished(&collected), CollectResult::kMutexTakenOver);
+  EXPECT_EQ(SemaphoreCount(channel.names().mutex), 0u);
+  // The next collection only tries: one wait, not one per collection.
+  const std::uint32_t collectAgain = platform::GetTickCount();
+  EXPECT_EQ(channel.CollectFinished(&collected), CollectResult::kMutexTakenOver);
+  EXPECT_LT(ElapsedSince(collectAgain), 90u);
+  // The holder was only slow: when it releases, the mutex is free once, and
+  // one process at a time holds it again.
+  ASSERT_TRUE(platform::ReleaseSharedMutex(mutex));
+  EXPECT_EQ(SemaphoreCount(channel.names().mutex), 1u);
+  EXPECT_EQ(channel.CollectFinished(&collected), CollectResult::kCollected);
   EXPECT_EQ(SemaphoreCount(channel.names().mutex), 1u);
   EXPECT_NE(channel.Acquire(), nullptr);
+  EXPECT_EQ(SemaphoreCount(channel.names().mutex), 1u);
   platform::CloseSyncObject(&mutex);
+}
+
+// The count of the mutex never exceeds 1, however waits run out: a holder
+// that keeps it past every limit, then releases it.
+TEST_F(StatusChannelTest, MutexCountNeverExceedsOneAfterTimedOutWaits) {
+  StatusChannelLimits limits = ShortLimits();
+  limits.mutexWait = 30;
+  limits.recordWait = 30;
+  StatusChannel consumer(owner_, limits);
+  ASSERT_TRUE(consumer.Open());
+  StatusChannel producer(owner_, limits);
+  ASSERT_TRUE(producer.Open());
+  platform::SyncObject holder;
+  ASSERT_TRUE(platform::OpenSharedMutex(consumer.names().mutex.c_str(), &holder));
+  for (int round = 0; round < 3; ++round) {
+    ASSERT_EQ(platform::WaitSharedMutex(holder, 0), platform::WaitResult::kSignaled) << round;
+    std::vector<CollectedRecord> collected;
+    EXPECT_EQ(consumer.CollectFinished(&collected), CollectResult::kMutexTakenOver) << round;
+    EXPECT_EQ(producer.Acquire(), nullptr) << round;
+    EXPECT_EQ(SemaphoreCount(consumer.names().mutex), 0u) << round;
+    ASSERT_TRUE(platform::ReleaseSharedMutex(holder));
+    EXPECT_EQ(SemaphoreCount(consumer.names().mutex), 1u) << round;
+    EXPECT_EQ(consumer.CollectFinished(&collected), CollectResult::kCollected) << round;
+    EXPECT_EQ(SemaphoreCount(consumer.names().mutex), 1u) << round;
+  }
+  EXPECT_NE(producer.Acquire(), nullptr);
+  EXPECT_EQ(SemaphoreCount(consumer.names().mutex), 1u);
+  EXPECT_EQ(SemaphoreCount(consumer.names().empty), 511u);
+  platform::CloseSyncObject(&holder);
 }
 
 TEST_F(StatusChannelTest, CollectTakesFinishedRecordsOldestFirstToTheFreeListTail) {
@@ -379,15 +425,48 @@ TEST_F(StatusChannelTest, WhoRemovesTheNames) {
   EXPECT_FALSE(
       platform::OpenSharedSemaphore(MakeStatusChannelNames(owner_).empty.c_str(), &semaphore));
 
-  // The owner's own channel goes with the owner, whoever created it.
+  // The owner's own channel goes with the owner.
   const std::uint32_t self = platform::GetCurrentProcessId();
-  StatusChannel creator(self);
-  ASSERT_TRUE(creator.Open());
   StatusChannel own(self);
   ASSERT_TRUE(own.Open());
-  EXPECT_FALSE(own.creator());
+  EXPECT_TRUE(ChannelExists(self));
   own.Close();
   EXPECT_FALSE(ChannelExists(self));
+}
+
+// What an earlier process with this process's id left behind (it was
+// killed): an area with stale lists and semaphores with wrong counts. The
+// new owner reclaims the names and starts afresh.
+TEST_F(StatusChannelTest, OwnerReclaimsTheChannelOfADeadProcessWithItsId) {
+  const std::uint32_t self = platform::GetCurrentProcessId();
+  const StatusChannelNames names = MakeStatusChannelNames(self);
+  platform::SharedMemory stale;
+  bool existed = true;
+  ASSERT_TRUE(platform::CreateSharedMemory(names.mapping.c_str(), 100, &stale, &existed));
+  stale.base[0] = 1;  // a signature over an area far too small
+  platform::SyncObject mutex, empty, full;
+  ASSERT_TRUE(platform::CreateSharedMutex(names.mutex.c_str(), &mutex));
+  ASSERT_EQ(platform::WaitSharedMutex(mutex, 0), platform::WaitResult::kSignaled);  // held by the dead
+  ASSERT_TRUE(platform::CreateSharedSemaphore(names.empty.c_str(), 3, 512, &empty));
+  ASSERT_TRUE(platform::CreateSharedSemaphore(names.full.c_str(), 7, 512, &full));
+
+  StatusChannel own(self);
+  ASSERT_TRUE(own.Open());
+  EXPECT_TRUE(own.creator());
+  EXPECT_EQ(std::uint32_t{own.header()->capacity}, 512u);
+  EXPECT_EQ(SemaphoreCount(names.mutex), 1u);
+  EXPECT_EQ(SemaphoreCount(names.empty), 512u);
+  EXPECT_EQ(SemaphoreCount(names.full), 0u);
+  // The stale objects are no longer under the names.
+  EXPECT_EQ(platform::WaitSharedSemaphore(full, 0), platform::WaitResult::kSignaled);
+  EXPECT_EQ(SemaphoreCount(names.full), 0u);
+  own.Close();
+  EXPECT_FALSE(ChannelExists(self));
+  platform::SyncObject gone;
+  EXPECT_FALSE(platform::OpenSharedMutex(names.mutex.c_str(), &gone));
+  EXPECT_EQ(platform::LastSharedObjectError(), platform::SharedObjectError::kMissing);
+  for (platform::SyncObject* object : {&mutex, &empty, &full}) platform::CloseSyncObject(object);
+  platform::CloseSharedMemory(&stale);
 }
 
 TEST_F(StatusChannelTest, OpenToReadNeedsAnExistingChannel) {
@@ -532,6 +611,190 @@ TEST_F(ProcessChannelTest, RunFillsAnAcquiredRecordAndTheReport) {
   ASSERT_EQ(all.substr(0, line.size()), line);
   EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 2);
 }
+
+}  // namespace
+}  // namespace ordana
+
+namespace ordana {
+namespace {
+
+// ---- Trust and forged areas ----------------------------------------------------
+
+StatusRecord* RecordIn(std::vector<std::uint8_t>& area, std::uint32_t index) {
+  return reinterpret_cast<StatusRecord*>(area.data() + sizeof(StatusChannelHeader) +
+                                         std::size_t{index} * sizeof(StatusRecord));
+}
+
+StatusChannelHeader* HeaderIn(std::vector<std::uint8_t>& area) {
+  return reinterpret_cast<StatusChannelHeader*>(area.data());
+}
+
+void Finish(StatusRecord* record, const std::u16string& path) {
+  for (std::size_t k = 0; k < path.size(); ++k) record->inputPath[k] = path[k];
+  record->inputPath[path.size()] = 0;
+  SetStatusState(record, kStatusDone);
+}
+
+// Whatever the lists say, collecting follows only indices of the channel,
+// takes no record twice, and hands out only well-formed records.
+TEST(CollectFromAreaTest, ForgedListsAndRecords) {
+  std::vector<std::uint8_t> area(kStatusChannelSize, 0);
+  StatusChannelHeader* h = HeaderIn(area);
+  // Used list 5 -> 6 -> 7 -> 5 (a cycle); 6 has no terminator, 7 an unknown
+  // state; free list 9 -> 600 (outside).
+  h->usedHead = 5;
+  h->usedCount = 3;
+  RecordIn(area, 5)->link = 6;
+  RecordIn(area, 6)->link = 7;
+  RecordIn(area, 7)->link = 5;
+  Finish(RecordIn(area, 5), u"ok\x1b");
+  Finish(RecordIn(area, 6), u"");
+  for (char16_t& unit : RecordIn(area, 6)->inputPath) unit = u'x';
+  Finish(RecordIn(area, 7), u"later");
+  SetStatusState(RecordIn(area, 7), 7);
+  h->freeHead = 9;
+  RecordIn(area, 9)->link = 600;
+
+  std::vector<CollectedRecord> collected;
+  const CollectCounts counts = CollectFromArea(area.data(), &collected, kStatusChannelCapacity);
+  EXPECT_EQ(counts.returned, 2u);
+  EXPECT_EQ(counts.rejected, 1u);
+  ASSERT_EQ(collected.size(), 1u);
+  EXPECT_EQ(collected[0].index, 5u);
+  EXPECT_EQ(StatusRecordPath(collected[0].record), u"ok\x1b");
+  // 7 stays on the used list; the free list ends cleanly: 9, 6, 5.
+  EXPECT_EQ(std::uint32_t{h->usedHead}, 7u);
+  EXPECT_EQ(std::uint32_t{h->freeHead}, 9u);
+  EXPECT_EQ(std::uint32_t{RecordIn(area, 9)->link}, 6u);
+  EXPECT_EQ(std::uint32_t{RecordIn(area, 6)->link}, 5u);
+  EXPECT_EQ(std::uint32_t{RecordIn(area, 5)->link}, kNoRecord);
+  EXPECT_EQ(std::uint32_t{h->usedCount}, 1u);
+  // A second pass finds nothing more.
+  collected.clear();
+  EXPECT_EQ(CollectFromArea(area.data(), &collected, kStatusChannelCapacity).returned, 0u);
+}
+
+TEST(CollectFromAreaTest, RecordValidation) {
+  StatusRecord record{};
+  EXPECT_TRUE(IsWellFormedStatusRecord(record));  // state 0, empty path
+  for (std::uint32_t state : {1u, 2u}) {
+    SetStatusState(&record, state);
+    EXPECT_TRUE(IsWellFormedStatusRecord(record));
+  }
+  SetStatusState(&record, 3);
+  EXPECT_FALSE(IsWellFormedStatusRecord(record));
+  SetStatusState(&record, kStatusDone);
+  for (char16_t& unit : record.inputPath) unit = u'p';
+  EXPECT_FALSE(IsWellFormedStatusRecord(record));
+  record.inputPath[kStatusPathLength - 1] = 0;
+  EXPECT_TRUE(IsWellFormedStatusRecord(record));
+}
+
+#ifndef _WIN32
+std::string ShmPath(const std::u16string& name) { return "/dev/shm/" + N(name); }
+std::string SemPath(const std::u16string& name) { return "/dev/shm/sem." + N(name); }
+
+// Objects that others may open, or that are links, are neither used nor
+// removed.
+TEST(SharedObjectTrustTest, OpenToOthersOrLinkedIsNotTrusted) {
+  const StatusChannelNames names = MakeStatusChannelNames(DeadOwnerId());
+  platform::SharedMemory area;
+  bool existed = true;
+  ASSERT_TRUE(platform::CreateSharedMemory(names.mapping.c_str(), 4096, &area, &existed));
+  platform::SyncObject mutex;
+  ASSERT_TRUE(platform::CreateSharedMutex(names.mutex.c_str(), &mutex));
+  struct stat info;
+  ASSERT_EQ(::stat(ShmPath(names.mapping).c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  ASSERT_EQ(::stat(SemPath(names.mutex).c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+  for (mode_t mode : {0640, 0604, 0660, 0666}) {
+    ASSERT_EQ(::chmod(ShmPath(names.mapping).c_str(), mode), 0);
+    ASSERT_EQ(::chmod(SemPath(names.mutex).c_str(), mode), 0);
+    platform::SharedMemory other;
+    EXPECT_FALSE(platform::OpenSharedMemory(names.mapping.c_str(), 4096, &other)) << mode;
+    EXPECT_EQ(platform::LastSharedObjectError(), platform::SharedObjectError::kNotTrusted);
+    EXPECT_FALSE(platform::OpenSharedMemory(names.mapping.c_str(), 4096, &other, true)) << mode;
+    EXPECT_FALSE(platform::CreateSharedMemory(names.mapping.c_str(), 4096, &other, &existed));
+    EXPECT_EQ(platform::LastSharedObjectError(), platform::SharedObjectError::kNotTrusted);
+    platform::SyncObject opened;
+    EXPECT_FALSE(platform::OpenSharedMutex(names.mutex.c_str(), &opened)) << mode;
+    EXPECT_EQ(platform::LastSharedObjectError(), platform::SharedObjectError::kNotTrusted);
+    // Creating exclusively never takes an existing object.
+    EXPECT_FALSE(platform::CreateSharedMutex(names.mutex.c_str(), &opened));
+    EXPECT_EQ(platform::LastSharedObjectError(), platform::SharedObjectError::kExists);
+    platform::RemoveSharedMemoryName(names.mapping.c_str());
+    platform::RemoveSharedMutexName(names.mutex.c_str());
+    EXPECT_EQ(::access(ShmPath(names.mapping).c_str(), F_OK), 0);
+    EXPECT_EQ(::access(SemPath(names.mutex).c_str(), F_OK), 0);
+  }
+  ASSERT_EQ(::chmod(ShmPath(names.mapping).c_str(), 0600), 0);
+  ASSERT_EQ(::chmod(SemPath(names.mutex).c_str(), 0600), 0);
+  platform::SyncObject opened;
+  EXPECT_TRUE(platform::OpenSharedMutex(names.mutex.c_str(), &opened));
+  platform::CloseSyncObject(&opened);
+  platform::CloseSyncObject(&mutex);
+  platform::CloseSharedMemory(&area);
+  platform::RemoveSharedMemoryName(names.mapping.c_str());
+  platform::RemoveSharedMutexName(names.mutex.c_str());
+  EXPECT_NE(::access(ShmPath(names.mapping).c_str(), F_OK), 0);
+  EXPECT_NE(::access(SemPath(names.mutex).c_str(), F_OK), 0);
+
+  // A link under a semaphore's name, to one of ours, is not followed.
+  const StatusChannelNames other = MakeStatusChannelNames(DeadOwnerId());
+  platform::SyncObject real;
+  ASSERT_TRUE(platform::CreateSharedSemaphore(other.full.c_str(), 0, 512, &real));
+  ASSERT_EQ(::symlink(SemPath(other.full).c_str(), SemPath(other.empty).c_str()), 0);
+  platform::SyncObject linked;
+  EXPECT_FALSE(platform::OpenSharedSemaphore(other.empty.c_str(), &linked));
+  EXPECT_EQ(platform::LastSharedObjectError(), platform::SharedObjectError::kNotTrusted);
+  ::unlink(SemPath(other.empty).c_str());
+  platform::CloseSyncObject(&real);
+  platform::RemoveSharedSemaphoreName(other.full.c_str());
+}
+
+// A channel whose area someone else may open is not used, and says so.
+TEST(SharedObjectTrustTest, ChannelRefusesAnAreaOpenToOthers) {
+  test::LogCapture log(2);
+  const std::uint32_t owner = DeadOwnerId();
+  StatusChannel creator(owner);
+  ASSERT_TRUE(creator.Open());
+  ASSERT_EQ(::chmod(ShmPath(creator.names().mapping).c_str(), 0644), 0);
+  StatusChannel opener(owner);
+  EXPECT_FALSE(opener.Open());
+  EXPECT_TRUE(opener.untrusted());
+  EXPECT_FALSE(opener.OpenToRead());
+  EXPECT_TRUE(opener.untrusted());
+  ASSERT_EQ(::chmod(ShmPath(creator.names().mapping).c_str(), 0600), 0);
+  // Only a semaphore open to others: the same.
+  ASSERT_EQ(::chmod(SemPath(creator.names().full).c_str(), 0606), 0);
+  EXPECT_FALSE(opener.Open());
+  EXPECT_TRUE(opener.untrusted());
+  ASSERT_EQ(::chmod(SemPath(creator.names().full).c_str(), 0600), 0);
+  EXPECT_TRUE(opener.Open());
+  EXPECT_FALSE(opener.untrusted());
+}
+
+// An area cut short under a reader: reads fail, nothing faults.
+TEST(SharedObjectTrustTest, TruncatedAreaIsReadWithoutFaulting) {
+  const std::uint32_t owner = DeadOwnerId();
+  StatusChannel creator(owner);
+  ASSERT_TRUE(creator.Open());
+  Finish(creator.RecordAt(0), u"/a");
+  StatusChannel reader(owner);
+  ASSERT_TRUE(reader.OpenToRead());
+  StatusRecord record;
+  ASSERT_TRUE(reader.ReadFreeHeadRecord(&record));
+  EXPECT_EQ(StatusRecordPath(record), u"/a");
+  for (off_t size : {off_t{30}, off_t{0}}) {
+    ASSERT_EQ(::truncate(ShmPath(creator.names().mapping).c_str(), size), 0);
+    EXPECT_FALSE(reader.ReadFreeHeadRecord(&record)) << size;
+    std::vector<CollectedRecord> collected;
+    EXPECT_EQ(creator.CollectFinished(&collected), CollectResult::kFailed) << size;
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace ordana

@@ -17,6 +17,7 @@
 #include "WatchPlatform.h"
 #include "app/CsvReport.h"
 #include "app/StatusChannel.h"
+#include "app/TextEscaping.h"
 #include "codecs/CharsetRegistry.h"
 #include "core/Format.h"
 #include "platform/Platform.h"
@@ -64,8 +65,14 @@ std::u16string Rate(double bytesPerSecond) {
 
 // ---- Following a converter ------------------------------------------------------
 
+// A path from a record, as it is shown: another process wrote it, so its
+// control characters are escaped and what is not well-formed is U+FFFD.
+std::u16string ShownPath(const StatusRecord& record) {
+  return EscapeForDisplay(StatusRecordPath(record));
+}
+
 std::u16string Describe(const StatusRecord& record, std::uint64_t now) {
-  const std::u16string path = StatusRecordPath(record);
+  const std::u16string path = ShownPath(record);
   const std::uint64_t total = record.totalSize;
   const std::uint32_t decoderErrors = record.decoderErrors;
   const std::uint32_t encoderErrors = record.encoderErrors;
@@ -94,11 +101,17 @@ int Follow(std::uint32_t processId, std::uint32_t intervalMs) {
   StatusRecord printed{};  // the record last printed as a plain line
   bool printedAny = false;
 
+  bool cutShort = false;
   auto show = [&](bool final) {
-    StatusRecord* shared = channel.FreeHeadRecord();
-    if (!shared) return;
-    const StatusRecord record = SnapshotStatusRecord(shared);
+    StatusRecord record;
+    if (!channel.ReadFreeHeadRecord(&record)) {
+      // The area is no longer whole (or its list is broken): nothing in it
+      // can be followed any more.
+      cutShort = true;
+      return;
+    }
     if (record.startTime == 0) return;  // no conversion has begun yet
+    if (!IsWellFormedStatusRecord(record)) return;  // being written, or forged
     const std::u16string line = Describe(record, platform::GetSystemTimeAsFileTime());
     if (terminal) {
       // Rewrite the one line in place; ESC [K clears what a longer line left.
@@ -119,13 +132,25 @@ int Follow(std::uint32_t processId, std::uint32_t intervalMs) {
 
   for (;;) {
     // The converter creates its channel with its first conversion.
-    if (!channel.mapped()) channel.OpenToRead();
+    if (!channel.mapped() && !channel.OpenToRead() && channel.untrusted()) {
+      Err(Format(u"ordana-watch: the status channel %s belongs to another user or can be opened "
+                 u"by others; it is not read\n",
+                 channel.names().mapping));
+      return 2;
+    }
     const bool alive = platform::ProcessExists(processId);
     if (channel.mapped()) show(!alive);
+    if (cutShort) break;
     if (!alive || StopRequested()) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(intervalMs));
   }
   if (terminal && !shown.empty()) Out(u"\n");
+  if (cutShort) {
+    Err(Format(u"ordana-watch: the status channel %s was cut short or damaged while it was "
+               u"read; stopping\n",
+               channel.names().mapping));
+    return 2;
+  }
   if (!channel.mapped() && !StopRequested()) {
     Err(Format(u"ordana-watch: process %u ended without publishing a conversion\n", processId));
   }
@@ -138,7 +163,10 @@ int Collect(std::uint64_t count, const char* csvPath) {
   const std::uint32_t self = platform::GetCurrentProcessId();
   StatusChannel channel(self);
   if (!channel.Open()) {
-    Err(Format(u"ordana-watch: the status channel %s can not be created\n",
+    Err(Format(channel.untrusted()
+                   ? u"ordana-watch: the status channel %s is taken by another user or can be "
+                     u"opened by others; it is not used\n"
+                   : u"ordana-watch: the status channel %s can not be created\n",
                channel.names().mapping));
     return 2;
   }
@@ -171,8 +199,12 @@ int Collect(std::uint64_t count, const char* csvPath) {
         count == 0 ? kStatusChannelCapacity : static_cast<std::size_t>(count - collected);
     const CollectResult result = channel.CollectFinished(&records, room);
     if (result == CollectResult::kFailed) {
-      Err(u"ordana-watch: the status channel is not usable any more\n");
+      Err(u"ordana-watch: the status channel is not usable any more (its area was cut short)\n");
       return 2;
+    }
+    if (channel.rejected() > 0) {
+      Err(Format(u"ordana-watch: %u malformed records skipped\n",
+                 static_cast<std::uint32_t>(channel.rejected())));
     }
     if (result == CollectResult::kMutexTakenOver && !warned) {
       Err(u"ordana-watch: the channel's mutex was not released in time; taking it over\n");
@@ -184,12 +216,12 @@ int Collect(std::uint64_t count, const char* csvPath) {
       const std::uint32_t decoderErrors = r.decoderErrors;
       const std::uint32_t encoderErrors = r.encoderErrors;
       Out(Format(u"#%u %s: %I64u bytes, %s => %s, errors %u/%u, %I64u ms\n", item.index,
-                 StatusRecordPath(r), size, Name(r.decoderCharset), Name(r.encoderCharset),
+                 ShownPath(r), size, Name(r.decoderCharset), Name(r.encoderCharset),
                  decoderErrors, encoderErrors, RecordDurationMilliseconds(r)));
       if (csv) csv->WriteLine(r);
     }
     collected += records.size();
-    announced -= static_cast<std::int64_t>(records.size());
+    announced -= static_cast<std::int64_t>(records.size() + channel.rejected());
     if (last || (count != 0 && collected >= count)) break;
   }
   return 0;

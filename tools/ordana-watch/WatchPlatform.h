@@ -14,6 +14,8 @@ bool OutputIsTerminal();
 
 // After this, SIGINT, SIGTERM and SIGHUP set the stop request instead of
 // ending the program, so that it can close its channel first.
+// SIGBUS (the channel's area cut short under a mapping) ends it with a
+// message and exit code 2, after removing the names it owns.
 void InstallStopHandler();
 bool StopRequested();
 

@@ -2,8 +2,18 @@
 // channel's objects): a paging-file mapping, a mutex and two semaphores, all
 // named as given. A name vanishes with the last handle to its object, so the
 // Remove...Name functions have nothing to do here.
+//
+// Trust: an existing object is used only when its owner is the user running
+// this process (or the token's default owner, which is what objects this
+// user creates get). A mapping cannot shrink while it is mapped, so reads
+// need no more than the bounds of the view.
 
 #include "platform/win32/Win32Headers.h"
+
+#include <aclapi.h>
+
+#include <cstring>
+#include <vector>
 
 #include "platform/Platform.h"
 
@@ -11,25 +21,100 @@ namespace ordana::platform {
 
 namespace {
 
+thread_local SharedObjectError t_error = SharedObjectError::kNone;
+
+bool Fail(SharedObjectError error) {
+  t_error = error;
+  return false;
+}
+
 const wchar_t* W(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 
 HANDLE Native(SyncObject object) { return static_cast<HANDLE>(object.native); }
 
-bool MapArea(HANDLE mapping, std::size_t size, SharedMemory* memory) {
-  void* base = ::MapViewOfFileEx(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, size, nullptr);
-  if (!base) return false;
+// The SID of a token information class that starts with one (TokenUser,
+// TokenOwner); empty when it cannot be read.
+std::vector<BYTE> TokenSid(HANDLE token, TOKEN_INFORMATION_CLASS which) {
+  DWORD length = 0;
+  ::GetTokenInformation(token, which, nullptr, 0, &length);
+  std::vector<BYTE> data(length);
+  if (length == 0 || !::GetTokenInformation(token, which, data.data(), length, &length)) return {};
+  return data;
+}
+
+bool OwnedByUser(HANDLE object) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                        nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  bool owned = false;
+  HANDLE token = nullptr;
+  if (owner && ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    const std::vector<BYTE> user = TokenSid(token, TokenUser);
+    const std::vector<BYTE> defaultOwner = TokenSid(token, TokenOwner);
+    owned = (!user.empty() &&
+             ::EqualSid(owner, reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid)) ||
+            (!defaultOwner.empty() &&
+             ::EqualSid(owner, reinterpret_cast<const TOKEN_OWNER*>(defaultOwner.data())->Owner));
+    ::CloseHandle(token);
+  }
+  ::LocalFree(descriptor);
+  return owned;
+}
+
+// A handle of an object that was opened rather than created is kept only
+// when the object is trusted.
+HANDLE KeepIfTrusted(HANDLE object) {
+  if (!object) {
+    Fail(::GetLastError() == ERROR_FILE_NOT_FOUND ? SharedObjectError::kMissing
+                                                  : SharedObjectError::kUnusable);
+    return nullptr;
+  }
+  if (OwnedByUser(object)) return object;
+  ::CloseHandle(object);
+  Fail(SharedObjectError::kNotTrusted);
+  return nullptr;
+}
+
+// A handle from a Create... call is kept only when the object is new.
+HANDLE KeepIfNew(HANDLE object) {
+  if (!object) {
+    Fail(SharedObjectError::kUnusable);
+    return nullptr;
+  }
+  if (::GetLastError() != ERROR_ALREADY_EXISTS) return object;
+  ::CloseHandle(object);
+  Fail(SharedObjectError::kExists);
+  return nullptr;
+}
+
+bool MapArea(HANDLE mapping, std::size_t size, bool readOnly, SharedMemory* memory) {
+  const DWORD access = readOnly ? FILE_MAP_READ : FILE_MAP_READ | FILE_MAP_WRITE;
+  void* base = ::MapViewOfFileEx(mapping, access, 0, 0, size, nullptr);
+  if (!base) return Fail(SharedObjectError::kUnusable);
   // A view of an existing mapping is as large as the mapping, rounded up to
   // whole pages; one that is too small is not one of ours.
   MEMORY_BASIC_INFORMATION info;
   if (::VirtualQuery(base, &info, sizeof info) == 0 || info.RegionSize < size) {
     ::UnmapViewOfFile(base);
     ::SetLastError(ERROR_INVALID_DATA);
-    return false;
+    return Fail(SharedObjectError::kUnusable);
   }
   memory->base = static_cast<std::uint8_t*>(base);
   memory->size = size;
   memory->handle = reinterpret_cast<std::intptr_t>(mapping);
+  memory->readOnly = readOnly;
   return true;
+}
+
+bool MapOrClose(HANDLE mapping, std::size_t size, bool readOnly, SharedMemory* memory) {
+  if (MapArea(mapping, size, readOnly, memory)) return true;
+  const DWORD error = ::GetLastError();
+  ::CloseHandle(mapping);
+  ::SetLastError(error);
+  return false;
 }
 
 WaitResult Wait(HANDLE object, std::uint32_t milliseconds) {
@@ -47,6 +132,8 @@ WaitResult Wait(HANDLE object, std::uint32_t milliseconds) {
 
 }  // namespace
 
+SharedObjectError LastSharedObjectError() { return t_error; }
+
 bool CreateSharedMemory(const char16_t* name, std::size_t size, SharedMemory* memory,
                         bool* alreadyExisted) {
   *memory = SharedMemory();
@@ -57,25 +144,31 @@ bool CreateSharedMemory(const char16_t* name, std::size_t size, SharedMemory* me
   HANDLE mapping =
       ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
                            static_cast<DWORD>(size64 >> 32), static_cast<DWORD>(size64), W(name));
-  if (!mapping) return false;
-  *alreadyExisted = ::GetLastError() == ERROR_ALREADY_EXISTS;
-  if (MapArea(mapping, size, memory)) return true;
-  const DWORD error = ::GetLastError();
-  ::CloseHandle(mapping);
-  ::SetLastError(error);
-  return false;
+  if (!mapping) return Fail(SharedObjectError::kUnusable);
+  if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+    *alreadyExisted = true;
+    if (!KeepIfTrusted(mapping)) return false;
+  }
+  return MapOrClose(mapping, size, false, memory);
 }
 
-bool OpenSharedMemory(const char16_t* name, std::size_t size, SharedMemory* memory) {
+bool OpenSharedMemory(const char16_t* name, std::size_t size, SharedMemory* memory,
+                      bool readOnly) {
   *memory = SharedMemory();
-  HANDLE mapping = ::OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, W(name));
+  const DWORD access = readOnly ? FILE_MAP_READ : FILE_MAP_READ | FILE_MAP_WRITE;
+  HANDLE mapping = KeepIfTrusted(::OpenFileMappingW(access, FALSE, W(name)));
   if (!mapping) return false;
-  if (MapArea(mapping, size, memory)) return true;
-  const DWORD error = ::GetLastError();
-  ::CloseHandle(mapping);
-  ::SetLastError(error);
-  return false;
+  return MapOrClose(mapping, size, readOnly, memory);
 }
+
+bool ReadSharedMemory(const SharedMemory& memory, std::size_t offset, void* out,
+                      std::size_t count) {
+  if (!memory.base || offset > memory.size || count > memory.size - offset) return false;
+  std::memcpy(out, memory.base + offset, count);
+  return true;
+}
+
+std::size_t SharedMemoryCurrentSize(const SharedMemory& memory) { return memory.size; }
 
 void CloseSharedMemory(SharedMemory* memory) {
   if (memory->base) ::UnmapViewOfFile(memory->base);
@@ -86,12 +179,12 @@ void CloseSharedMemory(SharedMemory* memory) {
 void RemoveSharedMemoryName(const char16_t*) {}
 
 bool CreateSharedMutex(const char16_t* name, SyncObject* mutex) {
-  mutex->native = ::CreateMutexW(nullptr, FALSE, W(name));
+  mutex->native = KeepIfNew(::CreateMutexW(nullptr, FALSE, W(name)));
   return mutex->native != nullptr;
 }
 
 bool OpenSharedMutex(const char16_t* name, SyncObject* mutex) {
-  mutex->native = ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, W(name));
+  mutex->native = KeepIfTrusted(::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, W(name)));
   return mutex->native != nullptr;
 }
 
@@ -107,13 +200,14 @@ void RemoveSharedMutexName(const char16_t*) {}
 
 bool CreateSharedSemaphore(const char16_t* name, std::uint32_t initial, std::uint32_t maximum,
                            SyncObject* semaphore) {
-  semaphore->native =
-      ::CreateSemaphoreW(nullptr, static_cast<LONG>(initial), static_cast<LONG>(maximum), W(name));
+  semaphore->native = KeepIfNew(::CreateSemaphoreW(nullptr, static_cast<LONG>(initial),
+                                                   static_cast<LONG>(maximum), W(name)));
   return semaphore->native != nullptr;
 }
 
 bool OpenSharedSemaphore(const char16_t* name, SyncObject* semaphore) {
-  semaphore->native = ::OpenSemaphoreW(SYNCHRONIZE | SEMAPHORE_MODIFY_STATE, FALSE, W(name));
+  semaphore->native =
+      KeepIfTrusted(::OpenSemaphoreW(SYNCHRONIZE | SEMAPHORE_MODIFY_STATE, FALSE, W(name)));
   return semaphore->native != nullptr;
 }
 
