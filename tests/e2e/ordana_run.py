@@ -67,6 +67,25 @@ def run(args, cwd=None, env_extra=None, stdin=None, stdout=subprocess.PIPE, time
     return proc.returncode, proc.stdout
 
 
+def system_user(name):
+    """(uid, gid) of the unprivileged system user `name`, created when it is
+    missing (each test module uses a name of its own); None when that is not
+    possible (not root, no useradd)."""
+    import pwd
+    if ON_WINDOWS or os.geteuid() != 0:
+        return None
+    try:
+        entry = pwd.getpwnam(name)
+    except KeyError:
+        subprocess.run(["useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin",
+                        name], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            entry = pwd.getpwnam(name)
+        except KeyError:
+            return None
+    return entry.pw_uid, entry.pw_gid
+
+
 def text(data):
     """Console output (a pipe) is UTF-8; bytes of file names that are not
     UTF-8 come through as they are."""

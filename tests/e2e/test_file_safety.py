@@ -12,7 +12,6 @@ read, so that the changes happen at a known point of the conversion.
 """
 
 import os
-import pwd
 import shutil
 import stat
 import subprocess
@@ -20,7 +19,7 @@ import tempfile
 import time
 import unittest
 
-from ordana_run import COPY, ON_WINDOWS, ORDANA, PREFIX, posix_only
+from ordana_run import COPY, ON_WINDOWS, ORDANA, PREFIX, posix_only, system_user
 
 FAULT_LIBRARY = os.environ.get("ORDANA_FAULT_LIBRARY", "")
 SANITIZED = os.environ.get("ORDANA_SANITIZED", "").upper() in ("ON", "1", "TRUE", "YES")
@@ -43,18 +42,7 @@ def needs_fault_library(test):
 def other_user():
     """The uid and gid of OTHER_USER, created when missing; None when this
     is not possible (not root)."""
-    if os.geteuid() != 0:
-        return None
-    try:
-        entry = pwd.getpwnam(OTHER_USER)
-    except KeyError:
-        subprocess.run(["useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin",
-                        OTHER_USER], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        try:
-            entry = pwd.getpwnam(OTHER_USER)
-        except KeyError:
-            return None
-    return entry.pw_uid, entry.pw_gid
+    return system_user(OTHER_USER)
 
 
 def as_user(uid, gid, command):
