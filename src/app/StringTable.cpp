@@ -331,6 +331,12 @@ const StringRow kStrings[] = {
     {371,
      u"Error: the CSV report \"%s\" is also the input, the output or the log file; nothing was converted\r\n",
      u"Fehler: Der CSV-Bericht \"%s\" ist zugleich Eingabe, Ausgabe oder Protokolldatei; nichts wurde konvertiert\r\n"},
+    {390,
+     u"No statistics files (*.dat) were found in %s: single-byte text cannot be told apart and is read as ISO-8859-15 unless /i names its character set\r\n",
+     u"Keine Statistikdateien (*.dat) gefunden in %s: Text in Einzelbyte-Zeichensätzen kann nicht unterschieden werden und wird als ISO-8859-15 gelesen, außer /i nennt den Zeichensatz\r\n"},
+    {391,
+     u"Using the statistics files in %s\r\n",
+     u"Verwendet werden die Statistikdateien in %s\r\n"},
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "detection/AutoDetectionInputFilter.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "codecs/Utf32Filters.h"
 #include "codecs/Utf8Filters.h"
 #include "detection/DetectionEvidence.h"
+#include "detection/StatisticsDirectories.h"
 #include "platform/Platform.h"
 
 namespace ordana {
@@ -57,24 +59,42 @@ constexpr std::uint32_t kMessageRunnerUp = 339;
 constexpr double kCloseFraction = 0.15;
 constexpr double kCloseBits = 16.0;
 
+constexpr std::uint32_t kMessageNoStatisticsFiles = 390;
+constexpr std::uint32_t kMessageStatisticsDirectory = 391;
+
 }  // namespace
 
 CAutoDetectionInputFilter::CAutoDetectionInputFilter(const CodecOptions& options)
     : CFilter(kCategoryAutoDetection), options_(options) {
-  Construct(platform::ExecutableDirectory());
+  Construct(StatisticsDirectories(platform::ExecutableDirectory()));
 }
 
 CAutoDetectionInputFilter::CAutoDetectionInputFilter(const std::u16string& statisticsDirectory,
                                                      const CodecOptions& options)
     : CFilter(kCategoryAutoDetection), options_(options) {
-  Construct(statisticsDirectory);
+  Construct({statisticsDirectory});
 }
 
-void CAutoDetectionInputFilter::Construct(const std::u16string& directory) {
+void CAutoDetectionInputFilter::Construct(const std::vector<std::u16string>& directories) {
   name_ = u"Auto Detection Input Filter";
   typeId_ = kFilterTypeAutoDetection;
-  FindStatisticsFiles(directory.empty() ? u"." : directory);
+  searchedDirectories_ = JoinDirectories(directories);
+  for (const std::u16string& directory : directories) {
+    FindStatisticsFiles(directory.empty() ? u"." : directory);
+    if (StatisticsFileCount() > 0) {
+      LogResourceMessage(2, 0, kMessageStatisticsDirectory, directory);
+      break;
+    }
+  }
   LogMessage(2, 0, u"Found %d stat files\r\n", StatisticsFileCount());
+}
+
+void CAutoDetectionInputFilter::ReportMissingStatisticsFiles() const {
+  // Once per run, however many inputs need the statistics: the chain, and
+  // with it this filter, may be built more than once.
+  static std::atomic<bool> reported{false};
+  if (reported.exchange(true)) return;
+  LogResourceMessage(1, 1, kMessageNoStatisticsFiles, searchedDirectories_);
 }
 
 CAutoDetectionInputFilter::~CAutoDetectionInputFilter() = default;
@@ -271,6 +291,7 @@ CFilter* CAutoDetectionInputFilter::DetectDecoder(const std::uint8_t* b, std::ui
     case UnicodeForm::kNone:
       break;
   }
+  if (n >= 4 && StatisticsFileCount() == 0) ReportMissingStatisticsFiles();
   if (n >= 4 && StatisticsFileCount() > 0) {
     if (CFilter* decoder = DetectByStatistics(b, n)) return decoder;
   }

@@ -4,13 +4,14 @@
 //
 // The tests run in a fixed order and the first that fires decides: UTF-16
 // marks and zero patterns, the UTF-8 mark and a validity count, UTF-32 marks
-// and zero patterns, the statistics files next to the executable, and last
-// ISO-8859-15. After the hand-over the filter is a disabled pass-through
-// until Reset arms it for the next input.
+// and zero patterns, the statistics files (next to the executable, or
+// installed), and last ISO-8859-15. After the hand-over the filter is a
+// disabled pass-through until Reset arms it for the next input.
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "codecs/CharsetRegistry.h"
 #include "codecs/CodecBase.h"
@@ -21,8 +22,9 @@ namespace ordana {
 
 class CAutoDetectionInputFilter : public CFilter {
  public:
-  // Looks for statistics files in the executable's directory. `options` go
-  // to the decoder the detection builds.
+  // Looks for statistics files in the executable's directory, then in the
+  // installed data directory (see StatisticsDirectories). `options` go to
+  // the decoder the detection builds.
   explicit CAutoDetectionInputFilter(const CodecOptions& options);
   // Looks for statistics files in `statisticsDirectory`.
   CAutoDetectionInputFilter(const std::u16string& statisticsDirectory, const CodecOptions& options);
@@ -46,7 +48,11 @@ class CAutoDetectionInputFilter : public CFilter {
   CharsetId CurrentCharset() const { return current_.charset; }
 
  private:
-  void Construct(const std::u16string& directory);
+  // Takes the statistics files of the first of `directories` that has any.
+  void Construct(const std::vector<std::u16string>& directories);
+  // Says at level 1, once per run, that single-byte text cannot be told
+  // apart because no statistics files were found.
+  void ReportMissingStatisticsFiles() const;
   // Decides the character set of the pending bytes, puts its decoder behind
   // this filter in place of the successor, and switches this filter off.
   void Detect();
@@ -56,6 +62,7 @@ class CAutoDetectionInputFilter : public CFilter {
   CodecOptions options_;
   CStatisticsSet statistics_;
   CStatisticsModel current_;
+  std::u16string searchedDirectories_;  // for the message when none was found
 };
 
 }  // namespace ordana

@@ -340,6 +340,16 @@ std::u16string ExpandEnvironmentStrings(const std::u16string& text);
 std::u16string QualifyPath(const std::u16string& path);
 // The directory holding the running executable.
 std::u16string ExecutableDirectory();
+// Where an installed program keeps its data, relative to the directory
+// holding the executable: `cmake --install` and the package put the
+// programs into bin/ and their data into share/ordana/. Empty on Windows,
+// where the data lives beside the executable only.
+constexpr const char16_t* kInstalledDataDirectory =
+#ifdef _WIN32
+    u"";
+#else
+    u"../share/ordana";
+#endif
 
 // ---- Text conversion at the seam -----------------------------------------
 

@@ -1,0 +1,42 @@
+#include "detection/StatisticsDirectories.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace ordana {
+namespace {
+
+TEST(StatisticsDirectoriesTest, BesideTheProgramFirstThenTheInstalledDataDirectory) {
+  struct Case {
+    std::u16string executableDirectory;
+    std::vector<std::u16string> expected;
+  };
+#ifdef _WIN32
+  const Case cases[] = {
+      {u"C:\\Tools", {u"C:\\Tools"}},
+      {u"C:\\", {u"C:\\"}},
+  };
+#else
+  const Case cases[] = {
+      {u"/usr/bin", {u"/usr/bin", u"/usr/share/ordana/stats"}},
+      {u"/opt/ordana/bin/", {u"/opt/ordana/bin/", u"/opt/ordana/share/ordana/stats"}},
+      {u"/home/u/build", {u"/home/u/build", u"/home/u/share/ordana/stats"}},
+      // The parent of the root is the root.
+      {u"/", {u"/", u"/share/ordana/stats"}},
+  };
+#endif
+  for (const Case& c : cases) {
+    EXPECT_EQ(StatisticsDirectories(c.executableDirectory), c.expected);
+  }
+}
+
+TEST(StatisticsDirectoriesTest, JoinsDirectoriesForMessages) {
+  EXPECT_EQ(JoinDirectories({}), u"");
+  EXPECT_EQ(JoinDirectories({u"/a"}), u"/a");
+  EXPECT_EQ(JoinDirectories({u"/a", u"/b/c"}), u"/a, /b/c");
+}
+
+}  // namespace
+}  // namespace ordana
