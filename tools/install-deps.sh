@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Installs what building and testing Ordana needs on a Debian machine,
 # skipping what is already there.
+#
+# Usage: tools/install-deps.sh [COMMAND:PACKAGE]...
+# Each argument adds a package to install when the command is missing
+# (tools/package-test.sh: dpkg-shlibdeps:dpkg-dev man:man-db ...).
 set -euo pipefail
 
 need=()
@@ -10,6 +14,9 @@ command -v g++ >/dev/null || need+=(g++)
 command -v python3 >/dev/null || need+=(python3)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/gmock/gmock.h ] || need+=(libgmock-dev)
+for pair in "$@"; do
+  command -v "${pair%%:*}" >/dev/null || need+=("${pair#*:}")
+done
 
 if [ ${#need[@]} -eq 0 ]; then
   exit 0
