@@ -49,7 +49,9 @@ bool OwnedByUser(HANDLE object) {
                         nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
     return false;
   }
-  bool owned = false;
+  // An object without an owner is one the system keeps no owner for (Wine
+  // does so); Windows gives every named object one.
+  bool owned = owner == nullptr;
   HANDLE token = nullptr;
   if (owner && ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
     const std::vector<BYTE> user = TokenSid(token, TokenUser);
@@ -155,8 +157,9 @@ bool CreateSharedMemory(const char16_t* name, std::size_t size, SharedMemory* me
 bool OpenSharedMemory(const char16_t* name, std::size_t size, SharedMemory* memory,
                       bool readOnly) {
   *memory = SharedMemory();
+  // READ_CONTROL: the owner is read through the handle.
   const DWORD access = readOnly ? FILE_MAP_READ : FILE_MAP_READ | FILE_MAP_WRITE;
-  HANDLE mapping = KeepIfTrusted(::OpenFileMappingW(access, FALSE, W(name)));
+  HANDLE mapping = KeepIfTrusted(::OpenFileMappingW(access | READ_CONTROL, FALSE, W(name)));
   if (!mapping) return false;
   return MapOrClose(mapping, size, readOnly, memory);
 }
@@ -184,7 +187,8 @@ bool CreateSharedMutex(const char16_t* name, SyncObject* mutex) {
 }
 
 bool OpenSharedMutex(const char16_t* name, SyncObject* mutex) {
-  mutex->native = KeepIfTrusted(::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, W(name)));
+  mutex->native =
+      KeepIfTrusted(::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE | READ_CONTROL, FALSE, W(name)));
   return mutex->native != nullptr;
 }
 
@@ -207,7 +211,8 @@ bool CreateSharedSemaphore(const char16_t* name, std::uint32_t initial, std::uin
 
 bool OpenSharedSemaphore(const char16_t* name, SyncObject* semaphore) {
   semaphore->native =
-      KeepIfTrusted(::OpenSemaphoreW(SYNCHRONIZE | SEMAPHORE_MODIFY_STATE, FALSE, W(name)));
+      KeepIfTrusted(::OpenSemaphoreW(SYNCHRONIZE | SEMAPHORE_MODIFY_STATE | READ_CONTROL, FALSE,
+                                     W(name)));
   return semaphore->native != nullptr;
 }
 
