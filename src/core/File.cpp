@@ -13,8 +13,8 @@ CFile::~CFile() { Close(); }
 void CFile::Close(bool keepCloseError) {
   // Closing does not force the data onto the disk: that costs a disk write
   // per file and protects nothing the file system does not already keep.
-  // The one place where it matters, an output about to replace its input,
-  // flushes before the move (MoveTo). A failing close (a network file system
+  // The one place where it matters, a temporary about to replace a file, is
+  // forced onto the disk before the rename (CommitReplacementFile). A failing close (a network file system
   // that reports a lost write only then) is still noticed.
   platform::ErrorCode closeError = 0;
   path_.clear();
@@ -133,20 +133,6 @@ void CFile::Print(const char16_t* format, const FormatArg* args, std::size_t cou
 void CFile::PrintResource(std::uint32_t id, const FormatArg* args, std::size_t count) {
   const char16_t* format = LoadResourceString(id);
   if (format && *format) Print(format, args, count);
-}
-
-bool CFile::MoveTo(const char16_t* newPath) {
-  // The data must be on the disk before the new name points at it, or a
-  // crash right after the move could leave an empty file under that name.
-  if (IsOpen()) platform::FlushFileBuffers(handle_);
-  if (IsOpen() && ownsHandle_) platform::CloseHandle(handle_);
-  handle_ = platform::kNullHandle;
-  if (!platform::MoveFileReplace(path_.c_str(), newPath)) {
-    lastError_ = platform::LastError();
-    path_.clear();
-    return false;
-  }
-  return Open(newPath, platform::kOpenExisting, access_, share_, flags_);
 }
 
 CConsole::CConsole(platform::Handle handle) {

@@ -53,9 +53,6 @@ class CFile {
   // or empty.
   void PrintResource(std::uint32_t id, const FormatArg* args, std::size_t count);
 
-  // Moves the file to `newPath` (replacing what is there) and reopens it
-  // there with the remembered access, share and flags.
-  bool MoveTo(const char16_t* newPath);
   // Wraps a handle opened elsewhere (a standard handle); `owns` says whether
   // closing the stream closes it.
   void Attach(platform::Handle handle, bool owns, const char16_t* path);

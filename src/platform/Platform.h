@@ -93,11 +93,6 @@ bool SetEndOfFile(Handle handle);
 bool LockFile(Handle handle);
 void UnlockFile(Handle handle);
 bool DeleteFile(const char16_t* path);
-// Moves a file over another, replacing it; copies when a rename is not
-// possible (another file system). An existing target keeps its permission
-// bits; a target that is a symbolic link stays a link and its target is
-// replaced.
-bool MoveFileReplace(const char16_t* from, const char16_t* to);
 // True when both paths name the same existing file (after following links).
 bool IsSameFile(const char16_t* a, const char16_t* b);
 bool IsDirectory(const char16_t* path);

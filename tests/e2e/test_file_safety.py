@@ -11,6 +11,8 @@ the truth. The faults come from the LD_PRELOAD library tests/fault builds
 read, so that the changes happen at a known point of the conversion.
 """
 
+import hashlib
+import itertools
 import os
 import shutil
 import stat
@@ -54,7 +56,8 @@ def utf16_with_bom(data):
 
 
 def snapshot(directory):
-    """Every entry below `directory`: its type, mode, owner and content."""
+    """Every entry below `directory`: its type, mode, owner and content (a
+    digest of it, so that a failure message stays readable)."""
     result = {}
     for root, dirs, files in os.walk(directory):
         for name in dirs + files:
@@ -62,7 +65,7 @@ def snapshot(directory):
             info = os.lstat(path)
             if stat.S_ISREG(info.st_mode):
                 with open(path, "rb") as f:
-                    content = f.read()
+                    content = hashlib.sha256(f.read()).hexdigest()
             elif stat.S_ISLNK(info.st_mode):
                 content = os.readlink(path)
             else:
@@ -131,6 +134,12 @@ class SafetyTestCase(unittest.TestCase):
             suffix = ".%X" % pid
             names = [n for n in os.listdir("/dev/shm") if "Quennel.Ordana" in n and n.endswith(suffix)]
             self.assertEqual(names, [], "status channel names left behind")
+
+    def release(self, gate):
+        """Lets a program held at its pause go on."""
+        os.unlink(gate + ".paused")
+        with open(gate, "w"):
+            pass
 
     def wait_for(self, marker, proc):
         """Waits until the paused program has created `marker`."""
@@ -205,23 +214,54 @@ class WriteErrorTest(SafetyTestCase):
                     if os.path.exists(self.path("out.txt")):
                         os.unlink(self.path("out.txt"))
 
-    def test_appending_cuts_a_failed_part_off_again(self):
-        # Three inputs into one output; the middle one fails half-way. The
-        # output holds the other two whole and nothing of the failed one.
+    def three_inputs(self):
+        """in/a.txt, in/b.txt (large) and in/c.txt as UTF-16LE; their bytes by name."""
         parts = {"a.txt": "first part\n".encode("utf-16-le"),
                  "b.txt": BIG.decode("utf-8").encode("utf-16-le"),
                  "c.txt": "third part\n".encode("utf-16-le")}
         os.mkdir(self.path("in"))
         for name, data in parts.items():
             self.write(os.path.join("in", name), data)
+        return parts
+
+    def test_appending_cuts_a_failed_part_off_again(self):
+        # Three inputs into one output; the middle one fails half-way. The
+        # output holds the other two whole and nothing of the failed one.
+        parts = self.three_inputs()
         code, out = self.convert(*COPY, "/y", os.path.join("in", "*.txt"), "all.out",
                                  faults={"PATH": "b.txt", "READ_FAIL": 2})
         self.assertEqual(code, 4, out)
         self.assertIn("2 files were processed.\n1 input failed.\n", out.replace("\r", ""))
-        self.assertIn(self.read("all.out"), (parts["a.txt"] + parts["c.txt"],
-                                             parts["c.txt"] + parts["a.txt"]))
+        result = self.read("all.out")
+        self.assertTrue(result in (parts["a.txt"] + parts["c.txt"], parts["c.txt"] + parts["a.txt"]),
+                        "the output holds more or less than the two whole parts (%d bytes)" % len(result))
         for name, data in parts.items():
-            self.assertEqual(self.read(os.path.join("in", name)), data)
+            self.assertTrue(self.read(os.path.join("in", name)) == data, name + " changed")
+
+    def test_another_writer_appending_to_the_output_loses_nothing(self):
+        # While the run appends its inputs to one output, another process
+        # appends lines of its own: none of them is overwritten.
+        parts = self.three_inputs()
+        gate = self.path("gate")
+        # Held at the second read of b.txt: the output exists by then.
+        proc = self.start(COPY + ["/y", os.path.join("in", "*.txt"), "all.out"],
+                          faults={"PATH": "b.txt", "PAUSE_READ": 2, "PAUSE_FILE": gate})
+        self.wait_for(gate + ".paused", proc)
+        self.assertTrue(os.path.exists(self.path("all.out")))
+        theirs = b"".join(b"line %04d of another writer\n" % k for k in range(3000))
+        with open(self.path("all.out"), "ab") as f:
+            f.write(theirs)
+        self.release(gate)
+        code, out = self.finish(proc)
+        os.unlink(gate)
+        self.assertEqual(code, 0, out)
+        result = self.read("all.out")
+        self.assertEqual(result.count(theirs), 1, "the other writer's lines were overwritten")
+        # Without them, the output is the three parts whole, in the order the
+        # directory listed them.
+        ours = result.replace(theirs, b"")
+        orders = [parts[x] + parts[y] + parts[z] for x, y, z in itertools.permutations(parts)]
+        self.assertTrue(ours in orders, "the parts are not whole")
 
     def test_a_full_device_stops_the_reading(self):
         # Endless input into an output that takes nothing: the run must end
@@ -248,14 +288,14 @@ class OutOfMemoryTest(SafetyTestCase):
                                          faults={"PATH": "in.txt", "ALLOC_FAIL": n})
                 self.assertIn(code, (0, 8), out)
                 result = self.read("in.txt")
-                self.assertIn(result, (BIG, converted))
+                self.assertTrue(result in (BIG, converted), "half converted (%d bytes)" % len(result))
                 self.assertEqual(stat.S_IMODE(os.stat(self.path("in.txt")).st_mode), 0o640)
                 if code == 8:
                     out_of_memory += 1
                     self.assertIn("Memory allocation error", out)
                     self.assertNotIn("1 file was processed", out)
                 else:
-                    self.assertEqual(result, converted)
+                    self.assertTrue(result == converted, "not converted")
                     self.assertIn("1 file was processed", out)
         self.assertGreater(out_of_memory, 0, "no allocation failure was ever met")
 
@@ -272,9 +312,7 @@ class ChangedUnderTheConversionTest(SafetyTestCase):
                           faults={"PATH": "in.txt", "PAUSE_READ": 2, "PAUSE_FILE": gate})
         self.wait_for(gate + ".paused", proc)
         change()
-        os.unlink(gate + ".paused")
-        with open(gate, "w"):
-            pass
+        self.release(gate)
         code, out = self.finish(proc)
         os.unlink(gate)
         return code, out
@@ -286,7 +324,8 @@ class ChangedUnderTheConversionTest(SafetyTestCase):
         code, out = self.run_with_change(append)
         self.assertEqual(code, 4, out)
         self.assertIn("Input error for %s: the file changed while it was converted" % self.path("in.txt"), out)
-        self.assertEqual(self.read("in.txt"), BIG + b"a line another process appended\n")
+        self.assertTrue(self.read("in.txt") == BIG + b"a line another process appended\n",
+                        "the input as the other process left it was not kept")
 
     def test_truncated_input_is_not_replaced_by_a_part(self):
         def truncate():
@@ -315,7 +354,7 @@ class ChangedUnderTheConversionTest(SafetyTestCase):
         # Deleting a name does not change what was opened: the output is whole.
         code, out = self.run_with_change(lambda: os.unlink(self.path("in.txt")), "out.txt")
         self.assertEqual(code, 0, out)
-        self.assertEqual(self.read("out.txt"), utf16_with_bom(BIG))
+        self.assertTrue(self.read("out.txt") == utf16_with_bom(BIG), "the output is not the whole input")
 
 
 class ExitCodeTest(SafetyTestCase):
@@ -412,9 +451,7 @@ class OtherUserTest(SafetyTestCase):
                                                    planted, secret]),
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         self.assertEqual(swap.returncode, 0, swap.stdout)
-        os.unlink(gate + ".paused")
-        with open(gate, "w"):
-            pass
+        self.release(gate)
         out, _ = proc.communicate(timeout=60)
         out = out.decode("utf-8", "replace")
         os.unlink(gate)

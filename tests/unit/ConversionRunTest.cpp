@@ -8,7 +8,9 @@
 #include "app/Settings.h"
 #include "app/StatusRecord.h"
 #include "codecs/Utf16Filters.h"
+#include "core/Buffer.h"
 #include "core/File.h"
+#include "core/FilePersistenceFilter.h"
 
 namespace ordana {
 namespace {
@@ -94,6 +96,82 @@ TEST_F(ConversionRunTest, ChunksAreTwoMebibytesWithTheirOffsets) {
     EXPECT_EQ(std::uint64_t{record.processedOffset}, c.size);
     EXPECT_EQ(std::u16string(record.inputPath), dir_.File16("in"));
   }
+}
+
+// An input whose read number `failAt` (counting from 1) fails with `error`,
+// as a failing disk or a network file system does in the middle of a file.
+class FailingInput : public CFile {
+ public:
+  FailingInput(int failAt, platform::ErrorCode error) : failAt_(failAt), error_(error) {}
+  std::uint32_t Read(CBuffer& buffer) override {
+    if (++reads_ == failAt_) {
+      SetLastError(error_);
+      return 0;
+    }
+    return CFile::Read(buffer);
+  }
+  int reads() const { return reads_; }
+
+ private:
+  int failAt_;
+  platform::ErrorCode error_;
+  int reads_ = 0;
+};
+
+TEST_F(ConversionRunTest, AFailedReadIsNotTheEndOfTheInput) {
+  const std::uint32_t M2 = CBuffer::kCommitSize;
+  struct Case {
+    int failAt;
+    std::uint64_t read;  // bytes read before the failure
+  };
+  for (const Case& c : {Case{1, 0}, Case{2, M2}, Case{3, 2ull * M2}}) {
+    recorder_->received.clear();
+    std::string bytes(2 * M2 + 100, 'x');
+    test::WriteWholeFile(dir_.File("in"), bytes);
+    FailingInput input(c.failAt, 5);
+    ASSERT_TRUE(input.Open(dir_.File16("in").c_str(), platform::kOpenExisting,
+                           platform::kGenericRead, platform::kFileShareRead, 0));
+    ConversionOutcome outcome;
+    EXPECT_FALSE(RunConversion(input, &outcome)) << c.failAt;
+    EXPECT_EQ(outcome.readError, 5u);
+    EXPECT_EQ(outcome.bytesRead, c.read);
+    EXPECT_FALSE(outcome.outputFailed);
+    EXPECT_EQ(input.reads(), c.failAt) << "reading went on after the failure";
+    EXPECT_EQ(recorder_->received.size(), c.read);
+  }
+  // Read to the end: no error, every byte counted.
+  recorder_->received.clear();
+  FailingInput whole(100, 5);
+  ASSERT_TRUE(whole.Open(dir_.File16("in").c_str(), platform::kOpenExisting, platform::kGenericRead,
+                         platform::kFileShareRead, 0));
+  ConversionOutcome outcome;
+  EXPECT_TRUE(RunConversion(whole, &outcome));
+  EXPECT_EQ(outcome.readError, 0u);
+  EXPECT_EQ(outcome.bytesRead, 2ull * M2 + 100);
+}
+
+TEST(ConversionRunOutputTest, ReadingStopsOnceTheOutputHasFailed) {
+  // The output stream is not open, so the first write fails: the rest of a
+  // large (or endless) input must not be read.
+  CFilterChain& chain = GetFilterChain();
+  ASSERT_EQ(chain.head(), nullptr);
+  auto* persistence = new CFilePersistenceFilter();
+  chain.Append(persistence);
+  test::LogCapture log(2);
+  test::TempDir dir;
+  const std::uint32_t M2 = CBuffer::kCommitSize;
+  test::WriteWholeFile(dir.File("in"), std::string(3 * M2, 'y'));
+  FailingInput input(100, 5);
+  ASSERT_TRUE(input.Open(dir.File16("in").c_str(), platform::kOpenExisting, platform::kGenericRead,
+                         platform::kFileShareRead, 0));
+  ConversionOutcome outcome;
+  EXPECT_FALSE(RunConversion(input, &outcome));
+  EXPECT_TRUE(outcome.outputFailed);
+  EXPECT_EQ(outcome.readError, 0u);
+  EXPECT_EQ(outcome.bytesRead, M2);
+  EXPECT_EQ(input.reads(), 1);
+  EXPECT_NE(persistence->writeError(), 0u);
+  chain.Clear();
 }
 
 TEST(ConversionRunRecordTest, FirstDecoderAndEncoderGoIntoTheRecord) {

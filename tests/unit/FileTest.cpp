@@ -102,32 +102,6 @@ TEST(FileTest, CreateTruncatesAnExistingFile) {
   EXPECT_EQ(ReadWholeFile(dir.File("t")), "new");
 }
 
-TEST(FileTest, MoveToReplacesAndReopensWithTheSameSettings) {
-  TempDir dir;
-  WriteWholeFile(dir.File("target"), "old");
-  CFile file;
-  ASSERT_TRUE(file.Create(dir.File16("source").c_str(), platform::kGenericWrite,
-                          platform::kFileShareRead));
-  file.WriteBytes("converted", 9);
-  ASSERT_TRUE(file.MoveTo(dir.File16("target").c_str()));
-  EXPECT_TRUE(file.IsOpen());
-  EXPECT_EQ(file.path(), dir.File16("target"));
-  EXPECT_EQ(file.access(), platform::kGenericWrite);
-  file.Close();
-  EXPECT_EQ(ReadWholeFile(dir.File("target")), "converted");
-  EXPECT_FALSE(platform::IsSameFile(dir.File16("source").c_str(), dir.File16("target").c_str()));
-}
-
-TEST(FileTest, FailedMoveClosesTheStreamAndSaysWhy) {
-  TempDir dir;
-  CFile file;
-  ASSERT_TRUE(file.Create(dir.File16("source").c_str(), platform::kGenericWrite,
-                          platform::kFileShareRead));
-  EXPECT_FALSE(file.MoveTo(dir.File16("no/such/dir/target").c_str()));
-  EXPECT_FALSE(file.IsOpen());
-  EXPECT_NE(file.lastError(), 0u);
-}
-
 TEST(FileTest, DeleteRemovesTheFile) {
   TempDir dir;
   CFile file;

@@ -1,6 +1,9 @@
 #include "platform/Platform.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -164,21 +167,125 @@ TEST(CleanupTableTest, SharedObjectNamesAndAFullTable) {
   RemoveRegisteredObjects();
 }
 
-TEST(MoveFileReplaceTest, KeepsPermissionBitsAndLinks) {
+// Writes `text` into a new replacement for `target` and commits it.
+CommitResult Replace(const std::u16string& target, const std::string& text,
+                     const FileIdentity* expected, ReplacementFile* file) {
+  EXPECT_TRUE(CreateReplacementFile(target.c_str(), false, file));
+  std::uint32_t done = 0;
+  EXPECT_TRUE(WriteFile(file->handle, text.data(), static_cast<std::uint32_t>(text.size()), &done));
+  const CommitResult result = CommitReplacementFile(file, expected);
+  DiscardReplacementFile(file);
+  return result;
+}
+
+std::vector<std::string> Names(const test::TempDir& dir) {
+  std::vector<DirectoryEntry> entries;
+  ErrorClass error;
+  ListDirectory(FromNative(dir.path().c_str()).c_str(), &entries, &error);
+  std::vector<std::string> names;
+  for (const DirectoryEntry& e : entries) names.push_back(ToNative(e.name.c_str()));
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(ReplacementFileTest, KeepsPermissionBitsAndLinks) {
   test::TempDir dir;
   test::WriteWholeFile(dir.File("target"), "old");
-  ::chmod(dir.File("target").c_str(), 0640);
+  ::chmod(dir.File("target").c_str(), 0440);  // read-only: replaced all the same
   ASSERT_EQ(::symlink("target", dir.File("link").c_str()), 0);
-  test::WriteWholeFile(dir.File("new"), "new");
-  ASSERT_TRUE(MoveFileReplace(dir.File16("new").c_str(), dir.File16("link").c_str()));
+  ReplacementFile file;
+  EXPECT_EQ(Replace(dir.File16("link"), "new", nullptr, &file), CommitResult::kCommitted);
   struct stat info;
   ASSERT_EQ(::lstat(dir.File("link").c_str(), &info), 0);
   EXPECT_TRUE(S_ISLNK(info.st_mode));
   ASSERT_EQ(::stat(dir.File("target").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_EQ(info.st_mode & 07777, 0440u);
   EXPECT_EQ(test::ReadWholeFile(dir.File("target")), "new");
-  EXPECT_FALSE(IsSameFile(dir.File16("new").c_str(), dir.File16("target").c_str()));
-  EXPECT_TRUE(IsSameFile(dir.File16("link").c_str(), dir.File16("target").c_str()));
+  EXPECT_EQ(Names(dir), (std::vector<std::string>{"link", "target"}));
+}
+
+TEST(ReplacementFileTest, NewFileGetsTheModeOfANewFile) {
+  test::TempDir dir;
+  const mode_t mask = ::umask(022);
+  ReplacementFile file;
+  EXPECT_EQ(Replace(dir.File16("fresh"), "text", nullptr, &file), CommitResult::kCommitted);
+  ::umask(mask);
+  struct stat info;
+  ASSERT_EQ(::stat(dir.File("fresh").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0644u);
+  EXPECT_EQ(test::ReadWholeFile(dir.File("fresh")), "text");
+}
+
+TEST(ReplacementFileTest, ChangesUnderItReplaceNothing) {
+  // What another process may do while the temporary is being written, and
+  // what the commit then says. Nothing may be replaced, and only the
+  // process's own temporary may be removed.
+  struct Case {
+    const char* what;
+    void (*change)(const test::TempDir& dir, const ReplacementFile& file);
+    CommitResult result;
+    std::vector<std::string> left;  // the names in the directory afterwards
+  };
+  const Case cases[] = {
+      {"nothing", [](const test::TempDir&, const ReplacementFile&) {}, CommitResult::kCommitted,
+       {"in"}},
+      {"the input deleted",
+       [](const test::TempDir& dir, const ReplacementFile&) { ::unlink(dir.File("in").c_str()); },
+       CommitResult::kTargetDeleted, {}},
+      {"the input replaced",
+       [](const test::TempDir& dir, const ReplacementFile&) {
+         test::WriteWholeFile(dir.File("other"), "other");
+         ::rename(dir.File("other").c_str(), dir.File("in").c_str());
+       },
+       CommitResult::kTargetChanged, {"in"}},
+      {"the temporary swapped for a link",
+       [](const test::TempDir& dir, const ReplacementFile& file) {
+         const std::string temporary = ToNative(file.path.c_str());
+         ::unlink(temporary.c_str());
+         ::symlink(dir.File("victim").c_str(), temporary.c_str());
+       },
+       CommitResult::kTargetChanged, {"in", "odn-link"}},
+  };
+  for (const Case& c : cases) {
+    test::TempDir dir;
+    test::WriteWholeFile(dir.File("in"), "original");
+    const int fd = ::open(dir.File("in").c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    FileIdentity opened;
+    ASSERT_TRUE(GetFileIdentity(fd, &opened));
+    ReplacementFile file;
+    ASSERT_TRUE(CreateReplacementFile(dir.File16("in").c_str(), false, &file));
+    std::uint32_t done = 0;
+    ASSERT_TRUE(WriteFile(file.handle, "converted", 9, &done));
+    c.change(dir, file);
+    const std::string temporaryName = ToNative(file.path.c_str()).substr(dir.path().size() + 1);
+    EXPECT_EQ(CommitReplacementFile(&file, &opened), c.result) << c.what;
+    DiscardReplacementFile(&file);
+    ::close(fd);
+    std::vector<std::string> left = Names(dir);
+    for (std::string& name : left) {
+      if (name == temporaryName) name = "odn-link";  // the other process's link stays
+    }
+    EXPECT_EQ(left, c.left) << c.what;
+    if (c.result == CommitResult::kCommitted) {
+      EXPECT_EQ(test::ReadWholeFile(dir.File("in")), "converted");
+    } else if (c.result == CommitResult::kTargetChanged && c.left.size() == 1) {
+      EXPECT_EQ(test::ReadWholeFile(dir.File("in")), "other") << c.what;
+    } else if (c.left.size() == 2) {
+      EXPECT_EQ(test::ReadWholeFile(dir.File("in")), "original") << c.what;
+    }
+  }
+}
+
+TEST(ReplacementFileTest, AnOutputTheUserMayNotWriteIsRefused) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root may write every file";
+  test::TempDir dir;
+  test::WriteWholeFile(dir.File("ro"), "keep");
+  ::chmod(dir.File("ro").c_str(), 0444);
+  ReplacementFile file;
+  EXPECT_FALSE(CreateReplacementFile(dir.File16("ro").c_str(), true, &file));
+  EXPECT_EQ(LastError(), static_cast<ErrorCode>(EACCES));
+  EXPECT_EQ(Names(dir), (std::vector<std::string>{"ro"}));
 }
 
 TEST(ListDirectoryTest, EntriesAndMissingDirectory) {

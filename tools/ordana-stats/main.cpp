@@ -802,34 +802,26 @@ bool WriteFileAtomically(const std::string& path, const std::string& data, std::
     *why = "it exists and is not a regular file";
     return false;
   }
-  std::u16string directory = platform::FromNative(path.c_str());
-  const std::size_t slash = directory.find_last_of(u"/\\");
-  directory = slash == std::u16string::npos ? u"." : directory.substr(0, slash + 1);
-  std::u16string temporary;
-  if (!platform::CreateTempFile(directory.c_str(), u"ost", &temporary)) {
+  // The temporary is created exclusively beside the target and stays open
+  // until it is renamed over it: nobody can slip a link under its name.
+  platform::ReplacementFile file;
+  if (!platform::CreateReplacementFile(platform::FromNative(path.c_str()).c_str(), false, &file)) {
     *why = "no temporary file can be made beside it";
     return false;
   }
-  // The temporary file is ours alone (created exclusively): writing it and
-  // deleting it on failure touches nothing else.
-  platform::Handle handle = platform::OpenFile(temporary.c_str(), platform::kTruncateExisting,
-                                               platform::kGenericWrite, 0,
-                                               platform::kFileAttributeNormal);
-  bool written = handle != platform::kInvalidHandle;
+  bool written = true;
   std::size_t done = 0;
   while (written && done < data.size()) {
     std::uint32_t n = 0;
     const std::size_t left = data.size() - done;
-    written = platform::WriteFile(handle, data.data() + done,
+    written = platform::WriteFile(file.handle, data.data() + done,
                                   static_cast<std::uint32_t>(std::min<std::size_t>(left, 1u << 20)),
                                   &n) &&
               n != 0;
     done += n;
   }
-  if (handle != platform::kInvalidHandle && !platform::CloseHandle(handle)) written = false;
-  if (!written || !platform::MoveFileReplace(temporary.c_str(),
-                                             platform::FromNative(path.c_str()).c_str())) {
-    platform::DeleteFile(temporary.c_str());
+  if (!written || platform::CommitReplacementFile(&file, nullptr) != platform::CommitResult::kCommitted) {
+    platform::DiscardReplacementFile(&file);
     *why = "writing or replacing it failed";
     return false;
   }

@@ -40,49 +40,6 @@ bool IsOpenHandle(Handle handle) { return handle >= 0; }
 
 int Fd(Handle handle) { return static_cast<int>(handle); }
 
-// Copies the rest of one open file into another; used by the copy fallback.
-bool CopyAll(int from, int to) {
-  std::vector<char> chunk(1 << 20);
-  for (;;) {
-    ssize_t n = ::read(from, chunk.data(), chunk.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return Fail();
-    }
-    if (n == 0) return true;
-    std::uint32_t done = 0;
-    if (!WriteFile(to, chunk.data(), static_cast<std::uint32_t>(n), &done)) return false;
-  }
-}
-
-// Copies `from` into a fresh file beside `to`, then renames it over `to`:
-// the target is replaced whole or not at all.
-bool CopyReplace(const std::string& from, const std::string& to, const struct stat* keepMode) {
-  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return Fail();
-  std::u16string tempPath;
-  if (!CreateTempFile(FromNative(DirectoryOf(to).c_str()).c_str(), u"odn", &tempPath)) {
-    ::close(in);
-    return false;
-  }
-  std::string temp = ToNative(tempPath.c_str());
-  int out = ::open(temp.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  bool ok = out >= 0 ? CopyAll(in, out) : Fail();
-  if (ok && keepMode) ::fchmod(out, keepMode->st_mode & 07777);
-  if (ok && ::fsync(out) != 0 && errno != EINVAL) ok = Fail();
-  if (out >= 0) ::close(out);
-  ::close(in);
-  if (ok && ::rename(temp.c_str(), to.c_str()) != 0) ok = Fail();
-  if (!ok) {
-    ErrorCode saved = t_lastError;
-    ::unlink(temp.c_str());
-    t_lastError = saved;
-    return false;
-  }
-  ::unlink(from.c_str());
-  return true;
-}
-
 }  // namespace
 
 std::string DirectoryOf(const std::string& path) {
@@ -325,24 +282,6 @@ bool SetEndOfFile(Handle handle) {
 
 bool DeleteFile(const char16_t* path) {
   return ::unlink(ToNative(path).c_str()) == 0 || Fail();
-}
-
-bool MoveFileReplace(const char16_t* from, const char16_t* to) {
-  std::string source = ToNative(from);
-  std::string target = ResolveFinalLink(ToNative(to));
-  struct stat targetInfo;
-  bool targetExists = ::stat(target.c_str(), &targetInfo) == 0;
-  if (targetExists) {
-    // The replacement takes over the permission bits of the file it
-    // replaces, and its owner where we are allowed to set it.
-    ::chmod(source.c_str(), targetInfo.st_mode & 07777);
-    if (::chown(source.c_str(), targetInfo.st_uid, targetInfo.st_gid) != 0) {
-      // Not permitted for an ordinary user; the caller's ownership stays.
-    }
-  }
-  if (::rename(source.c_str(), target.c_str()) == 0) return true;
-  if (errno != EXDEV) return Fail();
-  return CopyReplace(source, target, targetExists ? &targetInfo : nullptr);
 }
 
 bool IsSameFile(const char16_t* a, const char16_t* b) {

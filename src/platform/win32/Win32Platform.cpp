@@ -268,11 +268,6 @@ bool SetEndOfFile(Handle handle) { return ::SetEndOfFile(H(handle)) != 0 || Fail
 
 bool DeleteFile(const char16_t* path) { return ::DeleteFileW(W(path)) != 0 || Fail(); }
 
-bool MoveFileReplace(const char16_t* from, const char16_t* to) {
-  return ::MoveFileExW(W(from), W(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0 ||
-         Fail();
-}
-
 bool IsSameFile(const char16_t* a, const char16_t* b) {
   // Volume serial number and file index identify a file under any spelling
   // of its path; backup semantics let directories be opened too.
