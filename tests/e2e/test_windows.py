@@ -44,20 +44,20 @@ class CommandLineTest(ScratchTestCase):
         self.assertEqual(self.read("out file.txt"), "hello".encode("utf-16-le"))
 
     def test_equals_quote_keeps_the_value_together(self):
-        self.write("a.txt", b"abc")
+        self.write("a.txt", b"abcd")
         code, out = self.run_typed('/scs=utf-16 /nobom a.txt /output="b c.txt" /log="my log.log"')
         self.assertEqual((code, out), (0, b""))
-        self.assertEqual(self.read("b c.txt"), b"abc")
+        self.assertEqual(self.read("b c.txt"), b"abcd")
         log = self.read("my log.log")
         self.assertTrue(log.startswith(b"\xff\xfe"))
         self.assertIn("1 file was processed.", utf16(log[2:]))
 
     def test_text_before_a_quote_is_dropped(self):
         # The splitter restarts a token at a quote: x"a.txt" names a.txt.
-        self.write("a.txt", b"abc")
+        self.write("a.txt", b"abcd")
         code, out = self.run_typed('/scs=utf-16 /nobom x"a.txt" b.txt')
         self.assertEqual(code, 0, out)
-        self.assertEqual(self.read("b.txt"), b"abc")
+        self.assertEqual(self.read("b.txt"), b"abcd")
 
     def test_wildcards_are_expanded_by_the_program(self):
         for name in ("a.txt", "b.txt", "c.dat"):
@@ -72,7 +72,7 @@ class CommandLineTest(ScratchTestCase):
 @windows_only("drive letters and backslashes")
 class PathTest(ScratchTestCase):
     def test_drive_letter_paths(self):
-        self.write("a.txt", b"abc")
+        self.write("a.txt", b"abcd")
         source = shown(self.path("a.txt"))
         target = shown(self.path("b.txt"))
         self.assertRegex(source, r"^[A-Z]:\\")
@@ -80,7 +80,7 @@ class PathTest(ScratchTestCase):
         self.assertEqual(code, 0)
         self.assertEqual(text(out), "Character set: utf-16 => utf-16\r\n" + source +
                          "\r\n\r\n1 file was processed.\r\n")
-        self.assertEqual(self.read("b.txt"), b"abc")
+        self.assertEqual(self.read("b.txt"), b"abcd")
 
     def test_backslashes_in_relative_paths_and_wildcards(self):
         os.makedirs(self.path("in", "sub"))
@@ -94,7 +94,7 @@ class PathTest(ScratchTestCase):
         self.assertEqual(self.read(os.path.join("out", "sub", "b.txt")), b"\xef\xbb\xbfb")
 
     def test_missing_named_pipe_is_an_output_error(self):
-        self.write("a.txt", b"abc")
+        self.write("a.txt", b"abcd")
         code, out = self.run_ordana(*COPY, "a.txt", "\\\\.\\pipe\\ordana-no-such-pipe")
         self.assertIn("Output error for \\\\.\\pipe\\ordana-no-such-pipe: ", text(out))
         # A pipe name is a device, never a file in the current directory.
