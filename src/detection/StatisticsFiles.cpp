@@ -17,7 +17,6 @@ constexpr std::uint32_t kEntrySize = 12;
 constexpr double kTableWeights[3] = {1.0, 50.0, 500.0};
 
 // Level-2 messages of the loader.
-constexpr std::uint32_t kMessageDirectory = 330;
 constexpr std::uint32_t kMessageNotRegular = 331;
 constexpr std::uint32_t kMessageTooLarge = 332;
 constexpr std::uint32_t kMessageBadWeight = 333;
@@ -176,7 +175,6 @@ CStatisticsSet::~CStatisticsSet() = default;
 
 void CStatisticsSet::Load(const std::u16string& directory) {
   models_.clear();
-  LogResourceMessage(2, 0, kMessageDirectory, directory);
   std::vector<platform::DirectoryEntry> entries;
   platform::ErrorClass error;
   if (platform::ListDirectory(directory.c_str(), &entries, &error)) {

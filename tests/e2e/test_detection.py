@@ -216,7 +216,7 @@ class DetectionTest(ScratchTestCase):
         out = self.check("café crème".encode("cp1252"), "Detected SCS Windows-1252 (FRA)\r\n",
                          "café crème")
         self.assertIn("Found 1 stat files\r\n", out)
-        self.assertIn('Statistics files are read from "%s"\r\n' % shown(self.bindir), out)
+        self.assertIn("Using the statistics files in %s\r\n" % shown(self.bindir), out)
         for name in ("a-nan.dat", "b-inf.dat", "c-huge.dat"):
             self.assertIn("Statistics file %s holds a weight that is not a number between "
                           "-10000 and 10000; skipped\r\n" % shown(os.path.join(self.bindir, name)),

@@ -217,7 +217,7 @@ TEST_F(StatisticsTest, UnusableFilesAreSkippedWithAReason) {
   const std::string log = log_.narrow();
   const std::string dir = dir_.path();
   for (const char* expected : {
-           "Statistics files are read from \"%\"\r\n",
+           "Using the statistics files in %\r\n",
            "Statistics file %/b-nan.dat holds a weight that is not a number between -10000 and "
            "10000; skipped\r\n",
            "Statistics file %/c-inf.dat holds a weight that is not a number between -10000 and "
