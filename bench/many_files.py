@@ -147,8 +147,9 @@ def report(cmds, results, count, inputs, repeat, ordana):
         "the pattern and by an iconv shell loop (one process per file); %d timed rounds "
         "after one untimed warm-up, the order of the commands turned each round. CPU is "
         "user + system time of the command and everything it waited for, the median of "
-        "the rounds. Reproduce: `python3 bench/many_files.py --files %d --repeat %d "
-        "--write bench/RESULTS.md`." % (when, run.git_revision(), os.path.relpath(
+        "the rounds; wall times include waiting for the disk and for other work on the "
+        "machine, so the target is set in CPU time. Reproduce: `python3 bench/many_files.py "
+        "--files %d --repeat %d --write bench/RESULTS.md`." % (when, run.git_revision(), os.path.relpath(
             ordana, run.ROOT), count, total / run.MIB, repeat, count, repeat),
         "",
         "| Command | CPU s | CPU ms per file | Median wall s | Peak RSS MiB |",
