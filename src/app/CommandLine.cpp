@@ -1,12 +1,17 @@
 #include "app/CommandLine.h"
 
+#include <string>
+#include <vector>
+
 #include "app/CsvReport.h"
+#include "app/HelpText.h"
 #include "app/Listings.h"
 #include "app/MessageLog.h"
 #include "app/Settings.h"
 #include "app/StatusChannel.h"
 #include "app/StringTable.h"
 #include "app/Usage.h"
+#include "core/File.h"
 #include "core/Format.h"
 #include "platform/Platform.h"
 
@@ -116,6 +121,10 @@ enum class ValueForm {
   kAttached,       // the token starts with the word, the rest is the value
   kNext,           // the next token is the value
   kNextOrDefault,  // the next token when there is one, else the row's default
+  // GNU long options, compared with case: "--from=X" or "--from X"; the
+  // optional form takes a value only as "--log=FILE".
+  kLong,
+  kLongOptional,
 };
 
 struct OptionRow {
@@ -265,18 +274,99 @@ const OptionRow kOptionRows[] = {
     {u"/ssb", ValueForm::kNext, &SetStatusOwner},
 };
 
+Step ShowHelp(Settings& settings, const char16_t*) {
+  return ShowAndLeave(settings, [] {
+    PrintForUser(platform::UserInterfaceLanguage() == kLanguageGerman ? kHelpTextGerman
+                                                                      : kHelpTextEnglish);
+  });
+}
+
+Step ShowVersion(Settings& settings, const char16_t*) {
+  return ShowAndLeave(settings, [] {
+    std::uint32_t most = 0, least = 0;
+    platform::GetOwnProductVersion(&most, &least);
+    PrintForUser(Format(u"ordana %u.%u.%u.%u\n", most >> 16, most & 0xFFFF, least >> 16,
+                        least & 0xFFFF)
+                     .c_str());
+  });
+}
+
+// The spellings people know from other POSIX tools, with exactly the effect
+// of the options above. Compared with case, as such options are.
+const OptionRow kGnuOptionRows[] = {
+    {u"-f", ValueForm::kNext, &SetSourceCharset},
+    {u"--from", ValueForm::kLong, &SetSourceCharset},
+    {u"-t", ValueForm::kNext, &SetDestinationCharset},
+    {u"--to", ValueForm::kLong, &SetDestinationCharset},
+    {u"-o", ValueForm::kNext, &SetOutputPath},
+    {u"--output", ValueForm::kLong, &SetOutputPath},
+    {u"--no-bom", ValueForm::kNone, &Set<&Settings::writeBom, false>},
+    {u"--eol", ValueForm::kLong, &SetEol},
+    {u"--xml", ValueForm::kNone, &Set<&Settings::modifyXmlDeclaration, true>},
+    {u"--html", ValueForm::kNone, &Set<&Settings::modifyHtmlMeta, true>},
+    {u"--html-entities", ValueForm::kLong, &SetHtmlEntityMode},
+    {u"--policy", ValueForm::kLong, &SetPolicy},
+    {u"-r", ValueForm::kNone, &Set<&Settings::recursive, true>},
+    {u"--recursive", ValueForm::kNone, &Set<&Settings::recursive, true>},
+    {u"-y", ValueForm::kNone, &AnswerEveryQuestion<true>},
+    {u"--yes", ValueForm::kNone, &AnswerEveryQuestion<true>},
+    {u"--no", ValueForm::kNone, &AnswerEveryQuestion<false>},
+    {u"-q", ValueForm::kNone, &Set<&Settings::silent, true>},
+    {u"--quiet", ValueForm::kNone, &Set<&Settings::silent, true>},
+    {u"--silent", ValueForm::kNone, &Set<&Settings::silent, true>},
+    {u"--log", ValueForm::kLongOptional, &LogToFile, kDefaultLogName},
+    {u"--log-level", ValueForm::kLong, &SetLogLevel},
+    {u"--csv", ValueForm::kLong, &SetCsvReport},
+    {u"--status-channel", ValueForm::kLong, &SetStatusOwner},
+    {u"--list", ValueForm::kNone,
+     [](Settings& s, const char16_t*) {
+       return ShowAndLeave(s, [] { PrintCharsetListing(false); });
+     }},
+    {u"--list-csv", ValueForm::kNone,
+     [](Settings& s, const char16_t*) {
+       return ShowAndLeave(s, [] { PrintCharsetListing(true); });
+     }},
+    {u"-h", ValueForm::kNone, &ShowHelp},
+    {u"--help", ValueForm::kNone, &ShowHelp},
+    {u"--version", ValueForm::kNone, &ShowVersion},
+};
+
+bool StartsWith(const char16_t* text, const char16_t* prefix) {
+  while (*prefix != 0 && *text == *prefix) ++text, ++prefix;
+  return *prefix == 0;
+}
+
+bool Matches(const OptionRow& row, const char16_t* token) {
+  switch (row.form) {
+    case ValueForm::kAttached:
+      return StartsWithIgnoreCase(token, row.word);
+    case ValueForm::kLong:
+    case ValueForm::kLongOptional: {
+      if (!StartsWith(token, row.word)) return false;
+      const char16_t next = token[TextLength(row.word)];
+      return next == 0 || next == u'=';
+    }
+    default:
+      return row.word[0] == u'-' ? TextLength(token) == TextLength(row.word) && StartsWith(token, row.word)
+                                 : EqualsIgnoreCase(token, row.word);
+  }
+}
+
 const OptionRow* FindOption(const char16_t* token) {
   for (const OptionRow& row : kOptionRows) {
-    const bool matches = row.form == ValueForm::kAttached ? StartsWithIgnoreCase(token, row.word)
-                                                          : EqualsIgnoreCase(token, row.word);
-    if (matches) return &row;
+    if (Matches(row, token)) return &row;
+  }
+  if (platform::kPosixConventions) {
+    for (const OptionRow& row : kGnuOptionRows) {
+      if (Matches(row, token)) return &row;
+    }
   }
   return nullptr;
 }
 
 Step RefuseWithHint(std::uint32_t message, const char16_t* token) {
   LogResourceMessage(1, 2, message, token);
-  LogResourceMessage(1, 0, kStringUsageHint);
+  LogResourceMessage(1, 0, platform::kPosixConventions ? kStringUsageHintPosix : kStringUsageHint);
   return Step::kUnusable;
 }
 
@@ -284,6 +374,9 @@ Step RefuseWithHint(std::uint32_t message, const char16_t* token) {
 // part under the root that exists ("/tmp") is still a path, and so is
 // anything with a further separator ("/home/a.txt").
 bool LooksLikeUnknownOption(const char16_t* token) {
+  // "-x" and "--xyz" are options by the POSIX habit ("-" alone is a stream);
+  // a file whose name starts with "-" is written "./-x" or after "--".
+  if (platform::kPosixConventions && token[0] == u'-' && token[1] != 0) return true;
   if (token[0] != u'/' || token[1] == 0) return false;
   for (const char16_t* p = token + 1; *p != 0; ++p) {
     if (*p == u'/' || *p == platform::kPathSeparator) return false;
@@ -297,6 +390,10 @@ Step TakePath(Settings& settings, const char16_t* token) {
     return Step::kUnusable;
   }
   ++settings.pathArgumentCount;
+  // "-" is the standard input as the input, the standard output as the output.
+  if (platform::kPosixConventions && token[0] == u'-' && token[1] == 0) {
+    token = settings.inputPath[0] == 0 ? kConsoleInputPath : kConsoleOutputPath;
+  }
   if (settings.inputPath[0] == 0) {
     return CopySetting(settings.inputPath, kPathCapacity, token, u"The input path")
                ? Step::kGoOn
@@ -315,6 +412,17 @@ void OpenLogFileOfSettings(const Settings& settings) {
   }
 }
 
+std::vector<std::u16string> OptionSpellings() {
+  std::vector<std::u16string> words;
+  for (const OptionRow& row : kOptionRows) words.emplace_back(row.word);
+  if (platform::kPosixConventions) {
+    for (const OptionRow& row : kGnuOptionRows) words.emplace_back(row.word);
+  }
+  return words;
+}
+
+bool IsOptionSpelling(const char16_t* token) { return FindOption(token) != nullptr; }
+
 OptionsResult ApplyOptions(char16_t* const* tokens, int count) {
   Settings& settings = GetSettings();
   const OptionsResult unusable{true, kExitUnusableCommandLine};
@@ -327,7 +435,7 @@ OptionsResult ApplyOptions(char16_t* const* tokens, int count) {
     const char16_t* token = tokens[i];
     Step step = Step::kGoOn;
     const OptionRow* row = optionsEnded ? nullptr : FindOption(token);
-    if (!optionsEnded && platform::kDoubleDashEndsOptions && EqualsIgnoreCase(token, u"--")) {
+    if (!optionsEnded && platform::kPosixConventions && EqualsIgnoreCase(token, u"--")) {
       optionsEnded = true;
       continue;
     }
@@ -349,6 +457,18 @@ OptionsResult ApplyOptions(char16_t* const* tokens, int count) {
         case ValueForm::kNextOrDefault:
           value = i + 1 < count ? tokens[++i] : row->defaultValue;
           break;
+        case ValueForm::kLong:
+        case ValueForm::kLongOptional: {
+          const char16_t* rest = token + TextLength(row->word);
+          if (*rest == u'=') {
+            value = rest + 1;
+          } else if (row->form == ValueForm::kLongOptional) {
+            value = row->defaultValue;
+          } else {
+            value = i + 1 < count ? tokens[++i] : nullptr;
+          }
+          break;
+        }
       }
       if (row->form != ValueForm::kNone && (value == nullptr || value[0] == 0)) {
         step = RefuseWithHint(kStringOptionNeedsValue, row->word);

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace ordana {
 
@@ -37,6 +39,12 @@ struct Settings;
 // file that cannot be created is reported and the messages stay where they
 // were.
 void OpenLogFileOfSettings(const Settings& settings);
+
+// Every spelling of every option this build accepts ("/i", "/scs=", and on
+// POSIX "-f", "--from", ...), and whether a token is one: for the tests that
+// keep the help and the manual page in step with the options.
+std::vector<std::u16string> OptionSpellings();
+bool IsOptionSpelling(const char16_t* token);
 
 // Removes one pair of enclosing double quotes, as PathUnquoteSpaces does.
 void UnquoteSpaces(char16_t* text);

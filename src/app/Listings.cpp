@@ -19,7 +19,7 @@ void EmitLine(const char16_t* line, void* /*context*/) {
     text.resize(text.size() - 2);
     text += platform::kLineEnd;
   }
-  LogOwnText(1, 0, text.c_str());
+  PrintForUser(text.c_str());
 }
 }  // namespace
 

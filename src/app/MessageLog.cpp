@@ -50,7 +50,41 @@ std::u16string Compose(const char16_t* format, const FormatArg* args, std::size_
   return out;
 }
 
+// Text for people on a POSIX system: UTF-8 with LF line ends, whatever the
+// stream is (terminal, pipe, file), so that grep and scripts can read it.
+class Utf8LineSink : public CFile {
+ public:
+  void Print(const char16_t* format, const FormatArg* args, std::size_t count) override {
+    std::u16string text;
+    FormatTo(text, format, args, count);
+    std::u16string lines;
+    lines.reserve(text.size());
+    for (std::size_t k = 0; k < text.size(); ++k) {
+      if (text[k] == u'\r' && k + 1 < text.size() && text[k + 1] == u'\n') continue;
+      lines += text[k];
+    }
+    const std::string bytes = platform::ToNative(lines.data(), lines.size());
+    if (!bytes.empty()) WriteBytes(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+  }
+};
+
 }  // namespace
+
+void PrintForUser(const char16_t* text) {
+  if (!platform::kPosixConventions) {
+    LogOwnText(1, 0, text);
+    return;
+  }
+  // The process's own standard output, also when a log file has taken its
+  // place for the messages.
+  MessageLog* log = GetMessageLog();
+  const platform::Handle output =
+      log ? log->originalStandardOutput() : platform::GetStandardOutput();
+  if (platform::QueryOutputKind(output) == platform::OutputKind::kUnusable) return;
+  Utf8LineSink sink;
+  sink.Attach(output, false, kConsoleOutputPath);
+  sink.Printf(u"%s", MakeWellFormed(text));
+}
 
 void MessageLog::Write(std::uint32_t kind, const char16_t* format, const FormatArg* args,
                        std::size_t count) {

@@ -46,6 +46,8 @@ class MessageLog {
   void KeepOffStandardOutput();
 
   std::uint32_t maximumLevel() const { return maximumLevel_; }
+  // The standard output the process started with.
+  platform::Handle originalStandardOutput() const { return savedStandardOutput_; }
   void SetMaximumLevel(std::uint32_t level) { maximumLevel_ = level; }
   CFile* sink() const { return sink_.get(); }
   // For tests: replaces the sink.
@@ -66,6 +68,11 @@ class MessageLog {
   bool keepOffStandardOutput_ = false;
   platform::ErrorCode lastOpenError_ = 0;
 };
+
+// Text the user asked to see (the usage, the help, the listings): UTF-8
+// with LF on the standard output on POSIX, whatever it is; the messages' way
+// (level 1) on Windows.
+void PrintForUser(const char16_t* text);
 
 // The process-wide log. It exists from start-up; the entry point deletes it
 // (DestroyMessageLog) on its way out, after which messages are dropped.

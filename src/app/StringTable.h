@@ -31,6 +31,7 @@ constexpr std::uint32_t kStringListAllHint = 368;
 constexpr std::uint32_t kStringSourceOnlyName = 369;
 constexpr std::uint32_t kStringLogFileIsInputOrOutput = 370;
 constexpr std::uint32_t kStringCsvIsInputOrOutput = 371;
+constexpr std::uint32_t kStringUsageHintPosix = 372;
 
 // Inputs and outputs that fail (exit code 4).
 constexpr std::uint32_t kStringInputChanged = 210;

@@ -234,6 +234,7 @@ bool CreateTempFile(const char16_t* directory, const char16_t* prefix, std::u16s
 void ReserveStandardStreams();
 
 Handle GetStandardInput();
+Handle GetStandardError();
 // The process's current standard output handle (the message log may point
 // it at a log file).
 Handle GetStandardOutput();
@@ -311,8 +312,13 @@ constexpr char16_t kPathSeparator =
     u'/';
 #endif
 
-// "--" ends the options on command lines that follow the POSIX conventions.
-constexpr bool kDoubleDashEndsOptions =
+// The conventions of a POSIX command-line tool: "--" ends the options, GNU
+// spellings ("-f", "--from=") and "-" for standard input and output; messages
+// go to standard error and every text for people (messages, the log file,
+// help, listings) is UTF-8 with LF line ends, so that standard output
+// carries only what the user asked to see. The Windows build follows the
+// Windows habits instead (messages on the standard output, UTF-16 and CR LF).
+constexpr bool kPosixConventions =
 #ifdef _WIN32
     false;
 #else

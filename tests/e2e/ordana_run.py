@@ -54,8 +54,8 @@ def shm_files(owner):
 COPY = ["/scs=utf-16", "/nobom"]
 
 
-def run(args, cwd=None, env_extra=None, stdin=None, stdout=subprocess.PIPE, timeout=120):
-    """Runs ordana with `args`; returns (exit code, stdout bytes)."""
+def run_streams(args, cwd=None, env_extra=None, stdin=None, stdout=subprocess.PIPE, timeout=120):
+    """Runs ordana with `args`; returns (exit code, stdout bytes, stderr bytes)."""
     env = dict(os.environ)
     for name in ("LC_ALL", "LC_MESSAGES", "LANG"):
         env.pop(name, None)
@@ -64,7 +64,13 @@ def run(args, cwd=None, env_extra=None, stdin=None, stdout=subprocess.PIPE, time
     proc = subprocess.run(PREFIX + [ORDANA] + list(args), cwd=cwd, env=env,
                           stdin=stdin if stdin is not None else subprocess.DEVNULL,
                           stdout=stdout, stderr=subprocess.PIPE, timeout=timeout)
-    return proc.returncode, proc.stdout
+    return proc.returncode, proc.stdout, proc.stderr
+
+
+def run(args, **kwargs):
+    """Runs ordana with `args`; returns (exit code, stdout bytes)."""
+    code, out, _ = run_streams(args, **kwargs)
+    return code, out
 
 
 def system_user(name):

@@ -5,12 +5,18 @@ import re
 import subprocess
 import unittest
 
-from ordana_run import COPY, ON_WINDOWS, ScratchTestCase, posix_only, shown, text, utf16
+from ordana_run import (COPY, ON_WINDOWS, ORDANA, PREFIX, ScratchTestCase, posix_only, run_streams,
+                        shown, text, utf16)
 
 BANNER = "Ordana 2.0.17.8\r\n\r\n"
 USAGE_EN = "Usage: ordana <input file(s)> [options] [output]\r\n\r\n"
 USAGE_DE = "Verwendung: ordana <Quelldatei(en)> [Optionen] [Ausgabe]\r\n\r\n"
 STAMP = r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,0\d{3} \((\d)\): "
+
+
+def nl(expected):
+    """Text for people ends its lines with LF on POSIX, CR LF on Windows."""
+    return expected if ON_WINDOWS else expected.replace("\r\n", "\n")
 
 
 class UsageTest(ScratchTestCase):
@@ -20,10 +26,10 @@ class UsageTest(ScratchTestCase):
                 code, out = self.run_ordana(*args)
                 self.assertEqual(code, 0)
                 out = text(out)
-                self.assertTrue(out.startswith(BANNER + USAGE_EN + "Options:\r\n"), out[:200])
-                self.assertIn("/csv <file>\tCreates a csv file with conversion status information\r\n"
-                              "\r\nExamples:\r\n\r\n", out)
-                self.assertIn("ordana.exe my.txt /i iso8859-1 /o utf-8\r\n", out)
+                self.assertTrue(out.startswith(nl(BANNER + USAGE_EN + "Options:\r\n")), out[:200])
+                self.assertIn(nl("/csv <file>\tCreates a csv file with conversion status information\r\n"
+                                 "\r\nExamples:\r\n\r\n"), out)
+                self.assertIn(nl("ordana.exe my.txt /i iso8859-1 /o utf-8\r\n"), out)
                 self.assertNotIn("files were processed", out)
 
     def test_usage_in_german(self):
@@ -34,21 +40,80 @@ class UsageTest(ScratchTestCase):
                 code, out = self.run_ordana("/?", env_extra=lang)
                 self.assertEqual(code, 0)
                 out = text(out)
-                self.assertTrue(out.startswith(BANNER + USAGE_DE + "Optionen:\r\n"))
+                self.assertTrue(out.startswith(nl(BANNER + USAGE_DE + "Optionen:\r\n")))
                 self.assertIn("Standardantwort ist \"nein\" für alle Fragen", out)
 
     @posix_only("the POSIX build reads the language from LC_ALL, LC_MESSAGES and LANG")
     def test_english_when_the_first_set_variable_is_not_german(self):
         code, out = self.run_ordana("/?", env_extra={"LC_MESSAGES": "C", "LANG": "de_DE.UTF-8"})
-        self.assertIn(USAGE_EN, text(out))
+        self.assertIn(nl(USAGE_EN), text(out))
 
-    def test_usage_to_a_file_is_utf16_without_byte_order_mark(self):
+    def test_usage_to_a_file(self):
+        # UTF-16 without a byte order mark on Windows; UTF-8 on POSIX, where
+        # grep and less read it.
         with open(self.path("help.txt"), "wb") as f:
             code, _ = self.run_ordana("/?", stdout=f)
         self.assertEqual(code, 0)
         data = self.read("help.txt")
         self.assertFalse(data.startswith(b"\xff\xfe"))
-        self.assertTrue(utf16(data).startswith(BANNER + USAGE_EN))
+        self.assertTrue((utf16(data) if ON_WINDOWS else text(data)).startswith(nl(BANNER + USAGE_EN)))
+
+
+@posix_only("the GNU spellings, --help and --version are the POSIX build's")
+class GnuInterfaceTest(ScratchTestCase):
+    def test_help_and_version_go_to_standard_output(self):
+        for args, start in ((["--help"], "Usage: ordana [OPTION]... INPUT [OUTPUT]\n"),
+                            (["-h"], "Usage: ordana [OPTION]... INPUT [OUTPUT]\n"),
+                            (["--version"], "ordana 2.0.17.8\n")):
+            with self.subTest(args=args):
+                code, out, err = run_streams(args, cwd=self.dir)
+                self.assertEqual(code, 0)
+                self.assertTrue(text(out).startswith(start), text(out)[:100])
+                self.assertEqual(err, b"")
+        code, out, _ = run_streams(["--help"], cwd=self.dir, env_extra={"LANG": "de_DE.UTF-8"})
+        self.assertTrue(text(out).startswith("Verwendung: ordana [OPTION]... EINGABE [AUSGABE]\n"))
+
+    def test_short_and_long_spellings_convert_like_the_slash_options(self):
+        data = "Grüße\r\n".encode("cp1252")
+        self.write("in.txt", data)
+        code, out = self.run_ordana("in.txt", "slash.txt", "/i", "windows-1252", "/o", "utf-8",
+                                    "/nobom", "/eol=unix")
+        self.assertEqual(code, 0, text(out))
+        for args in (["-f", "windows-1252", "-t", "utf-8", "--no-bom", "--eol", "unix",
+                      "-o", "gnu.txt", "in.txt"],
+                     ["--from=windows-1252", "--to=utf-8", "--no-bom", "--eol=unix",
+                      "--output=gnu.txt", "in.txt"]):
+            with self.subTest(args=args):
+                code, out = self.run_ordana(*args)
+                self.assertEqual(code, 0, text(out))
+                self.assertEqual(self.read("gnu.txt"), self.read("slash.txt"))
+                self.assertEqual(self.read("gnu.txt"), "Grüße\n".encode("utf-8"))
+
+    def test_dash_is_standard_input_and_output_in_a_pipeline(self):
+        data = "Привет\n".encode("koi8-r")
+        proc = subprocess.run(PREFIX + [ORDANA, "-f", "koi8-r", "-t", "utf-8", "--no-bom", "-", "-"],
+                              input=data, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              cwd=self.dir, timeout=60)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        self.assertEqual(proc.stdout, "Привет\n".encode("utf-8"))
+        self.assertEqual(os.listdir(self.dir), [])
+
+    def test_unknown_dash_options_are_refused_with_a_hint(self):
+        self.write("a.txt", b"abc")
+        for args in (["a.txt", "-x"], ["a.txt", "--frmo=utf-8"], ["-rf", "a.txt"]):
+            with self.subTest(args=args):
+                code, out = self.run_ordana(*args)
+                self.assertEqual(code, 3)
+                self.assertIn("unknown option", text(out))
+                self.assertIn("ordana --help", text(out))
+                self.assertEqual(self.read("a.txt"), b"abc")
+                self.assertEqual(os.listdir(self.dir), ["a.txt"])
+
+    def test_listing_goes_to_standard_output_even_with_a_log(self):
+        code, out, err = run_streams(["--log=run.log", "--list"], cwd=self.dir)
+        self.assertEqual(code, 0)
+        self.assertTrue(text(out).startswith("UTF-16\nUTF-16BE\n"))
+        self.assertEqual(err, b"")
 
 
 class ConversionMessagesTest(ScratchTestCase):

@@ -5,6 +5,7 @@
 
 #include "TestSupport.h"
 #include "app/CommandLine.h"
+#include "app/HelpText.h"
 #include "app/Settings.h"
 
 namespace ordana {
@@ -269,7 +270,7 @@ TEST_F(OptionsTest, LogToWithoutANameLogsToTheDefaultFile) {
 
 TEST_F(OptionsTest, DoubleDashEndsTheOptionsOnPosix) {
   const OptionsResult result = Apply({u"/y", u"--", u"/recurse", u"/r"});
-  if (!platform::kDoubleDashEndsOptions) {
+  if (!platform::kPosixConventions) {
     EXPECT_TRUE(result.exit);  // "--" is an ordinary path there, "/recurse" unknown
     return;
   }
@@ -310,13 +311,140 @@ TEST(SplitCommandLineTest, SaysWhenTokensWereLeftOver) {
   }
 }
 
+// Each GNU spelling has exactly the effect of its Windows-style twin.
+TEST_F(OptionsTest, GnuSpellingsEqualTheirSlashOptions) {
+  if (!platform::kPosixConventions) GTEST_SKIP() << "GNU spellings are a POSIX habit";
+  struct Pair {
+    std::vector<std::u16string> gnu, slash;
+  };
+  const Pair pairs[] = {
+      {{u"-f", u"koi8-r"}, {u"/i", u"koi8-r"}},
+      {{u"--from=koi8-r"}, {u"/scs=koi8-r"}},
+      {{u"--from", u"koi8-r"}, {u"/scs=koi8-r"}},
+      {{u"-t", u"utf-8"}, {u"/o", u"utf-8"}},
+      {{u"--to=utf-8"}, {u"/dcs=utf-8"}},
+      {{u"a.txt", u"-o", u"b.txt"}, {u"a.txt", u"/output=b.txt"}},
+      {{u"a.txt", u"--output=b.txt"}, {u"a.txt", u"b.txt"}},
+      {{u"-r"}, {u"/r"}},
+      {{u"--recursive"}, {u"/recursive"}},
+      {{u"-y"}, {u"/y"}},
+      {{u"--yes"}, {u"/y"}},
+      {{u"--no"}, {u"/y-"}},
+      {{u"-q"}, {u"/s"}},
+      {{u"--quiet"}, {u"/silent"}},
+      {{u"--no-bom"}, {u"/nobom"}},
+      {{u"--policy=loose"}, {u"/policy=loose"}},
+      {{u"--eol", u"unix"}, {u"/eol", u"unix"}},
+      {{u"--xml"}, {u"/xml"}},
+      {{u"--html-entities=dec"}, {u"/htmlentity=dec"}},
+      {{u"--log"}, {u"/log"}},
+      {{u"--log=x.log"}, {u"/log=x.log"}},
+      {{u"--log-level=5"}, {u"/loglevel=5"}},
+      {{u"--csv=r.csv"}, {u"/csv", u"r.csv"}},
+      {{u"-", u"-"}, {u"\\\\.\\CONIN$", u"\\\\.\\CONOUT$"}},
+  };
+  for (const Pair& pair : pairs) {
+    ResetSettings();
+    EXPECT_FALSE(Apply(pair.gnu).exit) << Text(pair.gnu[0].c_str());
+    const Settings gnu = GetSettings();
+    const std::uint32_t gnuLevel = GetMessageLog()->maximumLevel();
+    ResetSettings();
+    EXPECT_FALSE(Apply(pair.slash).exit) << Text(pair.slash[0].c_str());
+    const Settings& slash = GetSettings();
+    const std::string what = Text(pair.gnu[0].c_str());
+    EXPECT_EQ(Text(gnu.sourceCharsetName), Text(slash.sourceCharsetName)) << what;
+    EXPECT_EQ(Text(gnu.destinationCharsetName), Text(slash.destinationCharsetName)) << what;
+    EXPECT_EQ(Text(gnu.inputPath), Text(slash.inputPath)) << what;
+    EXPECT_EQ(Text(gnu.outputPath), Text(slash.outputPath)) << what;
+    EXPECT_EQ(Text(gnu.logPath), Text(slash.logPath)) << what;
+    EXPECT_EQ(Text(gnu.csvPath), Text(slash.csvPath)) << what;
+    EXPECT_EQ(gnu.inPlace, slash.inPlace) << what;
+    EXPECT_EQ(gnu.writeBom, slash.writeBom) << what;
+    EXPECT_EQ(gnu.strictPolicy, slash.strictPolicy) << what;
+    EXPECT_EQ(gnu.recursive, slash.recursive) << what;
+    EXPECT_EQ(gnu.silent, slash.silent) << what;
+    EXPECT_EQ(gnu.defaultAnswer, slash.defaultAnswer) << what;
+    EXPECT_EQ(gnu.answerWithoutAsking, slash.answerWithoutAsking) << what;
+    EXPECT_EQ(gnu.eolRequested, slash.eolRequested) << what;
+    EXPECT_EQ(gnu.eolMode, slash.eolMode) << what;
+    EXPECT_EQ(gnu.modifyXmlDeclaration, slash.modifyXmlDeclaration) << what;
+    EXPECT_EQ(gnu.htmlEntityMode, slash.htmlEntityMode) << what;
+    EXPECT_EQ(gnu.logToFile, slash.logToFile) << what;
+    EXPECT_EQ(gnuLevel, GetMessageLog()->maximumLevel()) << what;
+  }
+}
+
+TEST_F(OptionsTest, GnuOptionsAreExactAndUnknownOnesRefused) {
+  if (!platform::kPosixConventions) GTEST_SKIP() << "GNU spellings are a POSIX habit";
+  const std::vector<std::u16string> refused[] = {
+      {u"a.txt", u"-x"},      {u"a.txt", u"--xyz"},   {u"a.txt", u"-F", u"x"},
+      {u"a.txt", u"--FROM=x"}, {u"a.txt", u"--from"},  {u"a.txt", u"--fromage"},
+      {u"a.txt", u"-rf"},     {u"a.txt", u"--to="},
+  };
+  for (const auto& args : refused) {
+    ResetSettings();
+    const OptionsResult result = Apply(args);
+    EXPECT_TRUE(result.exit) << Text(args[1].c_str());
+    EXPECT_EQ(result.exitCode, kExitUnusableCommandLine) << Text(args[1].c_str());
+  }
+  ResetSettings();
+  EXPECT_FALSE(Apply({u"--", u"-x"}).exit);  // after "--" a name, whatever it looks like
+  EXPECT_EQ(Text(GetSettings().inputPath), "-x");
+}
+
+// The help is generated from its own table (tools/gen_help.py): every
+// spelling the program accepts must be in it, and every one it shows must
+// be accepted.
+TEST(HelpTextTest, ShowsExactlyTheAcceptedSpellings) {
+  if (!platform::kPosixConventions) GTEST_SKIP() << "the GNU help is the POSIX build's";
+  for (const char16_t* help : {kHelpTextEnglish, kHelpTextGerman}) {
+    const std::u16string text(help);
+    for (const std::u16string& word : OptionSpellings()) {
+      if (word == u"/?") continue;  // the Windows-style usage, named in the text of -h
+      std::u16string shown = word;
+      const std::size_t at = text.find(shown);
+      EXPECT_NE(at, std::u16string::npos) << platform::ToNative(word.c_str()) << " is not in the help";
+    }
+    // Lines "  -f CHARSET, --from=CHARSET  ..." and "  --xml   ... [/xml]".
+    std::size_t start = 0;
+    while (start < text.size()) {
+      std::size_t end = text.find(u'\n', start);
+      const std::u16string line = text.substr(start, end - start);
+      start = end + 1;
+      if (line.rfind(u"  -", 0) != 0) continue;
+      std::size_t p = 2;
+      while (p < line.size() && line[p] == u'-') {
+        std::size_t q = p;
+        while (q < line.size() && line[q] != u' ' && line[q] != u'=' && line[q] != u',' &&
+               line[q] != u'[') {
+          ++q;
+        }
+        const std::u16string spelling = line.substr(p, q - p);
+        EXPECT_TRUE(IsOptionSpelling(spelling.c_str()))
+            << platform::ToNative(spelling.c_str()) << " is in the help but not accepted";
+        // Past a value name ("-f CHARSET, ") to the next spelling.
+        const std::size_t comma = line.find(u", -", q);
+        const std::size_t gap = line.find(u"  ", q);
+        if (comma == std::u16string::npos || (gap != std::u16string::npos && gap < comma)) break;
+        p = comma + 2;
+      }
+    }
+  }
+}
+
 TEST_F(OptionsTest, HelpEndsTheOptionsAfterApplyingThoseBefore) {
+  // The usage is text the user asked for: the standard output on POSIX,
+  // the messages' way on Windows.
+  if (platform::kPosixConventions) testing::internal::CaptureStdout();
   OptionsResult result = Apply({u"/nobom", u"/?", u"/xml"});
+  const std::string shown =
+      platform::kPosixConventions ? testing::internal::GetCapturedStdout() : log_.narrow();
   EXPECT_TRUE(result.exit);
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_FALSE(GetSettings().writeBom);
   EXPECT_FALSE(GetSettings().modifyXmlDeclaration);
-  EXPECT_NE(log_.narrow().find("Ordana 2.0.17.8\r\n\r\n"), std::string::npos);
+  const std::string nl = platform::kPosixConventions ? "\n" : "\r\n";
+  EXPECT_NE(shown.find("Ordana 2.0.17.8" + nl + nl), std::string::npos) << shown;
 }
 
 }  // namespace
