@@ -308,6 +308,8 @@ const OptionRow kGnuOptionRows[] = {
     {u"--policy", ValueForm::kLong, &SetPolicy},
     {u"-r", ValueForm::kNone, &Set<&Settings::recursive, true>},
     {u"--recursive", ValueForm::kNone, &Set<&Settings::recursive, true>},
+    {u"--binary", ValueForm::kNone, &Set<&Settings::convertBinaryFiles, true>},
+    {u"--follow-links", ValueForm::kNone, &Set<&Settings::followAllLinks, true>},
     {u"-y", ValueForm::kNone, &AnswerEveryQuestion<true>},
     {u"--yes", ValueForm::kNone, &AnswerEveryQuestion<true>},
     {u"--no", ValueForm::kNone, &AnswerEveryQuestion<false>},

@@ -77,9 +77,7 @@ void PrintForUser(const char16_t* text) {
   }
   // The process's own standard output, also when a log file has taken its
   // place for the messages.
-  MessageLog* log = GetMessageLog();
-  const platform::Handle output =
-      log ? log->originalStandardOutput() : platform::GetStandardOutput();
+  const platform::Handle output = platform::GetProcessStandardOutput();
   if (platform::QueryOutputKind(output) == platform::OutputKind::kUnusable) return;
   Utf8LineSink sink;
   sink.Attach(output, false, kConsoleOutputPath);

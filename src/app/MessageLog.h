@@ -46,8 +46,6 @@ class MessageLog {
   void KeepOffStandardOutput();
 
   std::uint32_t maximumLevel() const { return maximumLevel_; }
-  // The standard output the process started with.
-  platform::Handle originalStandardOutput() const { return savedStandardOutput_; }
   void SetMaximumLevel(std::uint32_t level) { maximumLevel_ = level; }
   CFile* sink() const { return sink_.get(); }
   // For tests: replaces the sink.

@@ -234,7 +234,6 @@ bool CreateTempFile(const char16_t* directory, const char16_t* prefix, std::u16s
 void ReserveStandardStreams();
 
 Handle GetStandardInput();
-Handle GetStandardError();
 // The process's current standard output handle (the message log may point
 // it at a log file).
 Handle GetStandardOutput();

@@ -336,6 +336,8 @@ TEST_F(OptionsTest, GnuSpellingsEqualTheirSlashOptions) {
       {{u"--policy=loose"}, {u"/policy=loose"}},
       {{u"--eol", u"unix"}, {u"/eol", u"unix"}},
       {{u"--xml"}, {u"/xml"}},
+      {{u"--binary"}, {u"/binary"}},
+      {{u"--follow-links"}, {u"/followlinks"}},
       {{u"--html-entities=dec"}, {u"/htmlentity=dec"}},
       {{u"--log"}, {u"/log"}},
       {{u"--log=x.log"}, {u"/log=x.log"}},
@@ -369,6 +371,8 @@ TEST_F(OptionsTest, GnuSpellingsEqualTheirSlashOptions) {
     EXPECT_EQ(gnu.eolMode, slash.eolMode) << what;
     EXPECT_EQ(gnu.modifyXmlDeclaration, slash.modifyXmlDeclaration) << what;
     EXPECT_EQ(gnu.htmlEntityMode, slash.htmlEntityMode) << what;
+    EXPECT_EQ(gnu.convertBinaryFiles, slash.convertBinaryFiles) << what;
+    EXPECT_EQ(gnu.followAllLinks, slash.followAllLinks) << what;
     EXPECT_EQ(gnu.logToFile, slash.logToFile) << what;
     EXPECT_EQ(gnuLevel, GetMessageLog()->maximumLevel()) << what;
   }

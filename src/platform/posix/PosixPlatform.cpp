@@ -403,7 +403,6 @@ void ReserveStandardStreams() {
 }
 
 Handle GetStandardInput() { return STDIN_FILENO; }
-Handle GetStandardError() { return STDERR_FILENO; }
 Handle GetStandardOutput() { return g_standardOutput; }
 void SetStandardOutput(Handle handle) { g_standardOutput = handle; }
 Handle GetProcessStandardOutput() { return STDOUT_FILENO; }

@@ -358,7 +358,6 @@ bool CreateTempFile(const char16_t* directory, const char16_t* prefix, std::u16s
 void ReserveStandardStreams() {}
 
 Handle GetStandardInput() { return FromHANDLE(::GetStdHandle(STD_INPUT_HANDLE)); }
-Handle GetStandardError() { return FromHANDLE(::GetStdHandle(STD_ERROR_HANDLE)); }
 Handle GetStandardOutput() { return FromHANDLE(::GetStdHandle(STD_OUTPUT_HANDLE)); }
 // The standard output as the process received it, taken before the first
 // SetStandardOutput can change it.
