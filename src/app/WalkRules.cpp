@@ -151,7 +151,10 @@ ContentKind ClassifyContent(const std::uint8_t* data, std::size_t size, bool nul
     return ContentKind::kArchive;
   }
   if (size > kContentSampleSize) size = kContentSampleSize;
-  if (nulsAreText || std::memchr(data, 0, size) == nullptr || ZerosAreText(data, size)) {
+  // An empty file is text (and memchr may not be handed the null pointer of
+  // an empty sample).
+  if (nulsAreText || size == 0 || std::memchr(data, 0, size) == nullptr ||
+      ZerosAreText(data, size)) {
     return ContentKind::kText;
   }
   return ContentKind::kNulBytes;
