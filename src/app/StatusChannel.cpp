@@ -160,7 +160,10 @@ bool StatusChannel::ReadFreeHeadRecord(StatusRecord* record) const {
   StatusChannelHeader h;
   if (!read(0, &h, sizeof h)) return false;
   const std::uint32_t index = h.freeHead;
-  if (index >= kStatusChannelCapacity) return false;
+  if (index >= kStatusChannelCapacity) {
+    *record = StatusRecord{};  // no record to show (an empty free list)
+    return true;
+  }
   const std::size_t offset = sizeof(StatusChannelHeader) + std::size_t{index} * sizeof(StatusRecord);
   StatusRecord first;
   StatusRecord second;

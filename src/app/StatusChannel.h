@@ -130,8 +130,8 @@ class StatusChannel {
   bool OpenToRead();
   // Reads the record at the free-list head without touching the mapping
   // (ReadSharedMemory), a consistent copy as SnapshotStatusRecord makes it.
-  // False when the area is not whole any more (truncated under us) or the
-  // list is empty.
+  // An empty free list gives an empty record (start time 0). False when the
+  // area is not whole any more (truncated under us).
   bool ReadFreeHeadRecord(StatusRecord* record) const;
   // Unmaps and closes everything. The names are removed (where names outlive
   // their handles) when this process owns the channel, or when it created

@@ -787,6 +787,12 @@ TEST(SharedObjectTrustTest, TruncatedAreaIsReadWithoutFaulting) {
   StatusRecord record;
   ASSERT_TRUE(reader.ReadFreeHeadRecord(&record));
   EXPECT_EQ(StatusRecordPath(record), u"/a");
+  // Every record taken: nothing to show, but nothing wrong either.
+  creator.header()->freeHead = kNoRecord;
+  ASSERT_TRUE(reader.ReadFreeHeadRecord(&record));
+  EXPECT_EQ(std::uint64_t{record.startTime}, 0u);
+  EXPECT_EQ(StatusRecordPath(record), u"");
+  creator.header()->freeHead = 0;
   for (off_t size : {off_t{30}, off_t{0}}) {
     ASSERT_EQ(::truncate(ShmPath(creator.names().mapping).c_str(), size), 0);
     EXPECT_FALSE(reader.ReadFreeHeadRecord(&record)) << size;
