@@ -24,6 +24,7 @@ import unittest
 from ordana_run import COPY, ON_WINDOWS, ORDANA, PREFIX, posix_only, system_user
 
 FAULT_LIBRARY = os.environ.get("ORDANA_FAULT_LIBRARY", "")
+FAULT_ALLOC_LIBRARY = os.environ.get("ORDANA_FAULT_ALLOC_LIBRARY", "")
 SANITIZED = os.environ.get("ORDANA_SANITIZED", "").upper() in ("ON", "1", "TRUE", "YES")
 # A user of this test module only: the owner of files and directories that
 # the converting user does not own.
@@ -103,6 +104,8 @@ class SafetyTestCase(unittest.TestCase):
             env.pop(name, None)
         if faults:
             env["LD_PRELOAD"] = FAULT_LIBRARY
+            if "ALLOC_FAIL" in faults:
+                env["LD_PRELOAD"] += ":" + FAULT_ALLOC_LIBRARY
             # The sanitizer runtime would insist on coming first.
             env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
             env.update({"ORDANA_FAULT_" + k: str(v) for k, v in faults.items()})
@@ -274,6 +277,8 @@ class WriteErrorTest(SafetyTestCase):
 @needs_fault_library
 class OutOfMemoryTest(SafetyTestCase):
     @unittest.skipIf(SANITIZED, "the sanitizer's allocator cannot be replaced by LD_PRELOAD")
+    @unittest.skipUnless(FAULT_ALLOC_LIBRARY and os.path.exists(FAULT_ALLOC_LIBRARY),
+                         "the allocation fault library was not built (ORDANA_FAULT_ALLOC_LIBRARY)")
     def test_out_of_memory_at_any_point_cleans_up(self):
         # The Nth allocation after the input is opened fails, for a spread of
         # N: the run ends with exit code 8 and the out-of-memory message, or,

@@ -16,8 +16,9 @@
 //   ORDANA_FAULT_PAUSE_FILE  create "<file>.paused" and wait until <file>
 //                            exists (at most 60 s), so that a test can change
 //                            the world at a known point of the conversion
-//   ORDANA_FAULT_ALLOC_FAIL  counting from the first matching open, the Nth
-//                            anonymous mmap and the Nth malloc fail (once each)
+//
+// Allocation failures live in a library of their own (FaultAllocation.cpp):
+// a sanitizer build cannot have its allocator replaced, but can have these.
 //
 // Counting uses atomics; the program under test is single-threaded anyway.
 
@@ -30,14 +31,11 @@
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
-
-extern "C" void* __libc_malloc(size_t size);
 
 namespace {
 
@@ -45,9 +43,6 @@ constexpr int kMaxFd = 4096;
 std::atomic<bool> g_matching[kMaxFd];
 std::atomic<long> g_reads{0};
 std::atomic<long> g_writes{0};
-std::atomic<long> g_mmaps{0};
-std::atomic<long> g_mallocs{0};
-std::atomic<bool> g_armed{false};
 
 long Number(const char* name) {
   const char* value = getenv(name);
@@ -64,7 +59,6 @@ void Track(int fd, const char* path) {
   const char* filter = getenv("ORDANA_FAULT_PATH");
   const bool match = !filter || !*filter || (path && strstr(path, filter));
   g_matching[fd].store(match);
-  if (match) g_armed.store(true);
 }
 
 bool Matching(int fd) { return fd >= 0 && fd < kMaxFd && g_matching[fd].load(); }
@@ -165,29 +159,6 @@ int close(int fd) {
   static auto next = Next<int (*)(int)>("close");
   if (fd >= 0 && fd < kMaxFd) g_matching[fd].store(false);
   return next(fd);
-}
-
-void* mmap(void* address, size_t length, int protection, int flags, int fd, off_t offset) {
-  static auto next = Next<void* (*)(void*, size_t, int, int, int, off_t)>("mmap");
-  if ((flags & MAP_ANONYMOUS) && g_armed.load()) {
-    const long n = ++g_mmaps;
-    if (n == Number("ORDANA_FAULT_ALLOC_FAIL")) {
-      errno = ENOMEM;
-      return MAP_FAILED;
-    }
-  }
-  return next(address, length, protection, flags, fd, offset);
-}
-
-void* malloc(size_t size) {
-  if (g_armed.load()) {
-    const long n = ++g_mallocs;
-    if (n == Number("ORDANA_FAULT_ALLOC_FAIL")) {
-      errno = ENOMEM;
-      return nullptr;
-    }
-  }
-  return __libc_malloc(size);
 }
 
 }  // extern "C"
