@@ -15,6 +15,8 @@
 int wmain() {
   // Windows hands over one string; our own splitter makes the tokens.
   ordana::platform::ReserveStandardStreams();
+  // Ctrl+C and a closed console remove the temporary file before leaving.
+  ordana::platform::InstallTerminationHandlers();
   std::u16string text(reinterpret_cast<const char16_t*>(GetCommandLineW()));
   int count = 0;
   auto table = ordana::SplitCommandLine(text.data(), &count);
@@ -27,6 +29,9 @@ int main(int argc, char** argv) {
   // Before anything opens a file: a closed standard stream must not lend its
   // number to the log or an output.
   ordana::platform::ReserveStandardStreams();
+  // A stop signal removes the temporary file and the channel names before
+  // leaving; a reader of the messages that goes away never stops the run.
+  ordana::platform::InstallTerminationHandlers();
   // The shell has split and unquoted already: argv is the token table. More
   // tokens than the Windows splitter keeps are refused by wmain before any
   // is looked at, so a dropped argument can never change what is converted.

@@ -484,4 +484,17 @@ void WithdrawCleanup(CleanupToken token);
 // Removes everything still registered and empties the table.
 void RemoveRegisteredObjects();
 
+// ---- Ending early: signals and the console -----------------------------------
+//
+// Installs the program's answers to being told to stop. POSIX: SIGINT,
+// SIGTERM and SIGHUP remove what is registered (RemoveRegisteredObjects) and
+// end the process with 128 + the signal number; SIGPIPE is ignored, so a
+// write into a pipe whose reader has gone fails with an error the caller sees
+// instead of killing the process. Windows: Ctrl+C and Ctrl+Break end with
+// kExitInterrupted, closing the console window, logging off and shutting down
+// with kExitHangUp, after the same removal.
+constexpr int kExitInterrupted = 130;  // 128 + SIGINT
+constexpr int kExitHangUp = 129;       // 128 + SIGHUP
+void InstallTerminationHandlers();
+
 }  // namespace ordana::platform

@@ -6,7 +6,8 @@ import subprocess
 import time
 import unittest
 
-from ordana_run import GERMAN, ON_WINDOWS, ORDANA, PREFIX, ScratchTestCase, posix_only, text, utf16
+from ordana_run import (GERMAN, ON_WINDOWS, ORDANA, PREFIX, ScratchTestCase, posix_only, shm_files,
+                        text, utf16)
 
 # Every test converts UTF-16BE to UTF-16LE with a byte order mark, so a
 # converted file is told apart from an untouched one.
@@ -314,6 +315,11 @@ class InterruptionTest(InputsTestCase):
                 time.sleep(delay)
                 proc.send_signal(signal.SIGKILL)
                 proc.wait()
+                # Nothing can clean up after SIGKILL: the test removes the
+                # channel names the killed converter left.
+                for name in shm_files(proc.pid):
+                    if os.path.exists(name):
+                        os.unlink(name)
                 data = self.read("big.txt")
                 self.assertTrue(data == original or data == finished,
                                 "the input is neither the original nor the finished result")

@@ -13,8 +13,8 @@ import threading
 import time
 import unittest
 
-from ordana_run import (EXE_SUFFIX, ORDANA, PREFIX, ScratchTestCase, posix_only, shm_files, shown,
-                        text)
+from ordana_run import (EXE_SUFFIX, ON_WINDOWS, ORDANA, PREFIX, ScratchTestCase, posix_only,
+                        shm_files, shown, text)
 
 WATCH = os.environ.get("ORDANA_WATCH", os.path.join(os.path.dirname(ORDANA), "ordana-watch" + EXE_SUFFIX))
 
@@ -122,8 +122,17 @@ class StatusTestCase(ScratchTestCase):
     def tearDown(self):
         for proc in self.processes:
             if proc.poll() is None:
-                proc.kill()
-                proc.wait()
+                # Asked to stop, a converter or watcher removes its channel
+                # itself; one that does not answer is killed, and the names it
+                # could not remove are removed here.
+                proc.terminate()
+                try:
+                    proc.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+                    proc.wait()
+            if not ON_WINDOWS:
+                remove_channel(proc.pid)
             for stream in (proc.stdout, proc.stderr):
                 if stream:
                     stream.close()
