@@ -68,6 +68,21 @@ void ReportOutputError(const std::u16string& path, platform::ErrorCode error) {
   LogResourceMessage(1, 2, 144, path, platform::ErrorText(error));
 }
 
+// Says that the reader of the converted text has gone. An error that ends
+// the run is never silent: without a message sink it goes to standard error.
+void ReportOutputClosed(const std::u16string& target) {
+  constexpr std::uint32_t kStringOutputClosed = 250;
+  MessageLog* log = GetMessageLog();
+  if (log && log->sink()) {
+    LogResourceMessage(1, 2, kStringOutputClosed, target);
+    return;
+  }
+  if (const char16_t* format = LoadResourceString(kStringOutputClosed)) {
+    std::u16string message = Format(format, target);
+    platform::WriteConsole(platform::GetStandardError(), message.data(), message.size());
+  }
+}
+
 // Counts an input that failed (exit code 4); always false, for returning.
 bool InputFailed() {
   ++State().failed;
@@ -308,6 +323,14 @@ bool ConvertFileInto(const std::u16string& inputPath, const std::u16string& outp
       appendGuard.Keep();
       return true;
     case OutputMode::kStream:
+      if (platform::IsBrokenPipe(persistence.writeError())) {
+        // Whoever read the converted text has gone: nothing more can reach
+        // them, so the run ends here.
+        persistence.ClearWriteError();
+        InputFailed();
+        ReportOutputClosed(target);
+        throw ProgramExit{kExitInputsFailed};
+      }
       if (persistence.writeError() != 0) {
         ReportOutputError(target, persistence.writeError());
         persistence.ClearWriteError();

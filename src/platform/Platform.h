@@ -132,6 +132,8 @@ constexpr std::uint32_t kOpenNoFollow = 0x00020000u;
 // True for the error of an open with these flags that met something other
 // than a regular file (or a link where none may be).
 bool FileIsNotRegular(ErrorCode code);
+// True for the error of a write into a pipe whose reader has gone.
+bool IsBrokenPipe(ErrorCode code);
 
 // A file under any of its names: device and inode on POSIX, volume serial
 // number and file index on Windows; besides, what tells whether an open

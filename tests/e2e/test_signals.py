@@ -60,6 +60,71 @@ class SignalTestCase(ScratchTestCase):
                 os.unlink(name)
 
 
+class StopSignalTest(SignalTestCase):
+    def test_stop_signals_at_random_points_leave_the_input_as_it_was(self):
+        path = self.path("big.txt")
+        line = "Ordana stop signal test line, converted until the signal comes.\n"
+        block = (line * (65536 // len(line))).encode("utf-16-be")
+        with open(path, "wb") as f:
+            written = 0
+            while written < BIG_UNITS * 2:
+                f.write(block)
+                written += len(block)
+        os.chmod(path, 0o640)
+        original = digest(path)
+        rng = random.Random()
+        stopped = 0
+        for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            # From before the temporary exists to deep into the conversion.
+            delay = rng.uniform(0.0, 0.7)
+            with self.subTest(signal=signum.name, delay=round(delay, 3)):
+                proc = self.start(["big.txt"] + CONVERT)
+                time.sleep(delay)
+                proc.send_signal(signum)
+                code = proc.wait(timeout=60)
+                if code == 0:
+                    # Finished before the signal: the conversion is whole.
+                    self.assertNotEqual(digest(path), original)
+                    return
+                stopped += 1
+                self.assertEqual(code, 128 + signum)
+                self.assertEqual(digest(path), original)
+                info = os.lstat(path)
+                self.assertTrue(stat.S_ISREG(info.st_mode))
+                self.assertEqual(stat.S_IMODE(info.st_mode), 0o640)
+                self.assertNothingLeft(proc.pid)
+        self.assertEqual(stopped, 3)
+
+    def test_a_signal_while_the_temporary_grows(self):
+        # The temporary file is there and has converted text in it: the
+        # signal must remove it.
+        self.write("a.txt", source("x" * (8 << 20)))
+        for signum in (signal.SIGTERM, signal.SIGINT):
+            with self.subTest(signal=signum.name):
+                read_end, write_end = os.pipe()
+                # The converter's messages (a trace line per filter and chunk)
+                # go into a one-page pipe nobody reads, nearly full already:
+                # after a few chunks of converted text it stays where it is.
+                fcntl.fcntl(write_end, fcntl.F_SETPIPE_SZ, 4096)
+                os.write(write_end, b"#" * 3000)
+                proc = self.start(["a.txt", "/loglevel=5"] + CONVERT, stdout=write_end)
+                os.close(write_end)
+                deadline = time.monotonic() + 30
+                grown = False
+                while time.monotonic() < deadline and not grown:
+                    for name in os.listdir(self.dir):
+                        if name.lower().startswith("odn") and os.path.getsize(self.path(name)):
+                            grown = True
+                    time.sleep(0.01)
+                proc.send_signal(signum)
+                code = proc.wait(timeout=30)
+                os.close(read_end)
+                self.assertTrue(grown, "the temporary never grew")
+                self.assertEqual(code, 128 + signum)
+                self.assertEqual(self.read("a.txt"), source("x" * (8 << 20)))
+                self.assertNothingLeft(proc.pid)
+
+
 class ClosedPipeTest(SignalTestCase):
     def test_a_message_reader_that_goes_away_never_stops_the_run(self):
         names = ["f%02d.txt" % k for k in range(30)]
@@ -74,6 +139,32 @@ class ClosedPipeTest(SignalTestCase):
         for name in names:
             self.assertEqual(self.read(name), converted(name))
         self.assertNothingLeft(proc.pid)
+
+    def test_a_closed_data_pipe_ends_the_run_with_exit_code_4(self):
+        data = source("data " * (2 << 20))
+        self.write("a.txt", data)
+        self.write("b.txt", source("second"))
+        for args in (["a.txt", "/dev/stdout"], ["*.txt", "\\\\.\\CONOUT$", "/y"],
+                     ["a.txt", "/dev/fd/1", "/log=run.log"]):
+            with self.subTest(args=args):
+                proc = self.start(args + CONVERT, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                self.assertEqual(proc.stdout.read(2), b"\xff\xfe")
+                proc.stdout.close()  # the reader of the converted text goes away
+                err = proc.stderr.read()
+                proc.stderr.close()
+                code = proc.wait(timeout=60)
+                self.assertEqual(code, 4)
+                message = "nobody reads the converted text any more"
+                if "/log=run.log" in args:
+                    with open(self.path("run.log"), "rb") as f:
+                        log = f.read()
+                    log = log.decode("utf-16-le") if log.startswith(b"\xff\xfe") else log.decode()
+                    self.assertIn(message, log)
+                else:
+                    self.assertIn(message, text(err))
+                self.assertEqual(self.read("a.txt"), data)
+                self.assertEqual(self.read("b.txt"), source("second"))
+                self.assertNothingLeft(proc.pid)
 
     def test_head_in_a_shell_pipeline(self):
         for k in range(10):

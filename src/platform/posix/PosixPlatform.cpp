@@ -82,6 +82,7 @@ ErrorClass ClassifyError(ErrorCode code) {
 constexpr ErrorCode kNotRegularFile = 0x20000001u;
 
 bool FileIsNotRegular(ErrorCode code) { return code == kNotRegularFile; }
+bool IsBrokenPipe(ErrorCode code) { return code == EPIPE; }
 
 std::u16string ErrorText(ErrorCode code) {
   if (code == kNotRegularFile) return u"Not a regular file";

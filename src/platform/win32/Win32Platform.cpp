@@ -116,6 +116,7 @@ ErrorClass ClassifyError(ErrorCode code) {
 }
 
 bool FileIsNotRegular(ErrorCode code) { return code == kNotRegularFile; }
+bool IsBrokenPipe(ErrorCode code) { return code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA; }
 
 void SetLastErrorCode(ErrorCode code) { t_lastError = code; }
 
