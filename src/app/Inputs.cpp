@@ -389,17 +389,47 @@ bool AskYesNo(std::uint32_t resourceId, const std::u16string& text) {
       no = question[n - 4];
     }
   }
+  // On POSIX the English letters answer in every language (`yes | ordana`
+  // sends y), the line end that closes an answer is not asked about again,
+  // and an input that is no terminal gets one more chance after a wrong
+  // answer and is then taken as no: a script never makes this loop.
+  const bool lenient = platform::kLenientPrompts;
+  const bool terminal = platform::StandardInputIsTerminal();
+  // True after an answer's key until its line end has been read; kept from
+  // one question to the next, which reads on where the last one stopped.
+  static bool insideAnswerLine = false;
+  int wrongAnswers = 0;
   for (;;) {
     WriteResourceUnconditionally(0, resourceId, text);
-    const int c = platform::ReadStandardInputChar();
+    int c;
+    do {
+      c = platform::ReadStandardInputChar();
+      if (!lenient || c < 0) break;
+      const bool lineEnd = c == '\r' || c == '\n';
+      if (!lineEnd) {
+        insideAnswerLine = true;
+        break;
+      }
+      if (!insideAnswerLine) {
+        // An empty line is an answer, a wrong one; the LF of its CR LF is
+        // part of it.
+        insideAnswerLine = c == '\r';
+        break;
+      }
+      if (c == '\n') insideAnswerLine = false;
+    } while (true);
     if (c < 0) {
       // Nobody is left to answer: no is the answer that changes nothing.
-      WriteMessageUnconditionally(1, u"\r\nNo answer: the input has ended. Taking the answer no.\r\n");
+      WriteResourceUnconditionally(1, kStringNoAnswerInputEnded);
       return false;
     }
     const char16_t key = ToUpperAscii(static_cast<char16_t>(c));
-    if (key == yes) return true;
-    if (key == no) return false;
+    if (key == yes || (lenient && key == u'Y')) return true;
+    if (key == no || (lenient && key == u'N')) return false;
+    if (lenient && !terminal && ++wrongAnswers > 1) {
+      WriteResourceUnconditionally(1, kStringNoAnswerTakenAsNo);
+      return false;
+    }
   }
 }
 

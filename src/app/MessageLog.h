@@ -117,8 +117,12 @@ template <class... Args>
 void WriteResourceUnconditionally(std::uint32_t kind, std::uint32_t id, const Args&... args) {
   MessageLog* log = GetMessageLog();
   if (!log) return;
-  const FormatArg list[] = {FormatArg(args)...};
-  log->WriteResource(kind, id, list, sizeof...(Args));
+  if constexpr (sizeof...(Args) == 0) {
+    log->WriteResource(kind, id, nullptr, 0);
+  } else {
+    const FormatArg list[] = {FormatArg(args)...};
+    log->WriteResource(kind, id, list, sizeof...(Args));
+  }
 }
 
 template <class... Args>

@@ -340,6 +340,12 @@ const StringRow kStrings[] = {
     {391,
      u"Using the statistics files in %s\r\n",
      u"Verwendet werden die Statistikdateien in %s\r\n"},
+    {400,
+     u"\r\nNo answer: the input has ended. Taking the answer no.\r\n",
+     u"\r\nKeine Antwort: Die Eingabe ist zu Ende. Die Antwort ist nein.\r\n"},
+    {401,
+     u"\r\nNo valid answer from an input that is not a terminal. Taking the answer no.\r\n",
+     u"\r\nKeine gültige Antwort von einer Eingabe, die kein Terminal ist. Die Antwort ist nein.\r\n"},
 };
 
 }  // namespace

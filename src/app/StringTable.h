@@ -43,6 +43,10 @@ constexpr std::uint32_t kStringInputsFailed = 215;
 constexpr std::uint32_t kStringOneInputFailed = 216;
 constexpr std::uint32_t kStringExitCodes = 217;
 
+// Questions, detection-only runs, lists of inputs and messages of their own.
+constexpr std::uint32_t kStringNoAnswerInputEnded = 400;
+constexpr std::uint32_t kStringNoAnswerTakenAsNo = 401;
+
 // The text of entry `id` in the user's interface language, or null when
 // there is no such entry.
 const char16_t* LoadResourceString(std::uint32_t id);

@@ -260,6 +260,8 @@ OutputKind QueryOutputKind(Handle handle);
 bool WriteConsole(Handle handle, const char16_t* text, std::size_t count);
 // Reads one byte from the standard input; -1 at the end of the input.
 int ReadStandardInputChar();
+// True when the standard input is a terminal (a console), not a pipe or file.
+bool StandardInputIsTerminal();
 
 // ---- Memory regions --------------------------------------------------------
 
@@ -320,6 +322,17 @@ constexpr char16_t kPathSeparator =
 // carries only what the user asked to see. The Windows build follows the
 // Windows habits instead (messages on the standard output, UTF-16 and CR LF).
 constexpr bool kPosixConventions =
+#ifdef _WIN32
+    false;
+#else
+    true;
+#endif
+
+// Yes/no questions take the English letters in every language, skip the
+// line end of an answer and give up on a non-terminal input that keeps
+// answering wrongly (POSIX); on Windows they keep the letters of the
+// question and ask until they get one.
+constexpr bool kLenientPrompts =
 #ifdef _WIN32
     false;
 #else

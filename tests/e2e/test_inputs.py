@@ -238,8 +238,9 @@ class PromptTest(InputsTestCase):
         code, out = self.answer(b"x\ny\n", "*.txt", "all.out")
         self.assertEqual(code, 0)
         question = Q111 % "all.out"
-        # x, its line end, then y: asked three times.
-        self.assertEqual(out.count(question), 3)
+        # x, its line end, then y: asked three times on Windows; on POSIX the
+        # line end closing the answer x is not asked about again.
+        self.assertEqual(out.count(question), 3 if ON_WINDOWS else 2)
         self.assertEqual(self.read("all.out"), converted("a.txt"))
 
     def test_german_answer_letter(self):
@@ -249,7 +250,10 @@ class PromptTest(InputsTestCase):
         self.assertIn("Soll \"all.out\" wirklich als Zielort", out)
         self.assertIn("Es wurde 1 Datei verarbeitet.", out)
         code, out = self.answer(b"y", "*.txt", "all2.out", env_extra=GERMAN)
-        self.assertEqual(code, 6)  # Y means nothing in German; the input then ends: no
+        if ON_WINDOWS:
+            self.assertEqual(code, 6)  # Y means nothing in German; the input then ends: no
+        else:
+            self.assertEqual(code, 0)  # the English letters answer in every language
 
     def test_directory_input_yes_converts_everything_in_place(self):
         self.make(os.path.join("d", "a.txt"), os.path.join("d", "b.dat"))
@@ -280,7 +284,9 @@ class PromptTest(InputsTestCase):
         code, out = self.answer(b"y\ny\n", "d", "all.out")
         self.assertEqual(code, 0)
         self.assertEqual(out.count(Q110 % "d"), 1)
-        self.assertEqual(out.count(Q111 % "all.out"), 2)
+        # The second question reads the first answer's line end: Windows asks
+        # again, POSIX takes it as the end of that answer.
+        self.assertEqual(out.count(Q111 % "all.out"), 2 if ON_WINDOWS else 1)
         self.assertEqual(self.read("all.out"), converted("a.txt"))
 
     def test_question_goes_into_the_log(self):

@@ -432,6 +432,8 @@ int ReadStandardInputChar() {
   }
 }
 
+bool StandardInputIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
+
 // ---- Memory --------------------------------------------------------------------
 
 bool ReserveRegion(std::size_t reserveSize, std::size_t commitSize, MemoryRegion* region) {

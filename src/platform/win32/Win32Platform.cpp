@@ -419,6 +419,10 @@ int ReadStandardInputChar() {
   return c;
 }
 
+bool StandardInputIsTerminal() {
+  return ::GetFileType(::GetStdHandle(STD_INPUT_HANDLE)) == FILE_TYPE_CHAR;
+}
+
 // ---- Memory regions ------------------------------------------------------------
 
 bool ReserveRegion(std::size_t reserveSize, std::size_t commitSize, MemoryRegion* region) {

@@ -1,0 +1,102 @@
+"""Habits of POSIX users: answering questions from a script, the Windows
+pipe namespace refused, detection-only runs, lists of inputs."""
+
+import os
+import subprocess
+import unittest
+
+from ordana_run import GERMAN, ON_WINDOWS, ORDANA, PREFIX, ScratchTestCase, posix_only, text
+from test_inputs import CONVERT, converted, source
+
+
+class HabitsTestCase(ScratchTestCase):
+    def make(self, *names):
+        for name in names:
+            os.makedirs(os.path.dirname(self.path(name)) or self.dir, exist_ok=True)
+            self.write(name, source(os.path.basename(name)))
+
+    def feed(self, args, keys=None, env_extra=None, shell_input=None, timeout=60):
+        """Runs ordana with `keys` on standard input (a pipe); returns
+        (exit code, stdout text, stderr text)."""
+        env = dict(os.environ)
+        for name in ("LC_ALL", "LC_MESSAGES", "LANG"):
+            env.pop(name, None)
+        env.update(env_extra or {})
+        proc = subprocess.run(PREFIX + [ORDANA] + list(args), cwd=self.dir, input=keys,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout,
+                              env=env)
+        return proc.returncode, text(proc.stdout), text(proc.stderr)
+
+    def leftovers(self):
+        found = []
+        for root, _, files in os.walk(self.dir):
+            found += [f for f in files if f.startswith("odn") and f.endswith(".tmp")]
+        return found
+
+
+@posix_only("the English letters and the limit on wrong answers are the POSIX build's")
+class ScriptedAnswersTest(HabitsTestCase):
+    def yes_pipe(self, word, env_extra):
+        """`yes WORD | ordana d`, in a shell, with a time limit: a loop would
+        fail the test by the timeout instead of hanging it."""
+        env = dict(os.environ)
+        for name in ("LC_ALL", "LC_MESSAGES", "LANG"):
+            env.pop(name, None)
+        env.update(env_extra)
+        command = "yes %s | %s d %s" % (word, " ".join(PREFIX + [ORDANA]), " ".join(CONVERT))
+        proc = subprocess.run(["sh", "-c", command], cwd=self.dir, env=env,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+        return proc.returncode, text(proc.stdout + proc.stderr)
+
+    def test_yes_pipe_ends_in_every_language(self):
+        # (word fed by yes, environment, exit code, converted?, times asked)
+        cases = [
+            ("y", GERMAN, 0, True, 1),
+            ("Y", GERMAN, 0, True, 1),
+            ("j", GERMAN, 0, True, 1),
+            ("J", GERMAN, 0, True, 1),
+            ("n", GERMAN, 5, False, 1),
+            ("N", GERMAN, 5, False, 1),
+            ("y", {}, 0, True, 1),
+            ("n", {}, 5, False, 1),
+            ("vielleicht", GERMAN, 5, False, 2),
+            ("maybe", {}, 5, False, 2),
+        ]
+        for word, env, code, done, asked in cases:
+            with self.subTest(word=word, german=bool(env)):
+                self.make(os.path.join("d", "a.txt"))
+                got, out = self.yes_pipe(word, env)
+                self.assertEqual(got, code, out)
+                if done:
+                    self.assertEqual(self.read("d/a.txt"), converted("a.txt"))
+                else:
+                    self.assertEqual(self.read("d/a.txt"), source("a.txt"))
+                self.assertEqual(out.count("(J/N)? " if env else "(Y/N)? "), asked, out)
+                self.assertEqual(self.leftovers(), [])
+
+    def test_wrong_answer_then_right_one_is_taken(self):
+        self.make(os.path.join("d", "a.txt"))
+        code, out, err = self.feed(["d"] + CONVERT, keys=b"x\nj\n", env_extra=GERMAN)
+        self.assertEqual(code, 0, out + err)
+        self.assertEqual(self.read("d/a.txt"), converted("a.txt"))
+
+    def test_two_wrong_answers_are_no_and_say_so(self):
+        for keys, env, said in ((b"x\nz\nj\n", GERMAN, "Keine gültige Antwort"),
+                                (b"\n\ny\n", {}, "No valid answer"),
+                                (b"\r\n\r\ny\r\n", {}, "No valid answer")):
+            with self.subTest(keys=keys):
+                self.make(os.path.join("d", "a.txt"))
+                code, out, err = self.feed(["d"] + CONVERT, keys=keys, env_extra=env)
+                self.assertEqual(code, 5, out + err)
+                self.assertIn(said, out + err)
+                self.assertEqual(self.read("d/a.txt"), source("a.txt"))
+
+    def test_crlf_answers_are_one_answer_each(self):
+        self.make(os.path.join("d", "a.txt"))
+        code, out, err = self.feed(["d", "all.out"] + CONVERT, keys=b"y\r\ny\r\n")
+        self.assertEqual(code, 0, out + err)
+        self.assertEqual(self.read("all.out"), converted("a.txt"))
+
+
+if __name__ == "__main__":
+    unittest.main()
