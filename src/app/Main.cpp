@@ -156,6 +156,14 @@ int Run(int count, char16_t* const* tokens) {
     LogResourceMessage(1, 2, kStringTooManyPaths, settings.pathArgumentCount);
     return Leave(kExitUnusableCommandLine);
   }
+  // Windows' pipe namespace means nothing here; taken as a name it would
+  // become a regular file called \\.\pipe\NAME in the current directory.
+  for (const char16_t* path : {settings.inputPath, settings.outputPath}) {
+    if (StartsWithIgnoreCase(path, u"\\\\.\\pipe\\")) {
+      LogResourceMessage(1, 2, kStringWindowsPipeName, path);
+      return Leave(kExitUnusableCommandLine);
+    }
+  }
 #endif
 
   // Everything the command line names is checked before anything is

@@ -346,6 +346,9 @@ const StringRow kStrings[] = {
     {401,
      u"\r\nNo valid answer from an input that is not a terminal. Taking the answer no.\r\n",
      u"\r\nKeine gültige Antwort von einer Eingabe, die kein Terminal ist. Die Antwort ist nein.\r\n"},
+    {402,
+     u"Error: %s is a Windows pipe name, which means nothing on this system; nothing was converted. Use a FIFO (mkfifo /tmp/mypipe, then /tmp/mypipe) or - for standard input and output instead.\r\n",
+     u"Fehler: %s ist ein Windows-Pipe-Name, der auf diesem System nichts bedeutet; nichts wurde konvertiert. Stattdessen eine FIFO (mkfifo /tmp/mypipe, dann /tmp/mypipe) oder - für Standardeingabe und -ausgabe verwenden.\r\n"},
 };
 
 }  // namespace

@@ -46,6 +46,7 @@ constexpr std::uint32_t kStringExitCodes = 217;
 // Questions, detection-only runs, lists of inputs and messages of their own.
 constexpr std::uint32_t kStringNoAnswerInputEnded = 400;
 constexpr std::uint32_t kStringNoAnswerTakenAsNo = 401;
+constexpr std::uint32_t kStringWindowsPipeName = 402;
 
 // The text of entry `id` in the user's interface language, or null when
 // there is no such entry.

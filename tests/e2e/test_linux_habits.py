@@ -98,5 +98,26 @@ class ScriptedAnswersTest(HabitsTestCase):
         self.assertEqual(self.read("all.out"), converted("a.txt"))
 
 
+@posix_only("Windows' pipe namespace is a device there")
+class WindowsPipeNameTest(HabitsTestCase):
+    def test_pipe_names_are_refused_and_create_nothing(self):
+        self.write("a.txt", source("a.txt"))
+        pipe = "\\\\.\\pipe\\mypipe"
+        # (arguments, environment, words the message must contain)
+        cases = [
+            (["a.txt", pipe], {}, ["Windows pipe name", "FIFO", "mkfifo"]),
+            ([pipe, "out.txt"], {}, ["Windows pipe name", "FIFO"]),
+            (["a.txt", "\\\\.\\PIPE\\x"], GERMAN, ["Windows-Pipe-Name", "FIFO"]),
+        ]
+        for args, env, words in cases:
+            with self.subTest(args=args):
+                code, out, err = self.feed(args + CONVERT, env_extra=env)
+                self.assertEqual(code, 3, out + err)
+                for word in words:
+                    self.assertIn(word, out + err)
+                self.assertEqual(sorted(os.listdir(self.dir)), ["a.txt"])
+                self.assertEqual(self.read("a.txt"), source("a.txt"))
+
+
 if __name__ == "__main__":
     unittest.main()
