@@ -4,6 +4,7 @@
 #include "app/MessageLog.h"
 #include "app/StatusChannel.h"
 #include "app/StatusRecord.h"
+#include "app/StringTable.h"
 #include "codecs/CodecBase.h"
 #include "core/Buffer.h"
 #include "core/File.h"
@@ -113,7 +114,13 @@ bool RunConversion(CFile& input, ConversionOutcome* outcome) {
   // Last: a reader that sees "done" sees the finished record whole, and on
   // another process's channel the record is the consumer's from now on.
   SetStatusState(record, kStatusDone);
-  LogResourceMessage(2, 0, 107, FormatElapsed(endTick - startTick));
+  // The elapsed time is the program's own text with its line end: written
+  // as it is, not escaped like a path.
+  if (GetMessageLog() && GetMessageLog()->Enabled(2)) {
+    if (const char16_t* format = LoadResourceString(107)) {
+      LogOwnText(2, 0, Format(format, FormatElapsed(endTick - startTick)).c_str());
+    }
+  }
   if (persistence && persistence->writeError() != 0) outcome->outputFailed = true;
   return result && outcome->readError == 0 && !outcome->outputFailed;
 }

@@ -174,6 +174,18 @@ class OptionTest(ScratchTestCase):
         self.assertEqual(self.read("sub/out.txt"), "\ufeffabc".encode("utf-16-le"))
 
 
+class MessageTextTest(ScratchTestCase):
+    def test_required_time_is_a_line_of_its_own(self):
+        # The time is the program's own text: its line end must not be shown
+        # escaped like a control character of a file name.
+        self.write("a.txt", b"abc\n")
+        code, out = self.run_ordana("a.txt", "b.txt", "/i", "utf-8", "/o", "utf-8", "/loglevel=2")
+        self.assertEqual(code, 0)
+        said = text(out)
+        self.assertNotIn("\\r\\n", said)
+        self.assertRegex(said, r"Required time: \d+\.\d{3} (ms|seconds|minutes)\r?\n")
+
+
 class ReportFileTest(ScratchTestCase):
     def test_report_files_naming_the_input_or_output_are_refused(self):
         cases = [
