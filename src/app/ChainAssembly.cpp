@@ -4,6 +4,7 @@
 #include <new>
 
 #include "app/MessageLog.h"
+#include "app/StringTable.h"
 #include "app/Settings.h"
 #include "codecs/CharsetRegistry.h"
 #include "codecs/SingleByteFilters.h"
@@ -130,7 +131,7 @@ int AssembleChain(CharsetId sourceId, CharsetId destinationId) {
     if (result != kExitOk) return result;
     PersistenceFilter() = AppendNew<CFilePersistenceFilter>(chain);
   } catch (const std::bad_alloc&) {
-    LogMessage(1, 2, u"Memory allocation error in %S:%d\r\n", "wmain", 660);
+    LogResourceMessage(1, 2, kStringOutOfMemory, "wmain", 660);
     return kExitOutOfMemory;
   }
   return kExitOk;

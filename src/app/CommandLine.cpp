@@ -95,11 +95,10 @@ constexpr std::uint32_t kLogFileLevel = 2;
 // Copies a value into a fixed-size setting, refusing it when it does not
 // fit: a silently shortened path could name another file.
 bool CopySetting(char16_t* target, std::uint32_t capacity, const char16_t* value,
-                 const char16_t* what) {
+                 std::uint32_t what) {
   std::size_t n = TextLength(value);
   if (n >= capacity) {
-    LogMessage(1, 2, u"Error: %s is too long (at most %u characters): %s\r\n", what, capacity - 1,
-               value);
+    LogResourceMessage(1, 2, kStringTooLong, LoadResourceString(what), capacity - 1, value);
     return false;
   }
   for (std::size_t k = 0; k <= n; ++k) target[k] = value[k];
@@ -150,20 +149,20 @@ Step AnswerEveryQuestion(Settings& settings, const char16_t*) {
 
 Step SetSourceCharset(Settings& settings, const char16_t* value) {
   return CopySetting(settings.sourceCharsetName, kCharsetNameCapacity, value,
-                     u"The source character set name")
+                     kStringWhatSourceName)
              ? Step::kGoOn
              : Step::kUnusable;
 }
 
 Step SetDestinationCharset(Settings& settings, const char16_t* value) {
   return CopySetting(settings.destinationCharsetName, kCharsetNameCapacity, value,
-                     u"The destination character set name")
+                     kStringWhatDestinationName)
              ? Step::kGoOn
              : Step::kUnusable;
 }
 
 Step SetOutputPath(Settings& settings, const char16_t* value) {
-  if (!CopySetting(settings.outputPath, kPathCapacity, value, u"The output path")) {
+  if (!CopySetting(settings.outputPath, kPathCapacity, value, kStringWhatOutputPath)) {
     return Step::kUnusable;
   }
   UnquoteSpaces(settings.outputPath);
@@ -175,7 +174,7 @@ Step SetOutputPath(Settings& settings, const char16_t* value) {
 // command line has been accepted (OpenReportFiles), so that a refused
 // command line never creates or truncates it.
 Step LogToFile(Settings& settings, const char16_t* name) {
-  if (!CopySetting(settings.logPath, kPathCapacity, name, u"The log file name")) {
+  if (!CopySetting(settings.logPath, kPathCapacity, name, kStringWhatLogFileName)) {
     return Step::kUnusable;
   }
   UnquoteSpaces(settings.logPath);
@@ -185,7 +184,7 @@ Step LogToFile(Settings& settings, const char16_t* name) {
 }
 
 Step SetCsvReport(Settings& settings, const char16_t* name) {
-  return CopySetting(settings.csvPath, kPathCapacity, name, u"The CSV report name")
+  return CopySetting(settings.csvPath, kPathCapacity, name, kStringWhatCsvReportName)
              ? Step::kGoOn
              : Step::kUnusable;
 }
@@ -397,7 +396,7 @@ Step TakePath(Settings& settings, const char16_t* token) {
     token = settings.inputPath[0] == 0 ? kConsoleInputPath : kConsoleOutputPath;
   }
   if (settings.inputPath[0] == 0) {
-    return CopySetting(settings.inputPath, kPathCapacity, token, u"The input path")
+    return CopySetting(settings.inputPath, kPathCapacity, token, kStringWhatInputPath)
                ? Step::kGoOn
                : Step::kUnusable;
   }
@@ -409,7 +408,7 @@ Step TakePath(Settings& settings, const char16_t* token) {
 void OpenLogFileOfSettings(const Settings& settings) {
   MessageLog* log = GetMessageLog();
   if (!log->OpenLogFile(settings.logPath)) {
-    LogMessage(1, 2, u"Log file can not be created: %s\r\n",
+    LogResourceMessage(1, 2, kStringLogFileNotCreated,
                platform::ErrorText(log->lastOpenError()));
   }
 }

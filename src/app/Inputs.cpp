@@ -37,8 +37,8 @@ RunState& State() {
 // shortened.
 bool CheckPathLength(const std::u16string& path) {
   if (path.size() < kPathCapacity) return true;
-  LogMessage(1, 2, u"Error: %s is too long (at most %u characters): %s\r\n", u"The path",
-             kPathCapacity - 1, path);
+  LogResourceMessage(1, 2, kStringTooLong, LoadResourceString(kStringWhatPath), kPathCapacity - 1,
+                     path);
   return false;
 }
 
@@ -359,7 +359,7 @@ int ConvertNamedFile(const std::u16string& directory, const std::u16string& name
   if (!settings.inputIsDevice && platform::IsSameFile(inputPath.c_str(), outputPath.c_str())) {
     if (State().appendToOutput) {
       // The file everything is appended to matches the pattern itself.
-      LogMessage(1, 0, u"Skipped %s: it is the output file.\r\n", inputPath);
+      LogResourceMessage(1, 0, kStringSkippedOutputFile, inputPath);
       return 0;
     }
     // An output that is the input itself, under whatever name, would be
@@ -455,7 +455,7 @@ int WalkDirectory(const std::u16string& directory, const std::u16string& pattern
     } else if (error == platform::ErrorClass::kPathNotFound) {
       LogResourceMessage(1, 0, 148, directory);
     } else {
-      LogMessage(1, 2, u"Error: FindFirstFile failed: %s\r\n", platform::ErrorText(code));
+      LogResourceMessage(1, 2, kStringListingFailed, platform::ErrorText(code));
     }
     // A directory that is not there or cannot be read is a failed input; a
     // pattern that matches no file is not.

@@ -123,7 +123,7 @@ int wmain(int count, char16_t* const* tokens) {
     // could not) and whatever else this process registered.
     platform::RemoveRegisteredObjects();
     try {
-      LogMessage(1, 2, u"Memory allocation error in %S:%d\r\n", "wmain", 660);
+      LogResourceMessage(1, 2, kStringOutOfMemory, "wmain", 660);
       return Leave(kExitOutOfMemory);
     } catch (const std::bad_alloc&) {
       // Not even the message fits; the exit code still tells.

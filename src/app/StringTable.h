@@ -47,6 +47,19 @@ constexpr std::uint32_t kStringExitCodes = 217;
 constexpr std::uint32_t kStringNoAnswerInputEnded = 400;
 constexpr std::uint32_t kStringNoAnswerTakenAsNo = 401;
 constexpr std::uint32_t kStringWindowsPipeName = 402;
+constexpr std::uint32_t kStringTooLong = 403;
+constexpr std::uint32_t kStringWhatPath = 404;
+constexpr std::uint32_t kStringWhatSourceName = 405;
+constexpr std::uint32_t kStringWhatDestinationName = 406;
+constexpr std::uint32_t kStringWhatOutputPath = 407;
+constexpr std::uint32_t kStringWhatLogFileName = 408;
+constexpr std::uint32_t kStringWhatCsvReportName = 409;
+constexpr std::uint32_t kStringWhatInputPath = 410;
+constexpr std::uint32_t kStringOutOfMemory = 411;
+constexpr std::uint32_t kStringSkippedOutputFile = 412;
+constexpr std::uint32_t kStringListingFailed = 413;
+constexpr std::uint32_t kStringLogFileNotCreated = 414;
+constexpr std::uint32_t kStringFilterDroppedBytes = 415;
 
 // The text of entry `id` in the user's interface language, or null when
 // there is no such entry.

@@ -1,6 +1,7 @@
 #include "core/Filter.h"
 
 #include "app/MessageLog.h"
+#include "app/StringTable.h"
 
 namespace ordana {
 
@@ -52,8 +53,7 @@ bool CFilter::Process(CBuffer& input) {
     if (pending_.Room() == 0) {
       // Nothing was consumed and nothing could be passed on: the rest has
       // nowhere to go.
-      LogMessage(1, 2, u"Filter \"%s\" could not take %u more bytes; they were dropped.\r\n",
-                 GetName(), total - taken);
+      LogResourceMessage(1, 2, kStringFilterDroppedBytes, GetName(), total - taken);
       break;
     }
   }

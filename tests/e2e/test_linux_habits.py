@@ -119,5 +119,29 @@ class WindowsPipeNameTest(HabitsTestCase):
                 self.assertEqual(self.read("a.txt"), source("a.txt"))
 
 
+class MessagesInBothLanguagesTest(HabitsTestCase):
+    """Messages that had an English text only now have a German one."""
+
+    def test_refusals_in_english_and_german(self):
+        self.write("a.txt", source("a.txt"))
+        missing_log = os.path.join(self.dir, "no-such-dir", "x.log")
+        long_name = "x" * 300
+        # (arguments, environment, exit code, text the messages contain)
+        cases = [
+            (["/log=" + missing_log, "a.txt", "b.txt"], {}, 0, "Log file can not be created: "),
+            (["/log=" + missing_log, "a.txt", "b.txt"], GERMAN, 0,
+             "Protokolldatei kann nicht angelegt werden: "),
+            ([long_name], {}, 3, "Error: The input path is too long (at most 259 characters): "),
+            ([long_name], GERMAN, 3, "Fehler: Der Eingabepfad ist zu lang (höchstens 259 Zeichen): "),
+            (["a.txt", "/output=" + long_name], GERMAN, 3, "Fehler: Der Ausgabepfad ist zu lang"),
+        ]
+        for args, env, code, said in cases:
+            with self.subTest(args=args[0][:20], german=bool(env)):
+                got, out, err = self.feed(args + CONVERT, env_extra=env)
+                self.assertEqual(got, code, out + err)
+                self.assertIn(said, out + err)
+                self.assertEqual(self.read("a.txt"), source("a.txt"))
+
+
 if __name__ == "__main__":
     unittest.main()
