@@ -189,6 +189,12 @@ Step SetCsvReport(Settings& settings, const char16_t* name) {
              : Step::kUnusable;
 }
 
+Step SetFilesFrom(Settings& settings, const char16_t* name) {
+  return CopySetting(settings.filesFromPath, kPathCapacity, name, kStringWhatInputPath)
+             ? Step::kGoOn
+             : Step::kUnusable;
+}
+
 Step SetEol(Settings& settings, const char16_t* value) {
   settings.eolRequested = true;
   settings.eolMode = ParseEolMode(value);
@@ -317,6 +323,8 @@ const OptionRow kGnuOptionRows[] = {
     {u"--silent", ValueForm::kNone, &Set<&Settings::silent, true>},
     {u"--log", ValueForm::kLongOptional, &LogToFile, kDefaultLogName},
     {u"--log-level", ValueForm::kLong, &SetLogLevel},
+    {u"--files-from", ValueForm::kLong, &SetFilesFrom},
+    {u"--null", ValueForm::kNone, &Set<&Settings::filesFromNull, true>},
     {u"--csv", ValueForm::kLong, &SetCsvReport},
     {u"--status-channel", ValueForm::kLong, &SetStatusOwner},
     {u"--list", ValueForm::kNone,

@@ -1,11 +1,15 @@
 #include "app/Inputs.h"
 
+#include <string>
+#include <vector>
+
 #include "app/ChainAssembly.h"
 #include "app/MessageLog.h"
 #include "app/Settings.h"
 #include "app/StringTable.h"
 #include "app/WalkRules.h"
 #include "core/ConversionRun.h"
+#include "core/File.h"
 #include "core/FilePersistenceFilter.h"
 #include "platform/Platform.h"
 
@@ -492,10 +496,106 @@ int WalkDirectory(const std::u16string& directory, const std::u16string& pattern
   return count;
 }
 
+namespace {
+
+// The names of --files-from, split at line ends or NUL bytes; empty names
+// are left out. False when the list cannot be read.
+bool ReadInputList(const Settings& settings, std::vector<std::u16string>* names) {
+  std::string bytes;
+  const std::u16string listPath = settings.filesFromPath;
+  if (listPath == u"-") {
+    for (int c; (c = platform::ReadStandardInputChar()) >= 0;) bytes += static_cast<char>(c);
+  } else {
+    CFile list;
+    if (!list.Open(listPath.c_str(), platform::kOpenExisting, platform::kGenericRead,
+                   platform::kFileShareRead, platform::kFileFlagSequentialScan)) {
+      LogResourceMessage(1, 2, kStringFilesFromUnreadable, listPath,
+                         platform::ErrorText(list.lastError()));
+      return false;
+    }
+    char chunk[65536];
+    while (const std::uint32_t n = list.ReadBytes(chunk, sizeof chunk)) bytes.append(chunk, n);
+  }
+  const char separator = settings.filesFromNull ? '\0' : '\n';
+  std::size_t start = 0;
+  while (start < bytes.size()) {
+    std::size_t end = bytes.find(separator, start);
+    if (end == std::string::npos) end = bytes.size();
+    if (end > start) names->push_back(platform::FromNative(bytes.data() + start, end - start));
+    start = end + 1;
+  }
+  return true;
+}
+
+// --files-from: every listed file is taken as a pattern run takes the files
+// it matches (the same skips), and written as a pattern run writes them: in
+// place, into the output directory under its own name, or appended to the one
+// output file after the question.
+int ConvertListedInputs(std::u16string* appendedOutput) {
+  Settings& settings = GetSettings();
+  RunState& state = State();
+  std::vector<std::u16string> names;
+  if (!ReadInputList(settings, &names)) {
+    InputFailed();
+    return 0;
+  }
+  std::u16string outputDirectory;
+  std::u16string outputFile;
+  if (settings.outputIsDevice) {
+    outputFile = settings.outputPath;
+  } else if (!settings.inPlace) {
+    const std::u16string typed = platform::ExpandEnvironmentStrings(settings.outputPath);
+    const std::u16string qualified = platform::QualifyPath(typed);
+    if (!CheckPathLength(qualified)) throw ProgramExit{kExitUnusableCommandLine};
+    if (platform::IsDirectory(qualified.c_str())) {
+      outputDirectory = qualified;
+      state.outputRoot = qualified;
+    } else {
+      if (!Confirm(111, LastPart(qualified))) {
+        LogResourceMessage(1, 0, 112);
+        throw ProgramExit{kExitMultipleInputsDeclined};
+      }
+      state.appendToOutput = true;
+      outputFile = qualified;
+      *appendedOutput = qualified;
+    }
+  }
+  BeginWalk();
+  int count = 0;
+  for (const std::u16string& name : names) {
+    const std::u16string qualified = platform::QualifyPath(name);
+    if (!CheckPathLength(qualified)) {
+      InputFailed();
+      continue;
+    }
+    const std::u16string directory = DirectoryPart(qualified);
+    const std::u16string last = LastPart(qualified);
+    std::uint32_t openFlags = 0;
+    if (!TakeWalkFile(qualified, last, &openFlags)) continue;
+    state.inputOpenFlags = openFlags;
+    count += ConvertNamedFile(directory, last, settings.inPlace ? directory : outputDirectory,
+                              outputFile);
+    state.inputOpenFlags = 0;
+  }
+  return count;
+}
+
+}  // namespace
+
 int ProcessInputs() {
   Settings& settings = GetSettings();
   RunState& state = State();
   state = RunState();
+  if (settings.filesFromPath[0] != 0) {
+    std::u16string appendedOutput;
+    const int processed = ConvertListedInputs(&appendedOutput);
+    CFilePersistenceFilter& persistence = *PersistenceFilter();
+    if (state.appendToOutput && persistence.stream().IsOpen() &&
+        !CloseOutput(persistence, appendedOutput)) {
+      InputFailed();
+    }
+    return processed;
+  }
   std::u16string inputDirectory;
   std::u16string inputPattern;
   std::u16string outputDirectory;

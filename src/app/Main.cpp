@@ -145,7 +145,18 @@ int Run(int count, char16_t* const* tokens) {
   if (options.exit) return Leave(options.exitCode);
 
   Settings& settings = GetSettings();
-  if (settings.inputPath[0] == 0) {
+  if (settings.filesFromPath[0] != 0) {
+    // The inputs come from the list; a path on the command line is the output.
+    if (settings.pathArgumentCount > 1 || (settings.inputPath[0] != 0 && !settings.inPlace)) {
+      LogResourceMessage(1, 2, kStringFilesFromOnePath);
+      return Leave(kExitUnusableCommandLine);
+    }
+    if (settings.inputPath[0] != 0) {
+      for (std::size_t k = 0; k < kPathCapacity; ++k) settings.outputPath[k] = settings.inputPath[k];
+      settings.inputPath[0] = 0;
+      settings.inPlace = false;
+    }
+  } else if (settings.inputPath[0] == 0) {
     PrintUsage();
     return Leave(kExitOk);
   }

@@ -56,6 +56,10 @@ struct Settings {
   // of each; both are opened only once the command line has been accepted.
   char16_t logPath[kPathCapacity] = {};
   char16_t csvPath[kPathCapacity] = {};
+  // --files-from: the file that lists the inputs ("-" for standard input),
+  // one a line, or separated by NUL bytes with --null.
+  char16_t filesFromPath[kPathCapacity] = {};
+  bool filesFromNull = false;
 };
 
 Settings& GetSettings();

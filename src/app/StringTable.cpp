@@ -388,6 +388,12 @@ const StringRow kStrings[] = {
     {415,
      u"Filter \"%s\" could not take %u more bytes; they were dropped.\r\n",
      u"Filter \"%s\" konnte %u weitere Bytes nicht aufnehmen; sie wurden verworfen.\r\n"},
+    {416,
+     u"Error: with --files-from the inputs come from the list; give at most one path, the output; nothing was converted\r\n",
+     u"Fehler: Mit --files-from kommen die Eingaben aus der Liste; höchstens ein Pfad, die Ausgabe, ist möglich; nichts wurde konvertiert\r\n"},
+    {417,
+     u"Error: the list of inputs %s cannot be read: %s\r\n",
+     u"Fehler: Die Liste der Eingaben %s kann nicht gelesen werden: %s\r\n"},
 };
 
 }  // namespace

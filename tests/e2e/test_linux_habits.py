@@ -143,5 +143,86 @@ class MessagesInBothLanguagesTest(HabitsTestCase):
                 self.assertEqual(self.read("a.txt"), source("a.txt"))
 
 
+@posix_only("--files-from is a spelling of the Linux build")
+class FilesFromTest(HabitsTestCase):
+    ODD = ["a b.txt", "-lead.txt", "new\nline.txt", "sub/x y.txt", "tab\there.txt"]
+
+    def make_odd(self):
+        for name in self.ODD:
+            os.makedirs(os.path.dirname(self.path(name)) or self.dir, exist_ok=True)
+            self.write(name, source(os.path.basename(name)))
+
+    def test_nul_separated_list_on_standard_input_in_place(self):
+        self.make_odd()
+        self.write("left.txt", source("left.txt"))
+        keys = b"".join(n.encode() + b"\0" for n in self.ODD)
+        code, out, err = self.feed(["--files-from=-", "--null"] + CONVERT, keys=keys)
+        self.assertEqual(code, 0, out + err)
+        self.assertIn("%d files were processed." % len(self.ODD), out + err)
+        for name in self.ODD:
+            self.assertEqual(self.read(name), converted(os.path.basename(name)), name)
+        self.assertEqual(self.read("left.txt"), source("left.txt"))
+        self.assertEqual(self.leftovers(), [])
+
+    def test_line_list_from_a_file_into_a_directory_and_appended(self):
+        self.make_odd()
+        plain = [n for n in self.ODD if "\n" not in n]
+        self.write("list", b"".join(n.encode() + b"\n" for n in plain))
+        os.mkdir(self.path("out"))
+        code, out, err = self.feed(["--files-from", "list"] + CONVERT + ["out"])
+        self.assertEqual(code, 0, out + err)
+        self.assertEqual(sorted(os.listdir(self.path("out"))),
+                         sorted(os.path.basename(n) for n in plain))
+        for name in plain:
+            self.assertEqual(self.read(os.path.join("out", os.path.basename(name))),
+                             converted(os.path.basename(name)))
+            self.assertEqual(self.read(name), source(os.path.basename(name)))
+        # One output file: after the question, every input appended.
+        for answer, code_wanted in ((b"y\n", 0), (b"n\n", 6)):
+            with self.subTest(answer=answer):
+                code, out, err = self.feed(["--files-from=list"] + CONVERT + ["all.out"],
+                                           keys=answer)
+                self.assertEqual(code, code_wanted, out + err)
+        expected = b"".join(converted(os.path.basename(n)) for n in plain)
+        self.assertEqual(self.read("all.out"), expected)
+
+    def test_refusals_and_unreadable_entries(self):
+        self.write("a.txt", source("a.txt"))
+        self.write("list", b"a.txt\nmissing.txt\n")
+        code, out, err = self.feed(["--files-from=list"] + CONVERT)
+        self.assertEqual(code, 4, out + err)
+        self.assertEqual(self.read("a.txt"), converted("a.txt"))
+        code, out, err = self.feed(["--files-from=no-list"] + CONVERT)
+        self.assertEqual(code, 4, out + err)
+        self.assertIn("list of inputs", out + err)
+        code, out, err = self.feed(["--files-from=list", "a.txt", "b.txt"] + CONVERT)
+        self.assertEqual(code, 3, out + err)
+        self.assertFalse(os.path.exists(self.path("b.txt")))
+
+
+@posix_only("the README's recipe for several cores uses sh, find and xargs")
+class ParallelRecipeTest(HabitsTestCase):
+    def test_readme_recipe_converts_a_tree_on_two_processes(self):
+        names = ["d%d/f %d.txt" % (k % 3, k) for k in range(30)] + ["d0/-dash.txt"]
+        for name in names:
+            os.makedirs(os.path.dirname(self.path(name)), exist_ok=True)
+            self.write(name, source(os.path.basename(name)))
+        binary = " ".join(PREFIX + [ORDANA])
+        # The README's recipe, with the test's conversion options.
+        recipe = ("find tree -type f -name '*.txt' -print0 | xargs -0 -P2 -n 7 sh -c "
+                  "'printf \"%%s\\0\" \"$@\" | \"$0\" --files-from=- --null -q %s' %s"
+                  % (" ".join(CONVERT), binary))
+        os.mkdir(self.path("tree"))
+        for entry in ("d0", "d1", "d2"):
+            os.rename(self.path(entry), self.path("tree", entry))
+        proc = subprocess.run(["sh", "-c", recipe], cwd=self.dir, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=120)
+        self.assertEqual(proc.returncode, 0, text(proc.stdout + proc.stderr))
+        for name in names:
+            self.assertEqual(self.read(os.path.join("tree", name)),
+                             converted(os.path.basename(name)), name)
+        self.assertEqual(self.leftovers(), [])
+
+
 if __name__ == "__main__":
     unittest.main()
