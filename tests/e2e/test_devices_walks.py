@@ -360,7 +360,8 @@ class BinaryFilesTest(DeviceTestCase):
             "repo/utf16.txt": "no mark".encode("utf-16-le"),  # NULs of UTF-16
             "repo/utf32.txt": "wide".encode("utf-32-le"),
             "repo/marked.txt": "\ufeffmarked".encode("utf-16-be"),
-            "repo/nul.txt": b"text\x00with a NUL",
+            # not "nul.txt": NUL is a device name on Windows
+            "repo/zeros.txt": b"text\x00with a NUL",
             "repo/picture.txt": png(),
             "repo/program.txt": executable,
             "repo/packed.txt": b"PK\x03\x04" + b"zip data",
@@ -373,14 +374,14 @@ class BinaryFilesTest(DeviceTestCase):
 
     def test_walks_skip_binary_files_and_version_control_directories(self):
         self.tree()
-        names = ["repo/nul.txt", "repo/picture.txt", "repo/program.txt", "repo/packed.txt",
+        names = ["repo/zeros.txt", "repo/picture.txt", "repo/program.txt", "repo/packed.txt",
                  "repo/.git/HEAD", "repo/.git/index", "repo/.hg/store.txt", "repo/.svn/entries"]
         before = self.snapshot(*names)
         code, out, err = self.ordana("repo", "/r", "/y", "/o", "utf-8", "/nobom")
         self.assertEqual(code, 0, text(err))
         out = text(out)
         self.assertEqual(self.snapshot(*names), before)
-        reasons = {"nul.txt": "a file with NUL bytes", "picture.txt": "an image",
+        reasons = {"zeros.txt": "a file with NUL bytes", "picture.txt": "an image",
                    "program.txt": "an executable program",
                    "packed.txt": "an archive or compressed file"}
         for name, reason in reasons.items():
@@ -401,7 +402,7 @@ class BinaryFilesTest(DeviceTestCase):
         code, out, err = self.ordana("repo/*.txt", "/binary", "/i", "iso-8859-1", "/o", "utf-16")
         self.assertEqual(code, 0, text(err))
         self.assertEqual(self.read("repo/picture.txt"), converted(png().decode("latin-1")))
-        self.assertEqual(self.read("repo/nul.txt"), converted("text\x00with a NUL"))
+        self.assertEqual(self.read("repo/zeros.txt"), converted("text\x00with a NUL"))
         self.assertIn("8 files were processed.", text(out))
         self.make_tree({"single.png": png()})
         code, out, err = self.ordana("single.png", "/i", "iso-8859-1", "/o", "utf-16")
