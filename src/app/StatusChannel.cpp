@@ -10,6 +10,7 @@
 #include "app/Settings.h"
 #include "app/StringTable.h"
 #include "core/Format.h"
+#include "support/Bits.h"
 
 namespace ordana {
 
@@ -205,7 +206,7 @@ bool StatusChannel::InitialiseAsCreator() {
     RecordAt(i)->link = i + 1 < kStatusChannelCapacity ? i + 1 : kNoRecord;
   }
   // Last, with release ordering: whoever sees the signature sees the lists.
-  __atomic_store_n(SignatureWord(h), kStatusChannelSignature, __ATOMIC_RELEASE);
+  StoreRelease(SignatureWord(h), kStatusChannelSignature);
   if (locked) platform::ReleaseSharedMutex(mutex_);
   return true;
 }
@@ -213,7 +214,7 @@ bool StatusChannel::InitialiseAsCreator() {
 bool StatusChannel::WaitUntilInitialised() const {
   const std::uint32_t start = platform::GetTickCount();
   for (;;) {
-    if (__atomic_load_n(SignatureWord(header()), __ATOMIC_ACQUIRE) == kStatusChannelSignature) {
+    if (LoadAcquire(SignatureWord(header())) == kStatusChannelSignature) {
       return true;
     }
     if (platform::GetTickCount() - start >= limits_.initialiseWait) return false;

@@ -1,5 +1,7 @@
 #include "app/StatusRecord.h"
 
+#include "support/Bits.h"
+
 namespace ordana {
 
 namespace {
@@ -14,11 +16,11 @@ std::uint32_t* StateWord(StatusRecord* record) {
 }  // namespace
 
 void SetStatusState(StatusRecord* record, std::uint32_t state) {
-  __atomic_store_n(StateWord(record), state, __ATOMIC_RELEASE);
+  StoreRelease(StateWord(record), state);
 }
 
 std::uint32_t GetStatusState(const StatusRecord* record) {
-  return __atomic_load_n(StateWord(const_cast<StatusRecord*>(record)), __ATOMIC_ACQUIRE);
+  return LoadAcquire(StateWord(const_cast<StatusRecord*>(record)));
 }
 
 std::u16string StatusRecordPath(const StatusRecord& record) {

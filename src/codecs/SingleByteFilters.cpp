@@ -3,12 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#define ORDANA_HAVE_SSE2 1
-#else
-#define ORDANA_HAVE_SSE2 0
-#endif
+#include "support/Bits.h"
 
 #include "app/MessageLog.h"
 

@@ -4,12 +4,7 @@
 
 #include <algorithm>
 
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#define ORDANA_HAVE_SSE2 1
-#else
-#define ORDANA_HAVE_SSE2 0
-#endif
+#include "support/Bits.h"
 
 namespace ordana {
 

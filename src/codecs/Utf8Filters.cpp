@@ -5,9 +5,7 @@
 
 #include "app/MessageLog.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "support/Bits.h"
 
 namespace ordana {
 
@@ -61,7 +59,7 @@ std::uint32_t EncodeBmpRun(const std::uint8_t* in, std::uint32_t units, std::uin
 
 std::uint32_t WidenAscii(const std::uint8_t* in, std::uint32_t count, std::uint8_t* out) {
   std::uint32_t i = 0;
-#if defined(__SSE2__)
+#if ORDANA_HAVE_SSE2
   const __m128i zero = _mm_setzero_si128();
   while (i + 16 <= count) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
@@ -70,7 +68,7 @@ std::uint32_t WidenAscii(const std::uint8_t* in, std::uint32_t count, std::uint8
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), _mm_unpacklo_epi8(bytes, zero));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i + 16), _mm_unpackhi_epi8(bytes, zero));
     const int high = _mm_movemask_epi8(bytes);
-    if (high != 0) return i + static_cast<std::uint32_t>(__builtin_ctz(static_cast<unsigned>(high)));
+    if (high != 0) return i + CountTrailingZeros(static_cast<std::uint32_t>(high));
     i += 16;
   }
 #endif
@@ -83,7 +81,7 @@ std::uint32_t WidenAscii(const std::uint8_t* in, std::uint32_t count, std::uint8
 
 std::uint32_t NarrowAscii(const std::uint8_t* in, std::uint32_t count, std::uint8_t* out) {
   std::uint32_t i = 0;
-#if defined(__SSE2__)
+#if ORDANA_HAVE_SSE2
   const __m128i nonAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
   const __m128i zero = _mm_setzero_si128();
   while (i + 16 <= count) {

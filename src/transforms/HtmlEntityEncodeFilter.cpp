@@ -6,9 +6,7 @@
 #include "transforms/HtmlEntities.h"
 #include "transforms/TransformSupport.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "support/Bits.h"
 
 namespace ordana {
 
@@ -23,7 +21,7 @@ bool IsEntityCandidate(char16_t unit, bool keepMarkup) {
 std::uint32_t CopyUntilEntityCandidate(const std::uint8_t* in, std::uint32_t count,
                                        std::uint8_t* out, bool keepMarkup) {
   std::uint32_t i = 0;
-#if defined(__SSE2__)
+#if ORDANA_HAVE_SSE2
   // Unsigned range tests with saturating subtraction:
   // u >= first  <=>  sat(u - (first - 1)) != 0, and u <= last  <=>  sat(u - last) == 0.
   const __m128i zero = _mm_setzero_si128();
@@ -55,7 +53,7 @@ std::uint32_t CopyUntilEntityCandidate(const std::uint8_t* in, std::uint32_t cou
     }
     const int found = _mm_movemask_epi8(candidates);
     if (found != 0) {
-      return i + static_cast<std::uint32_t>(__builtin_ctz(static_cast<unsigned>(found))) / 2;
+      return i + CountTrailingZeros(static_cast<std::uint32_t>(found)) / 2;
     }
     i += 8;
   }

@@ -5,15 +5,13 @@
 #include "codecs/CodecBase.h"
 #include "transforms/TransformSupport.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "support/Bits.h"
 
 namespace ordana {
 
 std::uint32_t CopyUntilLineBreak(const std::uint8_t* in, std::uint32_t count, std::uint8_t* out) {
   std::uint32_t i = 0;
-#if defined(__SSE2__)
+#if ORDANA_HAVE_SSE2
   const __m128i cr = _mm_set1_epi16(static_cast<short>(kCarriageReturn));
   const __m128i lf = _mm_set1_epi16(static_cast<short>(kLineFeed));
   while (i + 8 <= count) {
@@ -24,7 +22,7 @@ std::uint32_t CopyUntilLineBreak(const std::uint8_t* in, std::uint32_t count, st
     const __m128i breaks = _mm_or_si128(_mm_cmpeq_epi16(units, cr), _mm_cmpeq_epi16(units, lf));
     const int found = _mm_movemask_epi8(breaks);
     if (found != 0) {
-      return i + static_cast<std::uint32_t>(__builtin_ctz(static_cast<unsigned>(found))) / 2;
+      return i + CountTrailingZeros(static_cast<std::uint32_t>(found)) / 2;
     }
     i += 8;
   }

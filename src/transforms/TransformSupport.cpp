@@ -1,15 +1,13 @@
 #include "transforms/TransformSupport.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "support/Bits.h"
 
 namespace ordana {
 
 std::uint32_t CopyUntilUnit(const std::uint8_t* in, std::uint32_t count, std::uint8_t* out,
                             char16_t stop) {
   std::uint32_t i = 0;
-#if defined(__SSE2__)
+#if ORDANA_HAVE_SSE2
   const __m128i wanted = _mm_set1_epi16(static_cast<short>(stop));
   while (i + 8 <= count) {
     const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i));
@@ -18,7 +16,7 @@ std::uint32_t CopyUntilUnit(const std::uint8_t* in, std::uint32_t count, std::ui
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), units);
     const int found = _mm_movemask_epi8(_mm_cmpeq_epi16(units, wanted));
     if (found != 0)
-      return i + static_cast<std::uint32_t>(__builtin_ctz(static_cast<unsigned>(found))) / 2;
+      return i + CountTrailingZeros(static_cast<std::uint32_t>(found)) / 2;
     i += 8;
   }
 #endif

@@ -1,0 +1,49 @@
+#pragma once
+// The compiler's intrinsics, each behind one name: the lowest set bit of a
+// mask, the acquire/release word accesses the status channel shares with
+// other processes, and whether the 128-bit vector unit (SSE2) may be used.
+// Code elsewhere uses these names only, so a new compiler or target is one
+// change here.
+
+#include <cstdint>
+
+// SSE2: every x86-64 target has it; GCC and clang say so with __SSE2__,
+// Microsoft's compiler with _M_X64. Vector paths test ORDANA_HAVE_SSE2 (or
+// kHaveSse2) and always keep a plain loop for the other targets.
+#if defined(__SSE2__) || defined(_M_X64) || defined(_M_AMD64)
+#define ORDANA_HAVE_SSE2 1
+#include <emmintrin.h>
+#else
+#define ORDANA_HAVE_SSE2 0
+#endif
+
+namespace ordana {
+
+constexpr bool kHaveSse2 = ORDANA_HAVE_SSE2 != 0;
+
+// The index of the lowest set bit of `mask`, which must not be 0.
+inline std::uint32_t CountTrailingZeros(std::uint32_t mask) {
+#if defined(__GNUC__) || defined(__clang__)
+  return static_cast<std::uint32_t>(__builtin_ctz(mask));
+#else
+  std::uint32_t n = 0;
+  while ((mask & 1u) == 0) {
+    mask >>= 1;
+    ++n;
+  }
+  return n;
+#endif
+}
+
+// A 32-bit word shared with other threads or processes (through shared
+// memory): a store that publishes everything written before it, and a load
+// after which everything published by such a store is visible.
+inline void StoreRelease(std::uint32_t* word, std::uint32_t value) {
+  __atomic_store_n(word, value, __ATOMIC_RELEASE);
+}
+
+inline std::uint32_t LoadAcquire(const std::uint32_t* word) {
+  return __atomic_load_n(word, __ATOMIC_ACQUIRE);
+}
+
+}  // namespace ordana
