@@ -6,4 +6,6 @@ preset="${1:-default}"
 tools/install-deps.sh
 cmake --preset "$preset"
 cmake --build --preset "$preset"
-ctest --preset "$preset"
+# As many tests at once as there are cores: each end-to-end module and each
+# unit test is an entry of its own.
+ctest --preset "$preset" -j "$(nproc)"
