@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "support/Bits.h"
-
 #include "app/MessageLog.h"
+#include "support/Bits.h"
 
 namespace ordana {
 
@@ -23,10 +22,6 @@ constexpr std::uint32_t kByteOrderMark = 0xFEFF;
 // guard.
 const std::uint16_t* CodePageRow(CharsetId charset) {
   return CodePageTable[charset < static_cast<CharsetId>(kSingleByteCharsetCount) ? charset : 0];
-}
-
-inline std::uint32_t ReadUtf16Unit(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[1]) << 8 | p[0];
 }
 
 // The fast paths work on blocks of this many units and use the vector unit
@@ -118,10 +113,10 @@ inline bool EncodeBlockUnchecked(const std::uint16_t* reverse, bool asciiIsIdent
 #endif
   std::uint32_t carry = 0;  // bit 16 set once an entry was 0xFFFF
   for (std::uint32_t m = 0; m < kBlockUnits; m += 4) {
-    const std::uint16_t e0 = reverse[ReadUtf16Unit(in + 2 * m)];
-    const std::uint16_t e1 = reverse[ReadUtf16Unit(in + 2 * m + 2)];
-    const std::uint16_t e2 = reverse[ReadUtf16Unit(in + 2 * m + 4)];
-    const std::uint16_t e3 = reverse[ReadUtf16Unit(in + 2 * m + 6)];
+    const std::uint16_t e0 = reverse[UnitAt(in + 2 * m)];
+    const std::uint16_t e1 = reverse[UnitAt(in + 2 * m + 2)];
+    const std::uint16_t e2 = reverse[UnitAt(in + 2 * m + 4)];
+    const std::uint16_t e3 = reverse[UnitAt(in + 2 * m + 6)];
     out[m] = static_cast<std::uint8_t>(e0);
     out[m + 1] = static_cast<std::uint8_t>(e1);
     out[m + 2] = static_cast<std::uint8_t>(e2);
@@ -149,7 +144,7 @@ std::uint32_t EncodeMappedRun(const std::uint16_t* reverse, bool asciiIsIdentity
     // Up to the unit without a byte, or the last few units.
     const std::uint32_t stop = std::min(count, k + kBlockUnits);
     for (; k < stop; ++k) {
-      const std::uint16_t e = reverse[ReadUtf16Unit(in + 2 * k)];
+      const std::uint16_t e = reverse[UnitAt(in + 2 * k)];
       if (e == kUnmapped) break;
       to[k] = static_cast<std::uint8_t>(e);
     }
@@ -249,7 +244,7 @@ std::int32_t CUtf16ToSingleByteFilter::Filter() {
   // opens the file is a mark; one further on is text, and tying the test to
   // the start of the file (not of a step) keeps the result independent of
   // where the chunks end.
-  if (n >= 2 && AtStartOfFile() && !bomSkipped_ && ReadUtf16Unit(in) == kByteOrderMark) {
+  if (n >= 2 && AtStartOfFile() && !bomSkipped_ && UnitAt(in) == kByteOrderMark) {
     i = 2;
     bomSkipped_ = true;
   }
@@ -262,7 +257,7 @@ std::int32_t CUtf16ToSingleByteFilter::Filter() {
       }
       // The plain loop: one code unit, whatever it is.
       if (!out.Reserve(1)) break;
-      const std::uint32_t u = ReadUtf16Unit(in + i);
+      const std::uint32_t u = UnitAt(in + i);
       std::uint32_t e = reverse[u];
       if (e == kUnmapped) {
         if (!strict_ && u - kByteEscapeBase < 0x100) {

@@ -1,9 +1,8 @@
 #include "codecs/Utf32Filters.h"
 
-#include "app/MessageLog.h"
-
 #include <algorithm>
 
+#include "app/MessageLog.h"
 #include "support/Bits.h"
 
 namespace ordana {
@@ -42,10 +41,6 @@ inline void WriteUtf32Unit(std::uint8_t* p, std::uint32_t v) {
   }
 }
 
-inline std::uint32_t ReadUtf16Unit(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[1]) << 8 | p[0];
-}
-
 inline bool IsSurrogate(std::uint32_t v) { return v - 0xD800 < 0x800; }
 
 // The plain loops. Each handles the units from `i` up to `stop` one
@@ -81,12 +76,12 @@ template <bool kBigEndian>
 Stop Utf16ToUtf32Plain(const std::uint8_t* in, std::uint32_t units, std::uint32_t stop,
                        bool endOfInput, OutputCursor& out, std::uint32_t& i) {
   while (i < stop) {
-    std::uint32_t value = ReadUtf16Unit(in + 2 * i);
+    std::uint32_t value = UnitAt(in + 2 * i);
     std::uint32_t used = 1;
     if (IsSurrogate(value)) {
       if (value >= 0xDC00) return Stop::kBadUnit;
       if (i + 1 == units) return endOfInput ? Stop::kBadUnit : Stop::kDone;
-      const std::uint32_t low = ReadUtf16Unit(in + 2 * i + 2);
+      const std::uint32_t low = UnitAt(in + 2 * i + 2);
       if (low - 0xDC00 >= 0x400) return Stop::kBadUnit;
       value = 0x10000 + ((value - 0xD800) << 10) + (low - 0xDC00);
       used = 2;
@@ -132,9 +127,9 @@ std::uint32_t Utf32BmpBlocksToUtf16Unchecked(const std::uint8_t* in, std::uint32
                                _mm_srai_epi32(_mm_slli_epi32(b, 16), 16));
     }
     // Surrogate values are errors: the plain loop takes their block.
-    const __m128i surrogates = _mm_cmpeq_epi16(
-        _mm_and_si128(packed, _mm_set1_epi16(static_cast<short>(0xF800))),
-        _mm_set1_epi16(static_cast<short>(0xD800)));
+    const __m128i surrogates =
+        _mm_cmpeq_epi16(_mm_and_si128(packed, _mm_set1_epi16(static_cast<short>(0xF800))),
+                        _mm_set1_epi16(static_cast<short>(0xD800)));
     if (_mm_movemask_epi8(surrogates) != 0) break;
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), packed);
   }
@@ -188,11 +183,11 @@ std::uint32_t Utf16BlocksToUtf32Unchecked(const std::uint8_t* in, std::uint32_t 
   for (; i + kBlockUnits <= units; i += kBlockUnits) {
     bool surrogate = false;
     for (std::uint32_t k = 0; k < kBlockUnits; ++k) {
-      surrogate |= ReadUtf16Unit(in + 2 * (i + k)) - 0xD800 < 0x800;
+      surrogate |= IsSurrogate(UnitAt(in + 2 * (i + k)));
     }
     if (surrogate) break;
     for (std::uint32_t k = 0; k < kBlockUnits; ++k) {
-      WriteUtf32Unit<kBigEndian>(out + 4 * (i + k), ReadUtf16Unit(in + 2 * (i + k)));
+      WriteUtf32Unit<kBigEndian>(out + 4 * (i + k), UnitAt(in + 2 * (i + k)));
     }
   }
 #endif
@@ -270,8 +265,8 @@ std::int32_t CUtf32ToUtf16Filter::Filter() {
       const Stop stop = bigEndian_ ? DecodeUtf32<true>(in, units, fastPath_, out, i)
                                    : DecodeUtf32<false>(in, units, fastPath_, out, i);
       if (stop != Stop::kBadUnit || !out.Reserve(2)) break;
-      const std::uint32_t v = bigEndian_ ? ReadUtf32Unit<true>(in + 4 * i)
-                                         : ReadUtf32Unit<false>(in + 4 * i);
+      const std::uint32_t v =
+          bigEndian_ ? ReadUtf32Unit<true>(in + 4 * i) : ReadUtf32Unit<false>(in + 4 * i);
       if (v > kLastCodePoint) {
         ++errorCount_;
         LogResourceMessage(2, 2, kMessageUtf32BeyondRange, v, Position(4 * i));
@@ -344,7 +339,7 @@ void CUtf16ToUtf32Filter::Encode(bool endOfInput) {
                                    : EncodeUtf32<false>(in, units, fastPath_, endOfInput, out, i);
       if (stop != Stop::kBadUnit || !out.Reserve(4)) break;
       // An unpaired surrogate.
-      std::uint32_t v = ReadUtf16Unit(in + 2 * i);
+      std::uint32_t v = UnitAt(in + 2 * i);
       if (strict_) {
         ++errorCount_;
         LogResourceMessage(2, 2, kMessageSurrogateReplaced, u"UTF-32", v, Position(2 * i));

@@ -45,10 +45,6 @@ const char16_t* const kMalformed[4] = {
 
 inline bool IsContinuation(std::uint8_t b) { return (b & 0xC0) == 0x80; }
 
-inline char16_t UnitAt(const std::uint8_t* p) {
-  return static_cast<char16_t>(p[0] | (p[1] << 8));
-}
-
 // Encodes up to `units` code units from `in` into `out` while they are not
 // surrogates; advances `*index` (a byte index) past what it encoded and
 // returns the bytes written. Runs of ASCII go through NarrowAscii.

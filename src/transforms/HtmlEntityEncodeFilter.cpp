@@ -6,8 +6,6 @@
 #include "transforms/HtmlEntities.h"
 #include "transforms/TransformSupport.h"
 
-#include "support/Bits.h"
-
 namespace ordana {
 
 bool IsEntityCandidate(char16_t unit, bool keepMarkup) {
@@ -18,52 +16,42 @@ bool IsEntityCandidate(char16_t unit, bool keepMarkup) {
          (unit >= kEntityRangeHighFirst && unit <= kEntityRangeHighLast);
 }
 
-std::uint32_t CopyUntilEntityCandidate(const std::uint8_t* in, std::uint32_t count,
-                                       std::uint8_t* out, bool keepMarkup) {
-  std::uint32_t i = 0;
+namespace {
+
+struct EntityCandidate {
+  bool keepMarkup;
+  bool Unit(char16_t unit) const { return IsEntityCandidate(unit, keepMarkup); }
 #if ORDANA_HAVE_SSE2
   // Unsigned range tests with saturating subtraction:
   // u >= first  <=>  sat(u - (first - 1)) != 0, and u <= last  <=>  sat(u - last) == 0.
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i lowBelow = _mm_set1_epi16(static_cast<short>(kEntityRangeLowFirst - 1));
-  const __m128i lowLast = _mm_set1_epi16(static_cast<short>(kEntityRangeLowLast));
-  const __m128i highBelow = _mm_set1_epi16(static_cast<short>(kEntityRangeHighFirst - 1));
-  const __m128i highLast = _mm_set1_epi16(static_cast<short>(kEntityRangeHighLast));
-  const __m128i quot = _mm_set1_epi16(u'"');
-  const __m128i amp = _mm_set1_epi16(u'&');
-  const __m128i lt = _mm_set1_epi16(u'<');
-  const __m128i gt = _mm_set1_epi16(u'>');
-  while (i + 8 <= count) {
-    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i));
-    // The whole block is stored even when it holds a candidate: the caller
-    // keeps only the units reported.
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), units);
+  __m128i Block(__m128i units) const {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i lowBelow = _mm_set1_epi16(static_cast<short>(kEntityRangeLowFirst - 1));
+    const __m128i lowLast = _mm_set1_epi16(static_cast<short>(kEntityRangeLowLast));
+    const __m128i highBelow = _mm_set1_epi16(static_cast<short>(kEntityRangeHighFirst - 1));
+    const __m128i highLast = _mm_set1_epi16(static_cast<short>(kEntityRangeHighLast));
     const __m128i belowLow = _mm_cmpeq_epi16(_mm_subs_epu16(units, lowBelow), zero);
     const __m128i notAboveLow = _mm_cmpeq_epi16(_mm_subs_epu16(units, lowLast), zero);
     const __m128i inLow = _mm_andnot_si128(belowLow, notAboveLow);
     const __m128i belowHigh = _mm_cmpeq_epi16(_mm_subs_epu16(units, highBelow), zero);
     const __m128i notAboveHigh = _mm_cmpeq_epi16(_mm_subs_epu16(units, highLast), zero);
     const __m128i inHigh = _mm_andnot_si128(belowHigh, notAboveHigh);
-    __m128i candidates = _mm_or_si128(inLow, inHigh);
-    if (!keepMarkup) {
-      const __m128i markup =
-          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(units, quot), _mm_cmpeq_epi16(units, amp)),
-                       _mm_or_si128(_mm_cmpeq_epi16(units, lt), _mm_cmpeq_epi16(units, gt)));
-      candidates = _mm_or_si128(candidates, markup);
-    }
-    const int found = _mm_movemask_epi8(candidates);
-    if (found != 0) {
-      return i + CountTrailingZeros(static_cast<std::uint32_t>(found)) / 2;
-    }
-    i += 8;
+    const __m128i candidates = _mm_or_si128(inLow, inHigh);
+    if (keepMarkup) return candidates;
+    const __m128i markup = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(units, _mm_set1_epi16(u'"')),
+                                                     _mm_cmpeq_epi16(units, _mm_set1_epi16(u'&'))),
+                                        _mm_or_si128(_mm_cmpeq_epi16(units, _mm_set1_epi16(u'<')),
+                                                     _mm_cmpeq_epi16(units, _mm_set1_epi16(u'>'))));
+    return _mm_or_si128(candidates, markup);
   }
 #endif
-  for (; i < count; ++i) {
-    if (IsEntityCandidate(UnitAt(in + 2 * i), keepMarkup)) break;
-    out[2 * i] = in[2 * i];
-    out[2 * i + 1] = in[2 * i + 1];
-  }
-  return i;
+};
+
+}  // namespace
+
+std::uint32_t CopyUntilEntityCandidate(const std::uint8_t* in, std::uint32_t count,
+                                       std::uint8_t* out, bool keepMarkup) {
+  return CopyUntil(in, count, out, EntityCandidate{keepMarkup});
 }
 
 CHtmlEntityEncodeFilter::CHtmlEntityEncodeFilter(bool keepMarkup)

@@ -5,35 +5,24 @@
 #include "codecs/CodecBase.h"
 #include "transforms/TransformSupport.h"
 
-#include "support/Bits.h"
-
 namespace ordana {
 
-std::uint32_t CopyUntilLineBreak(const std::uint8_t* in, std::uint32_t count, std::uint8_t* out) {
-  std::uint32_t i = 0;
+namespace {
+
+struct LineBreak {
+  bool Unit(char16_t unit) const { return unit == kCarriageReturn || unit == kLineFeed; }
 #if ORDANA_HAVE_SSE2
-  const __m128i cr = _mm_set1_epi16(static_cast<short>(kCarriageReturn));
-  const __m128i lf = _mm_set1_epi16(static_cast<short>(kLineFeed));
-  while (i + 8 <= count) {
-    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i));
-    // The whole block is stored even when it holds a line break: the caller
-    // keeps only the units reported.
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), units);
-    const __m128i breaks = _mm_or_si128(_mm_cmpeq_epi16(units, cr), _mm_cmpeq_epi16(units, lf));
-    const int found = _mm_movemask_epi8(breaks);
-    if (found != 0) {
-      return i + CountTrailingZeros(static_cast<std::uint32_t>(found)) / 2;
-    }
-    i += 8;
+  __m128i Block(__m128i units) const {
+    return _mm_or_si128(_mm_cmpeq_epi16(units, _mm_set1_epi16(static_cast<short>(kCarriageReturn))),
+                        _mm_cmpeq_epi16(units, _mm_set1_epi16(static_cast<short>(kLineFeed))));
   }
 #endif
-  for (; i < count; ++i) {
-    const char16_t unit = UnitAt(in + 2 * i);
-    if (unit == kCarriageReturn || unit == kLineFeed) break;
-    out[2 * i] = in[2 * i];
-    out[2 * i + 1] = in[2 * i + 1];
-  }
-  return i;
+};
+
+}  // namespace
+
+std::uint32_t CopyUntilLineBreak(const std::uint8_t* in, std::uint32_t count, std::uint8_t* out) {
+  return CopyUntil(in, count, out, LineBreak{});
 }
 
 CLineTransformFilter::CLineTransformFilter(int mode)
