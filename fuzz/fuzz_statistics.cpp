@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "FuzzSupport.h"
@@ -17,12 +18,22 @@ std::string ScratchPath() {
          ".dat";
 }
 
+// The file each input is written to; removed when the process ends (the
+// handler is registered after the name exists, so it runs before the name is
+// destroyed).
+const std::string& Scratch() {
+  static const std::string path = ScratchPath();
+  static const bool removeAtExit = [] { return std::atexit([] { std::remove(path.c_str()); }) == 0; }();
+  (void)removeAtExit;
+  return path;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace ordana;
   if (size < 1) return 0;
-  static const std::string path = ScratchPath();
+  const std::string& path = Scratch();
   static CAutoDetectionInputFilter* filter = [] {
     GetMessageLog()->SetSink(nullptr);
     return new CAutoDetectionInputFilter(u"/nonexistent", CodecOptions{});
