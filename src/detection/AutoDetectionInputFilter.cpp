@@ -22,7 +22,14 @@ namespace {
 
 constexpr CharsetId kFallbackCharset = 14;  // ISO-8859-15
 
-// Following bytes a UTF-8 lead byte needs; 0 for bytes that lead nothing.
+// Following bytes a UTF-8 lead byte announces; 0 for bytes that lead
+// nothing. This is deliberately wider than the strict rule
+// (platform/Utf8.h): the count it feeds asks whether the sample was written
+// as UTF-8 at all, and text from older or careless writers (overlong C0 80
+// for NUL, surrogates encoded one by one, the old five- and six-byte forms)
+// still has that shape. Such text is better decoded as UTF-8 with those
+// sequences reported and repaired than read as a single-byte set
+// throughout. The strict test for well-formed samples is IsWellFormedUtf8.
 int Utf8FollowingBytes(std::uint8_t c) {
   if (c >= 0xC0 && c <= 0xDF) return 1;
   if (c >= 0xE0 && c <= 0xEF) return 2;

@@ -1,5 +1,7 @@
 #include "detection/DetectionEvidence.h"
 
+#include "platform/Utf8.h"
+
 namespace ordana {
 
 namespace {
@@ -87,33 +89,17 @@ bool IsWellFormedUtf8(const std::uint8_t* b, std::uint32_t n) {
   std::uint32_t sequences = 0;
   std::uint32_t k = 0;
   while (k < n) {
-    const std::uint8_t c = b[k];
-    if (c < 0x80) {
+    if (b[k] < 0x80) {
       ++k;
       continue;
     }
-    std::uint32_t need;
-    std::uint8_t low = 0x80, high = 0xBF;  // the range of the second byte
-    if (c >= 0xC2 && c <= 0xDF) {
-      need = 1;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      need = 2;
-      if (c == 0xE0) low = 0xA0;
-      if (c == 0xED) high = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      need = 3;
-      if (c == 0xF0) low = 0x90;
-      if (c == 0xF4) high = 0x8F;
-    } else {
-      return false;
-    }
-    for (std::uint32_t j = 1; j <= need; ++j) {
-      if (k + j >= n) return sequences > 0;  // cut off by the end of the sample
-      const std::uint8_t t = b[k + j];
-      if (j == 1 ? (t < low || t > high) : (t < 0x80 || t > 0xBF)) return false;
-    }
+    char32_t value = 0;
+    const int length = platform::DecodeUtf8Sequence(b + k, n - k, &value);
+    // A sequence cut off by the end of the sample is no evidence either way.
+    if (length == platform::kUtf8Truncated) return sequences > 0;
+    if (length == platform::kUtf8Malformed) return false;
     ++sequences;
-    k += need + 1;
+    k += static_cast<std::uint32_t>(length);
   }
   return sequences > 0;
 }

@@ -66,6 +66,7 @@
 
 #include "codecs/CharsetRegistry.h"
 #include "platform/Platform.h"
+#include "platform/Utf8.h"
 
 namespace ordana {
 namespace {
@@ -271,14 +272,15 @@ class NgramCounter {
     BreakRun();
     while (pos < data.size()) {
       char32_t cp = 0;
-      std::size_t length = DecodeUtf8(data, pos, &cp);
-      if (length == 0) {
+      const int length = platform::DecodeUtf8Sequence(
+          reinterpret_cast<const std::uint8_t*>(data.data()) + pos, data.size() - pos, &cp);
+      if (length <= 0) {  // malformed, or cut off by the end of the sample
         ++malformed_;
         BreakRun();
         ++pos;
         continue;
       }
-      pos += length;
+      pos += static_cast<std::size_t>(length);
       int byte = cp <= 0xFFFF ? byteOf_[cp] : -1;
       if (byte < 0) {
         ++unencodable_;
@@ -309,43 +311,6 @@ class NgramCounter {
   std::uint64_t Malformed() const { return malformed_; }
 
  private:
-  // Strict UTF-8: returns the sequence length, or 0 for a malformed sequence
-  // (overlong forms, surrogates and values above U+10FFFF included).
-  static std::size_t DecodeUtf8(const std::string& s, std::size_t pos, char32_t* cp) {
-    auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[pos + k]); };
-    unsigned char lead = at(0);
-    if (lead < 0x80) {
-      *cp = lead;
-      return 1;
-    }
-    std::size_t length = 0;
-    char32_t value = 0, minimum = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2, value = lead & 0x1Fu, minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3, value = lead & 0x0Fu, minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4, value = lead & 0x07u, minimum = 0x10000;
-    } else {
-      return 0;
-    }
-    if (pos + length > s.size()) {
-      return 0;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-      unsigned char next = at(k);
-      if ((next & 0xC0) != 0x80) {
-        return 0;
-      }
-      value = (value << 6) | (next & 0x3Fu);
-    }
-    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-      return 0;
-    }
-    *cp = value;
-    return length;
-  }
-
   void AddByte(std::uint8_t b) {
     ++singles_[b];
     if (runLength_ >= 1) {

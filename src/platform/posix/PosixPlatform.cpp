@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "Version.h"
+#include "platform/Utf8.h"
 #include "platform/posix/PosixInternal.h"
 
 namespace ordana::platform {
@@ -599,25 +600,10 @@ std::u16string FromNative(const char* text, std::size_t length) {
       ++i;
       continue;
     }
-    // Decode one strict UTF-8 sequence; anything else escapes byte by byte.
-    std::size_t need = b >= 0xF0 && b <= 0xF4 ? 3 : b >= 0xE0 ? 2 : b >= 0xC2 && b < 0xE0 ? 1 : 0;
-    if (b > 0xF4) need = 0;
-    std::uint32_t cp = need == 3 ? b & 0x07u : need == 2 ? b & 0x0Fu : b & 0x1Fu;
-    bool ok = need > 0;
-    for (std::size_t k = 1; ok && k <= need; ++k) {
-      if (i + k >= length || (s[i + k] & 0xC0) != 0x80) {
-        ok = false;
-        break;
-      }
-      cp = (cp << 6) | (s[i + k] & 0x3Fu);
-    }
-    if (ok) {
-      if ((need == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-          (need == 3 && (cp < 0x10000 || cp > 0x10FFFF))) {
-        ok = false;
-      }
-    }
-    if (!ok) {
+    // One strict UTF-8 sequence; any other byte escapes on its own.
+    char32_t cp = 0;
+    const int used = DecodeUtf8Sequence(s + i, length - i, &cp);
+    if (used <= 0) {
       out += static_cast<char16_t>(0xDC00 + b);
       ++i;
       continue;
@@ -629,7 +615,7 @@ std::u16string FromNative(const char* text, std::size_t length) {
     } else {
       out += static_cast<char16_t>(cp);
     }
-    i += need + 1;
+    i += static_cast<std::size_t>(used);
   }
   return out;
 }
