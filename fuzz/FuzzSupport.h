@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "app/MessageLog.h"
+#include "core/MessageLog.h"
 #include "app/Settings.h"
 #include "core/Filter.h"
 

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "app/CsvReport.h"
-#include "app/MessageLog.h"
+#include "core/MessageLog.h"
 #include "app/StatusChannel.h"
-#include "app/TextEscaping.h"
+#include "core/TextEscaping.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
   * the string tables, English (1033) and German (1031, and again as German
     without a country for the other German locales), with the texts of
-    the compiled-in table in src/app/StringTable.cpp (the one source of the
+    the compiled-in table in src/core/StringTable.cpp (the one source of the
     texts: the .rc is rebuilt from it, never edited);
   * the VERSIONINFO block, whose numbers come from the ORDANA_VERSION_*
     macros that CMake writes into Version.h from the project version.
@@ -25,7 +25,7 @@ import os
 import re
 import sys
 
-SOURCE_PATH = "src/app/StringTable.cpp"
+SOURCE_PATH = "src/core/StringTable.cpp"
 OUTPUT_PATH = "src/app/resources/ordana.rc"
 MAX_TEXT_UNITS = 4095
 ESCAPES = {"r": "\r", "n": "\n", "t": "\t", "\\": "\\", '"': '"', "'": "'"}

@@ -3,8 +3,8 @@
 #include <memory>
 #include <new>
 
-#include "app/MessageLog.h"
-#include "app/StringTable.h"
+#include "core/MessageLog.h"
+#include "core/StringTable.h"
 #include "app/Settings.h"
 #include "codecs/CharsetRegistry.h"
 #include "codecs/SingleByteFilters.h"
@@ -121,6 +121,12 @@ int AppendEncoder(CFilterChain& chain, CharsetId id) {
 }
 
 }  // namespace
+
+CFilterChain& GetFilterChain() {
+  // Lives until the process ends and deletes its filters then.
+  static CFilterChain chain;
+  return chain;
+}
 
 int AssembleChain(CharsetId sourceId, CharsetId destinationId) {
   CFilterChain& chain = GetFilterChain();

@@ -4,6 +4,10 @@
 namespace ordana {
 
 class CFilePersistenceFilter;
+class CFilterChain;
+
+// The one chain of the program.
+CFilterChain& GetFilterChain();
 
 // The persistence filter of the chain, once it is assembled.
 CFilePersistenceFilter*& PersistenceFilter();

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "codecs/CharsetRegistry.h"
-#include "app/TextEscaping.h"
+#include "core/TextEscaping.h"
 #include "core/Format.h"
 #include "platform/Platform.h"
 

@@ -4,10 +4,11 @@
 #include <vector>
 
 #include "app/ChainAssembly.h"
-#include "app/MessageLog.h"
+#include "core/MessageLog.h"
 #include "app/Settings.h"
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "app/WalkRules.h"
+#include "app/RunReporting.h"
 #include "core/ConversionRun.h"
 #include "core/File.h"
 #include "core/FilePersistenceFilter.h"
@@ -298,7 +299,8 @@ bool ConvertFileInto(const std::u16string& inputPath, const std::u16string& outp
   LogMessage(2, 0, u"File opened, Size: %u Bytes\r\n", static_cast<std::uint32_t>(opened.size));
 
   ConversionOutcome outcome;
-  RunConversion(input, &outcome);
+  StatusReportingObserver reporting;
+  RunConversion(GetFilterChain(), input, &reporting, &outcome);
   if (outcome.chainError) LogResourceMessage(1, 2, 146);
   const bool inputOk = InputReadWhole(inputPath, input, opened, outcome) && !outcome.chainError;
   input.Close();

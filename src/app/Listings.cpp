@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/MessageLog.h"
+#include "core/MessageLog.h"
 #include "codecs/CharsetRegistry.h"
 #include "platform/Platform.h"
 

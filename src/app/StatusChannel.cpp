@@ -6,9 +6,9 @@
 #include <memory>
 #include <thread>
 
-#include "app/MessageLog.h"
+#include "core/MessageLog.h"
 #include "app/Settings.h"
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "core/Format.h"
 #include "support/Bits.h"
 

@@ -1,7 +1,7 @@
 #include "app/Usage.h"
 
-#include "app/MessageLog.h"
-#include "app/StringTable.h"
+#include "core/MessageLog.h"
+#include "core/StringTable.h"
 #include "platform/Platform.h"
 
 namespace ordana {

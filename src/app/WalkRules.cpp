@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "app/CsvReport.h"
-#include "app/MessageLog.h"
+#include "core/MessageLog.h"
 #include "app/Settings.h"
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "codecs/CharsetRegistry.h"
 #include "core/File.h"
 #include "core/Format.h"

@@ -1,6 +1,6 @@
 #include "codecs/CodecBase.h"
 
-#include "app/MessageLog.h"
+#include "core/MessageLog.h"
 
 namespace ordana {
 

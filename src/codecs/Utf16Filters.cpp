@@ -1,6 +1,6 @@
 #include "codecs/Utf16Filters.h"
 
-#include "app/MessageLog.h"
+#include "core/MessageLog.h"
 
 namespace ordana {
 

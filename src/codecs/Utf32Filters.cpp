@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/MessageLog.h"
+#include "core/MessageLog.h"
 #include "support/Bits.h"
 
 namespace ordana {

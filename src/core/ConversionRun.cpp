@@ -1,15 +1,11 @@
 #include "core/ConversionRun.h"
 
-#include "app/CsvReport.h"
-#include "app/MessageLog.h"
-#include "app/StatusChannel.h"
-#include "app/StatusRecord.h"
-#include "app/StringTable.h"
-#include "codecs/CodecBase.h"
 #include "core/Buffer.h"
 #include "core/File.h"
 #include "core/FilePersistenceFilter.h"
 #include "core/Filter.h"
+#include "core/MessageLog.h"
+#include "core/StringTable.h"
 
 namespace ordana {
 
@@ -21,25 +17,6 @@ std::u16string FormatElapsed(std::uint32_t d) {
 
 namespace {
 
-// Copies the character set and error count of the chain's first decoder and
-// first encoder into the record; fields without such a filter stay as they
-// were.
-void RecordCodecs(const CFilterChain& chain, StatusRecord* record) {
-  bool haveDecoder = false;
-  bool haveEncoder = false;
-  for (CFilter* f = chain.First(); f && !(haveDecoder && haveEncoder); f = f->NextFilter()) {
-    if (auto* decoder = dynamic_cast<CCharDecoderFilter*>(f); decoder && !haveDecoder) {
-      record->decoderErrors = decoder->errorCount();
-      record->decoderCharset = decoder->GetCharset();
-      haveDecoder = true;
-    } else if (auto* encoder = dynamic_cast<CCharEncoderFilter*>(f); encoder && !haveEncoder) {
-      record->encoderErrors = encoder->errorCount();
-      record->encoderCharset = encoder->GetCharset();
-      haveEncoder = true;
-    }
-  }
-}
-
 // The chain's output stage, whose write errors end the reading.
 const CFilePersistenceFilter* FindPersistence(const CFilterChain& chain) {
   for (CFilter* f = chain.First(); f; f = f->NextFilter()) {
@@ -50,27 +27,16 @@ const CFilePersistenceFilter* FindPersistence(const CFilterChain& chain) {
 
 }  // namespace
 
-bool RunConversion(CFile& input, ConversionOutcome* outcome) {
+bool RunConversion(CFilterChain& chain, CFile& input, ConversionObserver* observer,
+                   ConversionOutcome* outcome) {
   ConversionOutcome local;
   if (!outcome) outcome = &local;
   *outcome = ConversionOutcome();
-  CFilterChain& chain = GetFilterChain();
-  // Opens the status channel on the first conversion; a conversion without
-  // a shared record fills a local one and publishes nothing.
-  StatusRecord* record = SelectStatusRecord();
 
-  record->startTime = platform::GetSystemTimeAsFileTime();
-  record->processedOffset = 0;
   std::uint64_t size = 0;
   if (!platform::GetFileSize(input.handle(), &size)) input.SetLastError(platform::LastError());
-  record->totalSize = size;
-  SetStatusState(record, kStatusOpened);
-  // The record holds at most 259 code units and a terminator; longer paths
-  // are refused before they get here, and the copy is bounded regardless.
   const std::u16string& path = input.path();
-  std::size_t n = path.size() < kStatusPathLength - 1 ? path.size() : kStatusPathLength - 1;
-  for (std::size_t k = 0; k < n; ++k) record->inputPath[k] = path[k];
-  record->inputPath[n] = 0;
+  if (observer) observer->Opened(path, size);
 
   CBuffer chunk;
   const std::uint32_t startTick = platform::GetTickCount();
@@ -82,8 +48,7 @@ bool RunConversion(CFile& input, ConversionOutcome* outcome) {
     // The offset of the chunk is what was read so far: a pipe or a device
     // has no file position to ask for.
     const std::uint64_t position = outcome->bytesRead;
-    record->processedOffset = position;
-    SetStatusState(record, kStatusConverting);
+    if (observer) observer->Converting(position);
     chunk.Clear();
     input.SetLastError(0);
     const std::uint32_t count = input.Read(chunk);
@@ -105,15 +70,11 @@ bool RunConversion(CFile& input, ConversionOutcome* outcome) {
 
   chain.Flush();
   chain.Finish();
-  RecordCodecs(chain, record);
+  if (observer) observer->ChainFinished(chain);
   chain.Reset();
 
   const std::uint32_t endTick = platform::GetTickCount();
-  record->endTime = platform::GetSystemTimeAsFileTime();
-  if (CsvReport* report = GetCsvReport()) report->WriteLine(*record);
-  // Last: a reader that sees "done" sees the finished record whole, and on
-  // another process's channel the record is the consumer's from now on.
-  SetStatusState(record, kStatusDone);
+  if (observer) observer->Done();
   // The elapsed time is the program's own text with its line end: written
   // as it is, not escaped like a path.
   if (GetMessageLog() && GetMessageLog()->Enabled(2)) {

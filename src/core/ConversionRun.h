@@ -10,6 +10,7 @@
 namespace ordana {
 
 class CFile;
+class CFilterChain;
 
 // How a conversion went, beyond the chain's own result.
 struct ConversionOutcome {
@@ -21,12 +22,31 @@ struct ConversionOutcome {
   bool chainError = false;
 };
 
-// Converts `input` through the global chain. Reading stops at the end of the
-// input, at a read error (which is never taken for the end) and as soon as
-// the chain's output has failed: there is no point in reading a FIFO or
-// /dev/zero on into a full disk. True when the whole input was read and
-// converted and the output took all of it.
-bool RunConversion(CFile& input, ConversionOutcome* outcome = nullptr);
+// What a run tells about its progress and its end, in this order: Opened,
+// Converting before every read, ChainFinished, Done. The application
+// implements it for the status record and the CSV report.
+class ConversionObserver {
+ public:
+  virtual ~ConversionObserver() = default;
+  // Before the first read: the input's path and size (0 when unknown).
+  virtual void Opened(const std::u16string& path, std::uint64_t size) = 0;
+  // Before each read: the number of bytes read so far.
+  virtual void Converting(std::uint64_t offset) = 0;
+  // The chain is flushed and finished but not yet reset, so its filters
+  // still hold this input's counts.
+  virtual void ChainFinished(const CFilterChain& chain) = 0;
+  // The chain has been reset; the run is over.
+  virtual void Done() = 0;
+};
+
+// Converts `input` through `chain`, telling `observer` (may be null) how it
+// goes. Reading stops at the end of the input, at a read error (which is
+// never taken for the end) and as soon as the chain's output has failed:
+// there is no point in reading a FIFO or /dev/zero on into a full disk.
+// True when the whole input was read and converted and the output took all
+// of it.
+bool RunConversion(CFilterChain& chain, CFile& input, ConversionObserver* observer,
+                   ConversionOutcome* outcome = nullptr);
 
 // The elapsed-time text of the "Required time" message, for d milliseconds.
 std::u16string FormatElapsed(std::uint32_t milliseconds);

@@ -1,6 +1,6 @@
 #include "core/File.h"
 
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "core/Buffer.h"
 
 namespace ordana {

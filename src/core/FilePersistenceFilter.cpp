@@ -1,6 +1,6 @@
 #include "core/FilePersistenceFilter.h"
 
-#include "app/MessageLog.h"
+#include "core/MessageLog.h"
 
 namespace ordana {
 

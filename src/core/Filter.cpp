@@ -1,7 +1,7 @@
 #include "core/Filter.h"
 
-#include "app/MessageLog.h"
-#include "app/StringTable.h"
+#include "core/MessageLog.h"
+#include "core/StringTable.h"
 
 namespace ordana {
 
@@ -139,12 +139,6 @@ bool CFilterChain::Finish() {
   bool result = true;
   for (CFilter* f = First(); f; f = f->NextFilter()) result = f->Finish() && result;
   return result;
-}
-
-CFilterChain& GetFilterChain() {
-  // Lives until the process ends and deletes its filters then.
-  static CFilterChain chain;
-  return chain;
 }
 
 }  // namespace ordana

@@ -116,7 +116,4 @@ class CFilterChain : public CLinkedList<int> {
   CFilter* First() const { return static_cast<CFilter*>(head()); }
 };
 
-// The one chain of the program.
-CFilterChain& GetFilterChain();
-
 }  // namespace ordana

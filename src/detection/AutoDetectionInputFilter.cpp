@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/MessageLog.h"
+#include "core/MessageLog.h"
 #include "codecs/SingleByteFilters.h"
 #include "codecs/Utf16Filters.h"
 #include "codecs/Utf32Filters.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/MessageLog.h"
+#include "core/MessageLog.h"
 #include "platform/Platform.h"
 
 namespace ordana {

@@ -47,7 +47,7 @@ class ConversionRunTest : public ::testing::Test {
     CFile input;
     EXPECT_TRUE(input.Open(dir_.File16("in").c_str(), platform::kOpenExisting,
                            platform::kGenericRead, platform::kFileShareRead, 0));
-    return RunConversion(input);
+    return test::RunReported(input);
   }
 
   test::TempDir dir_;
@@ -132,7 +132,7 @@ TEST_F(ConversionRunTest, AFailedReadIsNotTheEndOfTheInput) {
     ASSERT_TRUE(input.Open(dir_.File16("in").c_str(), platform::kOpenExisting,
                            platform::kGenericRead, platform::kFileShareRead, 0));
     ConversionOutcome outcome;
-    EXPECT_FALSE(RunConversion(input, &outcome)) << c.failAt;
+    EXPECT_FALSE(test::RunReported(input, &outcome)) << c.failAt;
     EXPECT_EQ(outcome.readError, 5u);
     EXPECT_EQ(outcome.bytesRead, c.read);
     EXPECT_FALSE(outcome.outputFailed);
@@ -145,7 +145,7 @@ TEST_F(ConversionRunTest, AFailedReadIsNotTheEndOfTheInput) {
   ASSERT_TRUE(whole.Open(dir_.File16("in").c_str(), platform::kOpenExisting, platform::kGenericRead,
                          platform::kFileShareRead, 0));
   ConversionOutcome outcome;
-  EXPECT_TRUE(RunConversion(whole, &outcome));
+  EXPECT_TRUE(test::RunReported(whole, &outcome));
   EXPECT_EQ(outcome.readError, 0u);
   EXPECT_EQ(outcome.bytesRead, 2ull * M2 + 100);
 }
@@ -165,7 +165,7 @@ TEST(ConversionRunOutputTest, ReadingStopsOnceTheOutputHasFailed) {
   ASSERT_TRUE(input.Open(dir.File16("in").c_str(), platform::kOpenExisting, platform::kGenericRead,
                          platform::kFileShareRead, 0));
   ConversionOutcome outcome;
-  EXPECT_FALSE(RunConversion(input, &outcome));
+  EXPECT_FALSE(test::RunReported(input, &outcome));
   EXPECT_TRUE(outcome.outputFailed);
   EXPECT_EQ(outcome.readError, 0u);
   EXPECT_EQ(outcome.bytesRead, M2);
@@ -191,7 +191,7 @@ TEST(ConversionRunRecordTest, FirstDecoderAndEncoderGoIntoTheRecord) {
   StatusRecord* record = CurrentStatusRecord();
   record->decoderCharset = 7;
   record->encoderCharset = 7;
-  EXPECT_TRUE(RunConversion(input));
+  EXPECT_TRUE(test::RunReported(input));
   const StatusRecord copy = *record;
   EXPECT_EQ(std::uint32_t{copy.decoderCharset}, 102u);
   EXPECT_EQ(std::uint32_t{copy.encoderCharset}, 101u);

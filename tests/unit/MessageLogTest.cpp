@@ -1,4 +1,4 @@
-#include "app/MessageLog.h"
+#include "core/MessageLog.h"
 
 #include <regex>
 #include <string>
@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 
 namespace ordana {
 namespace {

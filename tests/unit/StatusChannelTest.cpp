@@ -585,7 +585,7 @@ TEST_F(ProcessChannelTest, RunFillsAnAcquiredRecordAndTheReport) {
     ASSERT_TRUE(input.Open(dir.File16("in").c_str(), platform::kOpenExisting,
                            platform::kGenericRead, platform::kFileShareRead, 0));
     const std::uint64_t before = platform::GetSystemTimeAsFileTime();
-    EXPECT_TRUE(RunConversion(input));
+    EXPECT_TRUE(test::RunReported(input));
     StatusRecord* shared = OpenStatusChannel()->RecordAt(expected);
     const StatusRecord record = *shared;
     EXPECT_EQ(GetStatusState(shared), kStatusDone);

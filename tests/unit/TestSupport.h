@@ -6,8 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "app/MessageLog.h"
+#include "app/ChainAssembly.h"
+#include "app/RunReporting.h"
+#include "core/ConversionRun.h"
 #include "core/Filter.h"
+#include "core/MessageLog.h"
 #include "platform/Platform.h"
 
 namespace ordana::test {
@@ -114,5 +117,12 @@ class TempDir {
 
 void WriteWholeFile(const std::string& path, const std::string& bytes);
 std::string ReadWholeFile(const std::string& path);
+
+// Converts `input` through the program's chain as the program does, with
+// the status record and the CSV report told.
+inline bool RunReported(CFile& input, ConversionOutcome* outcome = nullptr) {
+  StatusReportingObserver reporting;
+  return RunConversion(GetFilterChain(), input, &reporting, outcome);
+}
 
 }  // namespace ordana::test

@@ -17,7 +17,7 @@
 #include "WatchPlatform.h"
 #include "app/CsvReport.h"
 #include "app/StatusChannel.h"
-#include "app/TextEscaping.h"
+#include "core/TextEscaping.h"
 #include "codecs/CharsetRegistry.h"
 #include "core/Format.h"
 #include "platform/Platform.h"

@@ -1,7 +1,7 @@
 // The program's string tables, English (1033) and German (1031), by id.
 // On Windows the same texts are also compiled into string-table resources.
 
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 
 namespace ordana {
 

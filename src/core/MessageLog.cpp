@@ -1,9 +1,9 @@
-#include "app/MessageLog.h"
+#include "core/MessageLog.h"
 
 #include <vector>
 
-#include "app/StringTable.h"
-#include "app/TextEscaping.h"
+#include "core/StringTable.h"
+#include "core/TextEscaping.h"
 
 namespace ordana {
 

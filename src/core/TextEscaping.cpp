@@ -1,4 +1,4 @@
-#include "app/TextEscaping.h"
+#include "core/TextEscaping.h"
 
 namespace ordana {
 
