@@ -81,6 +81,12 @@ OPTIONS = [
     (["--null"], None, [],
      "the list of --files-from is separated by NUL bytes",
      "die Liste von --files-from ist durch NUL-Bytes getrennt"),
+    (["--detect"], None, ["/detect"],
+     "print each input's character set (PATH: NAME), convert nothing",
+     "den Zeichensatz jeder Eingabe ausgeben (PFAD: NAME), nichts konvertieren"),
+    (["--verbose"], None, ["/verbose"],
+     "with --detect: how, and the runners-up with their scores",
+     "mit --detect: wie, und die Nächstbesten mit ihren Punkten"),
     (["--csv"], "FILE", ["/csv"],
      "append a tab-separated line per conversion to FILE",
      "je Konvertierung eine Zeile an DATEI anhängen"),
@@ -130,6 +136,8 @@ EXAMPLES = [
      "jede .txt-Datei hier und darunter, mit LF-Zeilenenden"),
     ("ordana -f koi8-r -t utf-8 - < in.txt > out.txt",
      "standard input to standard output", "Standardeingabe zur Standardausgabe"),
+    ("ordana --detect '*.txt'", "name the character set of every .txt file here, change nothing",
+     "den Zeichensatz jeder .txt-Datei hier nennen, nichts ändern"),
     ("ordana --list | grep -i latin", "find a character set name", "einen Zeichensatznamen finden"),
 ]
 
@@ -198,7 +206,7 @@ def help_text(language):
             lines.append(left)
             left = ""
         line = left.ljust(COLUMN) + text
-        if len(line + spellings) > 79:
+        if spellings and len(line + spellings) > 79:
             lines.append(line)
             line = " " * COLUMN + spellings.strip()
         lines.append(line + spellings if not line.strip().startswith("[") else line)

@@ -277,6 +277,8 @@ const OptionRow kOptionRows[] = {
      }},
     {u"/csv", ValueForm::kNext, &SetCsvReport},
     {u"/ssb", ValueForm::kNext, &SetStatusOwner},
+    {u"/detect", ValueForm::kNone, &Set<&Settings::detectOnly, true>},
+    {u"/verbose", ValueForm::kNone, &Set<&Settings::detectVerbose, true>},
 };
 
 Step ShowHelp(Settings& settings, const char16_t*) {
@@ -327,6 +329,8 @@ const OptionRow kGnuOptionRows[] = {
     {u"--null", ValueForm::kNone, &Set<&Settings::filesFromNull, true>},
     {u"--csv", ValueForm::kLong, &SetCsvReport},
     {u"--status-channel", ValueForm::kLong, &SetStatusOwner},
+    {u"--detect", ValueForm::kNone, &Set<&Settings::detectOnly, true>},
+    {u"--verbose", ValueForm::kNone, &Set<&Settings::detectVerbose, true>},
     {u"--list", ValueForm::kNone,
      [](Settings& s, const char16_t*) {
        return ShowAndLeave(s, [] { PrintCharsetListing(false); });
@@ -399,6 +403,7 @@ Step TakePath(Settings& settings, const char16_t* token) {
     return Step::kUnusable;
   }
   ++settings.pathArgumentCount;
+  settings.pathArguments.emplace_back(token);
   // "-" is the standard input as the input, the standard output as the output.
   if (platform::kPosixConventions && token[0] == u'-' && token[1] == 0) {
     token = settings.inputPath[0] == 0 ? kConsoleInputPath : kConsoleOutputPath;

@@ -1,5 +1,6 @@
 #include "app/Inputs.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -7,16 +8,32 @@
 #include "core/MessageLog.h"
 #include "app/Settings.h"
 #include "core/StringTable.h"
+#include "core/TextEscaping.h"
 #include "app/WalkRules.h"
 #include "app/RunReporting.h"
+#include "codecs/CharsetRegistry.h"
+#include "core/Buffer.h"
 #include "core/ConversionRun.h"
 #include "core/File.h"
 #include "core/FilePersistenceFilter.h"
+#include "detection/AutoDetectionInputFilter.h"
 #include "platform/Platform.h"
 
 namespace ordana {
 
 namespace {
+
+// A detection-only run (--detect): what decides each input's set, and how
+// the inputs of a walk are shown.
+struct DetectionRun {
+  CharsetId source = kCharsetAuto;
+  // The automatic detection, when the source set is auto.
+  std::unique_ptr<CAutoDetectionInputFilter> detector;
+  // The directory being walked as typed and as made absolute: results show
+  // the paths the way the user wrote them.
+  std::u16string typedRoot;
+  std::u16string qualifiedRoot;
+};
 
 // Decided once per run, before the first input.
 struct RunState {
@@ -30,6 +47,8 @@ struct RunState {
   std::uint32_t inputOpenFlags = 0;
   // Inputs that could not be read or written whole (exit code 4).
   int failed = 0;
+  // Set during a detection-only run: its inputs are examined, not converted.
+  DetectionRun* detection = nullptr;
 };
 
 RunState& State() {
@@ -351,9 +370,16 @@ bool ConvertInPlace(const std::u16string& inputPath) {
   return ConvertFileInto(inputPath, inputPath, true);
 }
 
+bool DetectFile(const std::u16string& path, const std::u16string& shown);
+std::u16string ShownWalkPath(const std::u16string& path);
+
 int ConvertNamedFile(const std::u16string& directory, const std::u16string& name,
                      const std::u16string& outputDirectory, const std::u16string& outputFile) {
   const Settings& settings = GetSettings();
+  if (State().detection) {
+    const std::u16string path = JoinPath(directory, name);
+    return CheckPathLength(path) && DetectFile(path, ShownWalkPath(path)) ? 1 : 0;
+  }
   const std::u16string inputPath = settings.inputIsDevice ? name : JoinPath(directory, name);
   if (!CheckPathLength(inputPath)) return 0;
   if (settings.outputIsDevice) return ConvertFile(inputPath, outputFile) ? 1 : 0;
@@ -484,7 +510,8 @@ int WalkDirectory(const std::u16string& directory, const std::u16string& pattern
       if (!EnterWalkDirectory(subInput, entry.name)) continue;
       // Only an output directory mirrors the tree; in place, appending or
       // into a device there is nothing to create.
-      const bool mirror = !settings.inPlace && !settings.outputIsDevice && outputFile.empty();
+      const bool mirror = !settings.inPlace && !settings.outputIsDevice && outputFile.empty() &&
+                          !State().detection;
       if (mirror) CreateWalkDirectory(subOutput);  // it may well exist already
       count += WalkDirectory(subInput, pattern, subOutput, outputFile);
     } else if (platform::MatchPathSpec(entry.name.c_str(), pattern.c_str())) {
@@ -582,6 +609,203 @@ int ConvertListedInputs(std::u16string* appendedOutput) {
   return count;
 }
 
+
+// ---- Detection-only runs ------------------------------------------------------
+
+// The name of a set as the listings show it.
+std::u16string NameOf(CharsetId id) {
+  char16_t name[64];
+  return CharsetName(id, name);
+}
+
+const char16_t* BasisWord(DetectionBasis basis) {
+  switch (basis) {
+    case DetectionBasis::kByteOrderMark:
+      return u"byte-order-mark";
+    case DetectionBasis::kZeroPattern:
+      return u"zero-bytes";
+    case DetectionBasis::kUtf8:
+      return u"utf-8";
+    case DetectionBasis::kUnicodeShape:
+      return u"unicode-shape";
+    case DetectionBasis::kStatistics:
+      return u"statistics";
+    case DetectionBasis::kFallback:
+      break;
+  }
+  return u"fallback";
+}
+
+// How many sets besides the chosen one --verbose lists.
+constexpr std::size_t kRunnersUpShown = 5;
+
+// The lines --verbose adds: how the set was decided, and for the statistics
+// the chosen set's score and the best other sets' scores (one line per set,
+// best first).
+std::u16string VerboseLines(const DetectionResult* result) {
+  if (!result) return u"  basis: given\r\n";
+  std::u16string lines = Format(u"  basis: %s\r\n", BasisWord(result->basis));
+  auto line = [](const DetectionCandidate& candidate) {
+    char label[5] = {};
+    for (int k = 0; k < 4; ++k) label[k] = candidate.label[k];
+    return Format(u"  %s (%.4S): %.3f\r\n", NameOf(candidate.charset),
+                  static_cast<const char*>(label), candidate.score);
+  };
+  std::vector<CharsetId> listed;
+  for (const DetectionCandidate& candidate : result->candidates) {
+    if (candidate.charset != result->charset) continue;
+    lines += line(candidate);
+    listed.push_back(candidate.charset);
+    break;
+  }
+  std::size_t runnersUp = 0;
+  for (const DetectionCandidate& candidate : result->candidates) {
+    if (runnersUp == kRunnersUpShown) break;
+    bool seen = false;
+    for (CharsetId id : listed) seen = seen || id == candidate.charset;
+    if (seen || candidate.charset == result->charset) continue;
+    lines += line(candidate);
+    listed.push_back(candidate.charset);
+    ++runnersUp;
+  }
+  return lines;
+}
+
+// A walked file as the user would write it: the walked directory as typed,
+// then the rest of the path.
+std::u16string ShownWalkPath(const std::u16string& path) {
+  const DetectionRun& run = *State().detection;
+  if (run.qualifiedRoot.empty() || path.compare(0, run.qualifiedRoot.size(), run.qualifiedRoot) != 0) {
+    return path;
+  }
+  std::u16string rest = path.substr(run.qualifiedRoot.size());
+  if (run.typedRoot.empty()) {
+    while (!rest.empty() && rest.front() == platform::kPathSeparator) rest.erase(0, 1);
+    return rest;
+  }
+  if (!rest.empty() && rest.front() == platform::kPathSeparator &&
+      run.typedRoot.back() == platform::kPathSeparator) {
+    rest.erase(0, 1);
+  }
+  return run.typedRoot + rest;
+}
+
+// Reads as much of the input as a conversion decides on and prints the set
+// it would take: "PATH: NAME". Nothing is written, the input is only read.
+bool DetectFile(const std::u16string& path, const std::u16string& shown) {
+  DetectionRun& run = *State().detection;
+  CFile input;
+  if (!input.Open(path.c_str(), platform::kOpenExisting, platform::kGenericRead,
+                  platform::kFileShareRead,
+                  platform::kFileFlagSequentialScan | State().inputOpenFlags)) {
+    LogResourceMessage(1, 2, 145, path, platform::ErrorText(input.lastError()));
+    return InputFailed();
+  }
+  // A chunk's worth, gathered as the detection filter gathers it from the
+  // conversion's reads (a pipe delivers smaller pieces), or all of a
+  // shorter input.
+  CBuffer sample;
+  input.SetLastError(0);
+  while (sample.length() < sample.commitSize() && input.lastError() == 0) {
+    if (input.Read(sample) == 0) break;
+  }
+  if (input.lastError() != 0) {
+    LogResourceMessage(1, 2, 145, path, platform::ErrorText(input.lastError()));
+    return InputFailed();
+  }
+  static const std::uint8_t kNothing = 0;
+  const std::uint8_t* bytes = sample.empty() ? &kNothing : sample.base();
+  const DetectionResult* result =
+      run.detector ? &run.detector->Examine(bytes, sample.length()) : nullptr;
+  const CharsetId chosen = result ? result->charset : run.source;
+  std::u16string line = EscapeForDisplay(shown) + u": " + NameOf(chosen) + u"\r\n";
+  if (GetSettings().detectVerbose) line += VerboseLines(result);
+  PrintForUser(line.c_str());
+  return true;
+}
+
+// One input of a detection-only run as typed: a stream, a directory, a
+// pattern or a file.
+int DetectTypedInput(const std::u16string& typed) {
+  DetectionRun& run = *State().detection;
+  run.typedRoot.clear();
+  run.qualifiedRoot.clear();
+  if (typed == u"-") return DetectFile(kConsoleInputPath, typed) ? 1 : 0;
+  if (StartsWithIgnoreCase(typed.c_str(), u"\\\\.\\") ||
+      platform::StandardStreamOf(typed.c_str()) == platform::StandardStream::kInput) {
+    const bool standardInput =
+        platform::StandardStreamOf(typed.c_str()) == platform::StandardStream::kInput;
+    return DetectFile(standardInput ? kConsoleInputPath : typed, typed) ? 1 : 0;
+  }
+  std::u16string expanded = platform::ExpandEnvironmentStrings(typed.c_str());
+  if (!platform::kPosixConventions) {
+    for (char16_t& c : expanded) {
+      if (c == u'/') c = platform::kPathSeparator;
+    }
+  }
+  const std::u16string qualified = platform::QualifyPath(expanded);
+  if (!CheckPathLength(qualified)) {
+    InputFailed();
+    return 0;
+  }
+  if (platform::IsDirectory(qualified.c_str())) {
+    // Nothing is touched, so nothing is asked.
+    run.typedRoot = expanded;
+    run.qualifiedRoot = qualified;
+    return WalkDirectory(qualified, u"*.*", std::u16string(), std::u16string());
+  }
+  if (HasWildcards(qualified)) {
+    run.typedRoot = DirectoryPart(expanded);
+    run.qualifiedRoot = DirectoryPart(qualified);
+    return WalkDirectory(run.qualifiedRoot, LastPart(qualified), std::u16string(), std::u16string());
+  }
+  return DetectFile(qualified, typed) ? 1 : 0;
+}
+
+}  // namespace
+
+int DetectInputs(CharsetId source) {
+  Settings& settings = GetSettings();
+  RunState& state = State();
+  state = RunState();
+  DetectionRun run;
+  run.source = source;
+  if (source == kCharsetAuto) {
+    CodecOptions options;
+    options.strict = settings.strictPolicy;
+    options.writeBom = settings.writeBom;
+    run.detector = std::make_unique<CAutoDetectionInputFilter>(options);
+  }
+  state.detection = &run;
+  // Every path is an input; nothing is written anywhere.
+  settings.inPlace = true;
+  settings.outputPath[0] = 0;
+  settings.inputIsDevice = false;
+  settings.outputIsDevice = false;
+  BeginWalk();
+  int count = 0;
+  for (const std::u16string& typed : settings.pathArguments) count += DetectTypedInput(typed);
+  if (settings.filesFromPath[0] != 0) {
+    std::vector<std::u16string> names;
+    if (!ReadInputList(settings, &names)) InputFailed();
+    for (const std::u16string& name : names) {
+      const std::u16string qualified = platform::QualifyPath(name);
+      if (!CheckPathLength(qualified)) {
+        InputFailed();
+        continue;
+      }
+      std::uint32_t openFlags = 0;
+      if (!TakeWalkFile(qualified, LastPart(qualified), &openFlags)) continue;
+      state.inputOpenFlags = openFlags;
+      count += DetectFile(qualified, name) ? 1 : 0;
+      state.inputOpenFlags = 0;
+    }
+  }
+  state.detection = nullptr;
+  return count;
+}
+
+namespace {
 }  // namespace
 
 int ProcessInputs() {

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "codecs/CharsetRegistry.h"
+
 namespace ordana {
 
 // Thrown to end the program with an exit code from deep inside the input
@@ -16,7 +18,14 @@ struct ProgramExit {
 // were processed.
 int ProcessInputs();
 
-// How many inputs of the last ProcessInputs failed: not read to their end,
+// A detection-only run (--detect): prints the character set each input (every
+// path of the command line, and the list of --files-from) would be read
+// as, with `source` auto the set the detection chooses, and converts nothing.
+// Returns how many inputs were examined; FailedInputCount tells how many
+// could not be read.
+int DetectInputs(CharsetId source);
+
+// How many inputs of the last ProcessInputs or DetectInputs failed: not read to their end,
 // their output not written, moved or closed, a named input or a pattern's
 // directory that does not exist.
 int FailedInputCount();

@@ -82,12 +82,11 @@ bool NameOneFile(const char16_t* a, const char16_t* b) {
 // The log file and the CSV report are written while the run goes on: one
 // that is also the input or the output would be converted while written, or
 // overwritten. A pattern or a directory run skips them when it meets them.
-bool CheckReportFiles(const Settings& settings) {
-  const char16_t* paths[] = {settings.inputPath, settings.outputPath};
-  auto clashes = [&paths, &settings](const char16_t* report) {
+// `paths`: the inputs and the output of the run.
+bool CheckReportFiles(const Settings& settings, const std::vector<const char16_t*>& paths) {
+  auto clashes = [&paths](const char16_t* report) {
     for (const char16_t* path : paths) {
       if (path[0] == 0 || IsDevicePath(path)) continue;
-      if (path == settings.outputPath && settings.outputIsDevice) continue;
       if (NameOneFile(report, path)) return true;
     }
     return false;
@@ -105,7 +104,30 @@ bool CheckReportFiles(const Settings& settings) {
   return true;
 }
 
+// Silent mode: no messages unless into a log file, no questions.
+void SilenceWhenAsked(Settings& settings) {
+  if (!settings.silent) return;
+  if (!settings.logToFile) {
+    GetMessageLog()->SetMaximumLevel(1);
+    GetMessageLog()->OpenLogFile(nullptr);
+  }
+  settings.answerWithoutAsking = true;
+}
+
+// Says how many inputs failed, if any; the exit code that tells it.
+int ReportFailedInputs() {
+  const int failed = FailedInputCount();
+  if (failed == 0) return kExitOk;
+  if (failed == 1) {
+    LogResourceMessage(1, 2, kStringOneInputFailed);
+  } else {
+    LogResourceMessage(1, 2, kStringInputsFailed, failed);
+  }
+  return kExitInputsFailed;
+}
+
 int Run(int count, char16_t* const* tokens);
+int RunDetection(CharsetId sourceId);
 
 }  // namespace
 
@@ -145,7 +167,13 @@ int Run(int count, char16_t* const* tokens) {
   if (options.exit) return Leave(options.exitCode);
 
   Settings& settings = GetSettings();
-  if (settings.filesFromPath[0] != 0) {
+  if (settings.detectOnly) {
+    // Every path, and every listed file, is an input.
+    if (settings.pathArguments.empty() && settings.filesFromPath[0] == 0) {
+      PrintUsage();
+      return Leave(kExitOk);
+    }
+  } else if (settings.filesFromPath[0] != 0) {
     // The inputs come from the list; a path on the command line is the output.
     if (settings.pathArgumentCount > 1 || (settings.inputPath[0] != 0 && !settings.inPlace)) {
       LogResourceMessage(1, 2, kStringFilesFromOnePath);
@@ -163,14 +191,17 @@ int Run(int count, char16_t* const* tokens) {
 #ifndef _WIN32
   // `ordana *.txt` reaches us as every matching name: the last of them would
   // be overwritten as the output. Only a shell produces more than two.
-  if (settings.pathArgumentCount > 2) {
+  // A detection writes nothing: there every path is an input.
+  if (settings.pathArgumentCount > 2 && !settings.detectOnly) {
     LogResourceMessage(1, 2, kStringTooManyPaths, settings.pathArgumentCount);
     return Leave(kExitUnusableCommandLine);
   }
   // Windows' pipe namespace means nothing here; taken as a name it would
   // become a regular file called \\.\pipe\NAME in the current directory.
-  for (const char16_t* path : {settings.inputPath, settings.outputPath}) {
-    if (StartsWithIgnoreCase(path, u"\\\\.\\pipe\\")) {
+  std::vector<std::u16string> named(settings.pathArguments);
+  named.emplace_back(settings.outputPath);  // also when given by an option
+  for (const std::u16string& path : named) {
+    if (StartsWithIgnoreCase(path.c_str(), u"\\\\.\\pipe\\")) {
       LogResourceMessage(1, 2, kStringWindowsPipeName, path);
       return Leave(kExitUnusableCommandLine);
     }
@@ -195,6 +226,7 @@ int Run(int count, char16_t* const* tokens) {
   }
   const CharsetId sourceId = source.id;
   const CharsetId destinationId = destination.id;
+  if (settings.detectOnly) return Leave(RunDetection(sourceId));
 
   UseStandardStreamName(settings.inputPath, platform::StandardStream::kInput, kConsoleInputPath);
   UseStandardStreamName(settings.outputPath, platform::StandardStream::kOutput, kConsoleOutputPath);
@@ -214,17 +246,14 @@ int Run(int count, char16_t* const* tokens) {
       GetMessageLog()->KeepOffStandardOutput();
     }
   }
-  if (!CheckReportFiles(settings)) return Leave(kExitUnusableCommandLine);
+  if (!CheckReportFiles(settings, {settings.inputPath,
+                                   settings.outputIsDevice ? u"" : settings.outputPath})) {
+    return Leave(kExitUnusableCommandLine);
+  }
   if (settings.logToFile) OpenLogFileOfSettings(settings);
   if (settings.csvPath[0] != 0) OpenCsvReport(settings.csvPath);
 
-  if (settings.silent) {
-    if (!settings.logToFile) {
-      GetMessageLog()->SetMaximumLevel(1);
-      GetMessageLog()->OpenLogFile(nullptr);
-    }
-    settings.answerWithoutAsking = true;
-  }
+  SilenceWhenAsked(settings);
 
   LogResourceMessage(1, 0, 104, settings.sourceCharsetName, settings.destinationCharsetName);
 
@@ -244,14 +273,24 @@ int Run(int count, char16_t* const* tokens) {
   } else {
     LogResourceMessage(1, 0, 150, processed);
   }
-  const int failed = FailedInputCount();
-  if (failed == 0) return Leave(kExitOk);
-  if (failed == 1) {
-    LogResourceMessage(1, 2, kStringOneInputFailed);
-  } else {
-    LogResourceMessage(1, 2, kStringInputsFailed, failed);
-  }
-  return Leave(kExitInputsFailed);
+  return Leave(ReportFailedInputs());
+}
+
+// --detect: every path is an input, each is only read, and standard output
+// carries nothing but the results.
+int RunDetection(CharsetId sourceId) {
+  Settings& settings = GetSettings();
+  std::vector<const char16_t*> inputs;
+  for (const std::u16string& path : settings.pathArguments) inputs.push_back(path.c_str());
+  if (settings.filesFromPath[0] != 0) inputs.push_back(settings.filesFromPath);
+  if (!CheckReportFiles(settings, inputs)) return kExitUnusableCommandLine;
+  // The messages (the Windows console shows both on one screen, as it does
+  // the listings).
+  if (platform::kPosixConventions) GetMessageLog()->KeepOffStandardOutput();
+  if (settings.logToFile) OpenLogFileOfSettings(settings);
+  SilenceWhenAsked(settings);
+  DetectInputs(sourceId);
+  return ReportFailedInputs();
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // chain assembly, the filters and the input processing.
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace ordana {
 
@@ -52,6 +54,13 @@ struct Settings {
   // Paths given without an option word; more than two on POSIX can only
   // come from a pattern the shell expanded.
   int pathArgumentCount = 0;
+  // Those paths as typed ("-" included), in order: every one of them is an
+  // input of a detection-only run.
+  std::vector<std::u16string> pathArguments;
+  // --detect: name each input's character set on standard output, convert
+  // nothing; --verbose adds how it was decided and the runners-up.
+  bool detectOnly = false;
+  bool detectVerbose = false;
   // The log file (/log, /log=, /logto) and the CSV report (/csv), the latest
   // of each; both are opened only once the command line has been accepted.
   char16_t logPath[kPathCapacity] = {};

@@ -394,6 +394,13 @@ const StringRow kStrings[] = {
     {417,
      u"Error: the list of inputs %s cannot be read: %s\r\n",
      u"Fehler: Die Liste der Eingaben %s kann nicht gelesen werden: %s\r\n"},
+    // Detection-only runs.
+    {420,
+     u"/detect\t\tName the character set of each input, convert nothing\r\n",
+     u"/detect\t\tZeichensatz jeder Eingabe nennen, nichts konvertieren\r\n"},
+    {421,
+     u"/verbose\tWith /detect: how it was decided, the runners-up and their scores\r\n",
+     u"/verbose\tMit /detect: wie entschieden wurde, die Nächstbesten und ihre Punkte\r\n"},
 };
 
 }  // namespace

@@ -62,6 +62,8 @@ constexpr std::uint32_t kStringLogFileNotCreated = 414;
 constexpr std::uint32_t kStringFilterDroppedBytes = 415;
 constexpr std::uint32_t kStringFilesFromOnePath = 416;
 constexpr std::uint32_t kStringFilesFromUnreadable = 417;
+constexpr std::uint32_t kStringUsageDetect = 420;
+constexpr std::uint32_t kStringUsageVerbose = 421;
 
 // The text of entry `id` in the user's interface language, or null when
 // there is no such entry.

@@ -118,11 +118,11 @@ double CAutoDetectionInputFilter::ScoreSample(const std::uint8_t* b, std::uint32
   return current_.Score(b, n);
 }
 
-CFilter* CAutoDetectionInputFilter::DetectByStatistics(const std::uint8_t* b, std::uint32_t n) {
-  if (statistics_.Count() == 0) return nullptr;
+CharsetId CAutoDetectionInputFilter::DecideByStatistics(const std::uint8_t* b, std::uint32_t n) {
+  if (statistics_.Count() == 0) return kCharsetUnknown;
   if (!ScoredBytesHaveHighByte(b, n)) {
     LogResourceMessage(2, 0, kMessageNoEvidence);
-    return nullptr;
+    return kCharsetUnknown;
   }
   std::vector<double> scores;
   statistics_.ScoreAll(b, n, &scores);
@@ -135,7 +135,12 @@ CFilter* CAutoDetectionInputFilter::DetectByStatistics(const std::uint8_t* b, st
     // Every file scores the same: the text says nothing about the set, and
     // the first file by name must not win by default.
     LogResourceMessage(2, 0, kMessageNoEvidence);
-    return nullptr;
+    return kCharsetUnknown;
+  }
+  for (std::size_t k : order) {
+    DetectionCandidate candidate{statistics_.At(k).charset, {}, scores[k]};
+    std::memcpy(candidate.label, statistics_.At(k).label, 4);
+    last_.candidates.push_back(candidate);
   }
   // A few high bytes give every set a handful of points: a short Latin word
   // would go to a DOS or Baltic set on a whim of the training text. The sets
@@ -201,36 +206,64 @@ CFilter* CAutoDetectionInputFilter::DetectByStatistics(const std::uint8_t* b, st
                        static_cast<const char*>(otherLabel), scores[chosen] - scores[k]);
     break;
   }
-  return new CSingleByteToUtf16Filter(winner.charset, options_);
+  return winner.charset;
 }
 
-CFilter* CAutoDetectionInputFilter::DetectDecoder(const std::uint8_t* b, std::uint32_t n) {
+CharsetId CAutoDetectionInputFilter::Decided(CharsetId charset, DetectionBasis basis) {
+  last_.charset = charset;
+  last_.basis = basis;
+  return charset;
+}
+
+CFilter* CAutoDetectionInputFilter::MakeDecoder(CharsetId charset) const {
+  switch (charset) {
+    case kCharsetUtf8:
+      return new CUtf8ToUtf16Filter(options_);
+    case kCharsetUtf16:
+    case kCharsetUtf16Be:
+      return new CUtf16ToUtf16InputFilter(charset == kCharsetUtf16Be, options_);
+    case kCharsetUtf32:
+    case kCharsetUtf32Be:
+      return new CUtf32ToUtf16Filter(charset == kCharsetUtf32Be, options_);
+    default:
+      return new CSingleByteToUtf16Filter(charset, options_);
+  }
+}
+
+const DetectionResult& CAutoDetectionInputFilter::Examine(const std::uint8_t* b, std::uint32_t n) {
+  Decide(b, n);
+  return last_;
+}
+
+CharsetId CAutoDetectionInputFilter::Decide(const std::uint8_t* b, std::uint32_t n) {
+  last_ = DetectionResult();
+  using B = DetectionBasis;
   if (n >= 4) {
     if (b[0] == 0xFE && b[1] == 0xFF) {
       LogMessage(2, 0, u"Detected SCS with BOM: UTF-16BE\r\n");
-      return new CUtf16ToUtf16InputFilter(true, options_);
+      return Decided(kCharsetUtf16Be, B::kByteOrderMark);
     }
     if (b[0] == 0xFF && b[1] == 0xFE) {
       if (n >= 8 && b[2] == 0 && b[3] == 0) {
         LogMessage(2, 0, u"Detected SCS with BOM: UTF-32\r\n");
-        return new CUtf32ToUtf16Filter(false, options_);
+        return Decided(kCharsetUtf32, B::kByteOrderMark);
       }
       LogMessage(2, 0, u"Detected SCS with BOM: UTF-16\r\n");
-      return new CUtf16ToUtf16InputFilter(false, options_);
+      return Decided(kCharsetUtf16, B::kByteOrderMark);
     }
     if (b[0] != 0 && b[1] == 0 && b[2] != 0 && b[3] == 0) {
       LogMessage(2, 0, u"Detected SCS: UTF-16\r\n");
-      return new CUtf16ToUtf16InputFilter(false, options_);
+      return Decided(kCharsetUtf16, B::kZeroPattern);
     }
     if (b[0] == 0 && b[1] != 0 && b[2] == 0 && b[3] != 0) {
       LogMessage(2, 0, u"Detected SCS: UTF-16BE\r\n");
-      return new CUtf16ToUtf16InputFilter(true, options_);
+      return Decided(kCharsetUtf16Be, B::kZeroPattern);
     }
   }
   if (n >= 3) {
     if (b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
       LogMessage(2, 0, u"Detected SCS with BOM: UTF-8\r\n");
-      return new CUtf8ToUtf16Filter(options_);
+      return Decided(kCharsetUtf8, B::kByteOrderMark);
     }
     // The counts run over the whole sample. Deciding at the first point
     // where valid sequences lead would take text in sets whose letters
@@ -255,7 +288,7 @@ CFilter* CAutoDetectionInputFilter::DetectDecoder(const std::uint8_t* b, std::ui
     if (decidedAt >= 0 && valid > invalid && valid >= 2) {
       LogMessage(2, 0, u"Detected SCS: UTF-8 (Analyzed %d Bytes)\r\n",
                  static_cast<std::uint32_t>(decidedAt));
-      return new CUtf8ToUtf16Filter(options_);
+      return Decided(kCharsetUtf8, B::kUtf8);
     }
   }
   if (n >= 8) {
@@ -263,52 +296,53 @@ CFilter* CAutoDetectionInputFilter::DetectDecoder(const std::uint8_t* b, std::ui
     const std::uint32_t w2 = b[4] | (b[5] << 8), w3 = b[6] | (b[7] << 8);
     if (b[0] == 0 && b[1] == 0 && b[2] == 0xFE && b[3] == 0xFF) {
       LogMessage(2, 0, u"Detected SCS with BOM: UTF-32BE\r\n");
-      return new CUtf32ToUtf16Filter(true, options_);
+      return Decided(kCharsetUtf32Be, B::kByteOrderMark);
     }
     if (w0 != 0 && w1 == 0 && w2 != 0 && w3 == 0) {
       LogMessage(2, 0, u"Detected SCS: UTF-32\r\n");
-      return new CUtf32ToUtf16Filter(false, options_);
+      return Decided(kCharsetUtf32, B::kZeroPattern);
     }
     if (w0 == 0 && w1 != 0 && w2 == 0 && w3 != 0) {
       LogMessage(2, 0, u"Detected SCS: UTF-32BE\r\n");
-      return new CUtf32ToUtf16Filter(true, options_);
+      return Decided(kCharsetUtf32Be, B::kZeroPattern);
     }
   }
   // Well-formed UTF-8 with fewer multi-byte sequences than the count above
   // asks for (a short text with one accented letter).
   if (IsWellFormedUtf8(b, n)) {
     LogMessage(2, 0, u"Detected SCS: UTF-8 (Analyzed %d Bytes)\r\n", n);
-    return new CUtf8ToUtf16Filter(options_);
+    return Decided(kCharsetUtf8, B::kUtf8);
   }
   // UTF-32 and UTF-16 without a byte order mark in any script, by the shape
   // of the whole sample (the tests above look at its first units only).
   switch (DetectUnicodeWithoutMark(b, n)) {
     case UnicodeForm::kUtf32Le:
       LogMessage(2, 0, u"Detected SCS: UTF-32\r\n");
-      return new CUtf32ToUtf16Filter(false, options_);
+      return Decided(kCharsetUtf32, B::kUnicodeShape);
     case UnicodeForm::kUtf32Be:
       LogMessage(2, 0, u"Detected SCS: UTF-32BE\r\n");
-      return new CUtf32ToUtf16Filter(true, options_);
+      return Decided(kCharsetUtf32Be, B::kUnicodeShape);
     case UnicodeForm::kUtf16Le:
       LogMessage(2, 0, u"Detected SCS: UTF-16\r\n");
-      return new CUtf16ToUtf16InputFilter(false, options_);
+      return Decided(kCharsetUtf16, B::kUnicodeShape);
     case UnicodeForm::kUtf16Be:
       LogMessage(2, 0, u"Detected SCS: UTF-16BE\r\n");
-      return new CUtf16ToUtf16InputFilter(true, options_);
+      return Decided(kCharsetUtf16Be, B::kUnicodeShape);
     case UnicodeForm::kNone:
       break;
   }
   if (n >= 4 && StatisticsFileCount() == 0) ReportMissingStatisticsFiles();
   if (n >= 4 && StatisticsFileCount() > 0) {
-    if (CFilter* decoder = DetectByStatistics(b, n)) return decoder;
+    const CharsetId chosen = DecideByStatistics(b, n);
+    if (chosen != kCharsetUnknown) return Decided(chosen, B::kStatistics);
   }
   LogMessage(2, 0, u"Detected character set (fallback) ISO-8859-15\r\n");
-  return new CSingleByteToUtf16Filter(kFallbackCharset, options_);
+  return Decided(kFallbackCharset, B::kFallback);
 }
 
 void CAutoDetectionInputFilter::Detect() {
   CFilter* successor = NextFilter();
-  std::unique_ptr<CFilter> decoder(DetectDecoder(pending_.base(), pending_.length()));
+  std::unique_ptr<CFilter> decoder(MakeDecoder(Decide(pending_.base(), pending_.length())));
   successor->InsertBefore(decoder.release());
   Disable();
   successor->Detach();

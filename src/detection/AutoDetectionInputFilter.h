@@ -20,6 +20,31 @@
 
 namespace ordana {
 
+// How a decision was reached.
+enum class DetectionBasis {
+  kByteOrderMark,  // a UTF-8, UTF-16 or UTF-32 byte order mark
+  kZeroPattern,    // the zero bytes of UTF-16 or UTF-32 in the first units
+  kUtf8,           // valid UTF-8 sequences
+  kUnicodeShape,   // UTF-16 or UTF-32 without a mark, by the whole sample
+  kStatistics,     // the statistics files' scores
+  kFallback,       // nothing decided: ISO-8859-15
+};
+
+// A set the statistics files scored, with its file's label.
+struct DetectionCandidate {
+  CharsetId charset;
+  char label[5];
+  double score;
+};
+
+// The last decision of a detection: the set, how it was reached and, when
+// the statistics decided, every file's set with its score, best first.
+struct DetectionResult {
+  CharsetId charset = kCharsetUnknown;
+  DetectionBasis basis = DetectionBasis::kFallback;
+  std::vector<DetectionCandidate> candidates;
+};
+
 class CAutoDetectionInputFilter : public CFilter {
  public:
   // Looks for statistics files in the executable's directory, then in the
@@ -43,6 +68,13 @@ class CAutoDetectionInputFilter : public CFilter {
   // The score of a sample against the file loaded last by LoadStatisticsFile.
   double ScoreSample(const std::uint8_t* bytes, std::uint32_t n) const;
 
+  // Decides the character set of a sample as a conversion of it would
+  // (the same messages included), without building a decoder: the
+  // detection-only runs.
+  const DetectionResult& Examine(const std::uint8_t* b, std::uint32_t n);
+  // The decision of the last Examine or conversion.
+  const DetectionResult& LastDetection() const { return last_; }
+
   std::uint32_t StatisticsFileCount() const { return static_cast<std::uint32_t>(statistics_.Count()); }
   const char* CurrentLabel() const { return current_.label; }
   CharsetId CurrentCharset() const { return current_.charset; }
@@ -56,12 +88,19 @@ class CAutoDetectionInputFilter : public CFilter {
   // Decides the character set of the pending bytes, puts its decoder behind
   // this filter in place of the successor, and switches this filter off.
   void Detect();
-  CFilter* DetectDecoder(const std::uint8_t* b, std::uint32_t n);
-  CFilter* DetectByStatistics(const std::uint8_t* b, std::uint32_t n);
+  // Decides the set of a sample and records it in last_.
+  CharsetId Decide(const std::uint8_t* b, std::uint32_t n);
+  // Records and returns a decision.
+  CharsetId Decided(CharsetId charset, DetectionBasis basis);
+  // The set the statistics files choose, kCharsetUnknown when they cannot.
+  CharsetId DecideByStatistics(const std::uint8_t* b, std::uint32_t n);
+  // The decoder of a decided set.
+  CFilter* MakeDecoder(CharsetId charset) const;
 
   CodecOptions options_;
   CStatisticsSet statistics_;
   CStatisticsModel current_;
+  DetectionResult last_;
   std::u16string searchedDirectories_;  // for the message when none was found
 };
 

@@ -74,7 +74,7 @@ class CompletionTest(unittest.TestCase):
     def test_options_come_from_the_program_and_it_accepts_each(self):
         offered = self.complete("/") + self.complete("-")
         options = [o for o in offered if not os.path.exists(o)]  # "/" also completes paths
-        for option in ("/i", "/o", "/listall"):
+        for option in ("/i", "/o", "/listall", "/detect", "/verbose", "--detect", "--verbose"):
             self.assertIn(option, options)
         # None of them is refused as an unknown option.
         with tempfile.TemporaryDirectory(prefix="ordana-completion-") as cwd:

@@ -151,6 +151,74 @@ TEST_F(StatisticsTest, HighestScoreWinsAndFollowsThePolicy) {
   EXPECT_EQ(decoder->GetCharset(), 6u);
 }
 
+// The detection-only runs ask Examine; a conversion hands the same decision
+// to a decoder. Both record the set, how it was decided and the scores.
+TEST_F(StatisticsTest, ExamineDecidesAsTheConversionAndRecordsTheScores) {
+  StatFile latin("LAT", 0);
+  latin.Block({{0xE9, 1.0}});
+  StatFile greek("GRE", 6);
+  greek.Block({{0xE9, 3.0}});
+  StatFile cyrillic("CYR", 17);
+  cyrillic.Block({{0xE9, 2.0}});
+  Write("latin.dat", latin.bytes);
+  Write("greek.dat", greek.bytes);
+  Write("cyrillic.dat", cyrillic.bytes);
+  CAutoDetectionInputFilter filter(Dir(), CodecOptions{});
+  struct Case {
+    const char* what;
+    std::string bytes;
+    CharsetId charset;
+    DetectionBasis basis;
+    std::vector<CharsetId> candidates;  // best first
+  };
+  const std::string highBytes(5, '\xE9');
+  const Case cases[] = {
+      {"statistics", highBytes, 6, DetectionBasis::kStatistics, {6, 17, 0}},
+      {"UTF-16 mark", std::string("\xFF\xFE" "A\0", 4), kCharsetUtf16,
+       DetectionBasis::kByteOrderMark, {}},
+      {"UTF-16BE mark", std::string("\xFE\xFF\0" "A", 4), kCharsetUtf16Be,
+       DetectionBasis::kByteOrderMark, {}},
+      {"UTF-32 mark", std::string("\xFF\xFE\0\0" "A\0\0\0", 8), kCharsetUtf32,
+       DetectionBasis::kByteOrderMark, {}},
+      {"UTF-8 mark", "\xEF\xBB\xBF" "abc", kCharsetUtf8, DetectionBasis::kByteOrderMark, {}},
+      {"UTF-16 zeros", std::string("A\0B\0", 4), kCharsetUtf16, DetectionBasis::kZeroPattern, {}},
+      {"UTF-8 sequences", "\xC3\xA4\xC3\xB6 text", kCharsetUtf8, DetectionBasis::kUtf8, {}},
+      {"ASCII", "plain text", 14, DetectionBasis::kFallback, {}},
+      {"empty", "", 14, DetectionBasis::kFallback, {}},
+  };
+  for (const Case& c : cases) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(c.bytes.data());
+    const DetectionResult& result =
+        filter.Examine(bytes, static_cast<std::uint32_t>(c.bytes.size()));
+    EXPECT_EQ(result.charset, c.charset) << c.what;
+    EXPECT_EQ(result.basis, c.basis) << c.what;
+    std::vector<CharsetId> order;
+    for (const DetectionCandidate& candidate : result.candidates) order.push_back(candidate.charset);
+    EXPECT_EQ(order, c.candidates) << c.what;
+    EXPECT_EQ(&filter.LastDetection(), &result) << c.what;
+  }
+  // The scores are the files' scores of the sample: of five bytes only the
+  // first position is read.
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(highBytes.data());
+  const DetectionResult& result = filter.Examine(bytes, 5);
+  ASSERT_EQ(result.candidates.size(), 3u);
+  EXPECT_EQ(result.candidates[0].score, 3.0);
+  EXPECT_EQ(std::string(result.candidates[0].label, 3), "GRE");
+  EXPECT_EQ(result.candidates[1].score, 2.0);
+  EXPECT_EQ(result.candidates[2].score, 1.0);
+
+  // A conversion of the same bytes takes the set Examine named.
+  CFilterChain chain;
+  auto* detection = new CAutoDetectionInputFilter(Dir(), CodecOptions{});
+  chain.Append(detection);
+  chain.Append(new CNulFilter());
+  auto* sink = new test::RecordingFilter();
+  chain.Append(sink);
+  test::ConvertThrough(chain, *sink, highBytes);
+  EXPECT_EQ(detection->LastDetection().charset, 6u);
+  EXPECT_EQ(detection->LastDetection().basis, DetectionBasis::kStatistics);
+}
+
 TEST(DetectionHandOverTest, DecoderTakesThePlaceOfTheSuccessorEveryTime) {
   test::TempDir empty;
   test::LogCapture log(2);
