@@ -291,7 +291,7 @@ bool ConvertFileInto(const std::u16string& inputPath, const std::u16string& outp
   const std::u16string source = replaceInput ? platform::FollowFinalLink(inputPath) : inputPath;
   const std::u16string& target = replaceInput ? source : outputPath;
 
-  LogMessage(2, 0, u"Input: %s, Output: %s\r\n", inputPath, target);
+  LogResourceMessage(2, 0, kStringInputOutput, inputPath, target);
 
   // The input is opened before the output is created: an input that cannot
   // be read must not cost the user an existing output file, nor leave an
@@ -315,7 +315,7 @@ bool ConvertFileInto(const std::u16string& inputPath, const std::u16string& outp
   if (!OpenOutput(mode, target, replacement)) return InputFailed();
   AppendGuard appendGuard(output, mode == OutputMode::kAppend);
 
-  LogMessage(2, 0, u"File opened, Size: %u Bytes\r\n", static_cast<std::uint32_t>(opened.size));
+  LogResourceMessage(2, 0, kStringFileOpened, static_cast<std::uint32_t>(opened.size));
 
   ConversionOutcome outcome;
   StatusReportingObserver reporting;
@@ -396,7 +396,7 @@ int ConvertNamedFile(const std::u16string& directory, const std::u16string& name
     }
     // An output that is the input itself, under whatever name, would be
     // truncated before it is read: convert in place instead.
-    LogMessage(2, 0, u"The output is the input itself; converting in place: %s\r\n", inputPath);
+    LogResourceMessage(2, 0, kStringOutputIsInput, inputPath);
     return ConvertInPlace(inputPath) ? 1 : 0;
   }
   return ConvertFile(inputPath, outputPath) ? 1 : 0;

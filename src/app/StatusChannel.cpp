@@ -265,20 +265,14 @@ StatusRecord* StatusChannel::Acquire() {
   const std::uint32_t mutexWait = congested_ ? 0 : limits_.mutexWait;
   if (platform::WaitSharedSemaphore(empty_, recordWait) != platform::WaitResult::kSignaled) {
     congested_ = true;
-    LogMessage(2, 2,
-               u"No free record in the status channel %s within %u ms; this conversion is not "
-               u"published\r\n",
-               names_.mapping, recordWait);
+    LogResourceMessage(2, 2, kStringChannelNoFreeRecord, names_.mapping, recordWait);
     return nullptr;
   }
   if (platform::WaitSharedMutex(mutex_, mutexWait) != platform::WaitResult::kSignaled) {
     congested_ = true;
     // The free record we counted is given back: nothing was taken.
     platform::ReleaseSharedSemaphore(empty_, 1);
-    LogMessage(2, 2,
-               u"The mutex of the status channel %s was not released within %u ms; this conversion "
-               u"is not published\r\n",
-               names_.mapping, mutexWait);
+    LogResourceMessage(2, 2, kStringChannelMutexHeld, names_.mapping, mutexWait);
     return nullptr;
   }
   StatusChannelHeader* h = header();
@@ -479,9 +473,7 @@ StatusChannel* OpenStatusChannel() {
         // them, so nothing goes into it. Said once; converting goes on.
         LogResourceMessage(1, 1, kStringChannelNotTrusted, state.channel->names().mapping);
       } else {
-        LogMessage(2, 2,
-                   u"The status channel %s can not be opened; conversions are not published\r\n",
-                   state.channel->names().mapping);
+        LogResourceMessage(2, 2, kStringChannelNotOpened, state.channel->names().mapping);
       }
     }
   }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/MessageLog.h"
+#include "core/StringTable.h"
 #include "support/Bits.h"
 
 namespace ordana {
@@ -189,14 +190,12 @@ std::int32_t CSingleByteToUtf16Filter::Filter() {
       if (u == kUnmapped) {
         if (strict_) {
           ++errorCount_;
-          LogMessage(2, 2, u"SCS (%d): Decoding of %#04x at %I64u not possible.\r\n", charset_, b,
+          LogResourceMessage(2, 2, kStringSingleByteUndecodable, charset_, b,
                      Position(j));
           // U+FFFF (a noncharacter) marks the place of the lost byte.
         } else {
           u = static_cast<std::uint16_t>(kByteEscapeBase + b);
-          LogMessage(2, 1,
-                     u"SCS (%d): Decoding of %#04x at %I64u not possible, replaced by U+%04x\r\n",
-                     charset_, b, Position(j), static_cast<std::uint32_t>(u));
+          LogResourceMessage(2, 1, kStringSingleByteUndecodableKept, charset_, b, Position(j), static_cast<std::uint32_t>(u));
         }
       }
       out.PutUnit(u);
@@ -208,7 +207,7 @@ std::int32_t CSingleByteToUtf16Filter::Filter() {
 }
 
 bool CSingleByteToUtf16Filter::Finish() {
-  LogMessage(2, SummaryKind(errorCount_), u"SCS(%d): Decoding errors: %d\r\n", charset_,
+  LogResourceMessage(2, SummaryKind(errorCount_), kStringDecodingErrors, Format(u"SCS(%d)", charset_),
              errorCount_);
   return true;
 }
@@ -263,13 +262,11 @@ std::int32_t CUtf16ToSingleByteFilter::Filter() {
         if (!strict_ && u - kByteEscapeBase < 0x100) {
           // A byte the decoder could not map, carried here to be restored.
           e = u - kByteEscapeBase;
-          LogMessage(
-              2, 1, u"DSC(%d): Encoding of replacement character U+%04x at %I64u become %#04x.\r\n",
-              charset_, u, Position(i), e);
+          LogResourceMessage(2, 1, kStringSingleByteEscapeRestored, charset_, u, Position(i), e);
         } else {
           ++errorCount_;
           e = kUnmappableByte;
-          LogMessage(2, 2, u"DSC(%d): Encoding of U+%04x (%c) at %I64u not possible.\r\n", charset_,
+          LogResourceMessage(2, 2, kStringSingleByteUnencodable, charset_,
                      u, u, Position(i));
         }
       }
@@ -292,7 +289,7 @@ void CUtf16ToSingleByteFilter::FilterEndOfInput() {
 }
 
 bool CUtf16ToSingleByteFilter::Finish() {
-  LogMessage(2, SummaryKind(errorCount_), u"DCS(%d): Encoding errors: %d\r\n", charset_,
+  LogResourceMessage(2, SummaryKind(errorCount_), kStringEncodingErrors, Format(u"DCS(%d)", charset_),
              errorCount_);
   return true;
 }

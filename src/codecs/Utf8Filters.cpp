@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/MessageLog.h"
+#include "core/StringTable.h"
 
 #include "support/Bits.h"
 
@@ -36,12 +37,6 @@ constexpr LeadTable kLeads;
 
 constexpr std::uint8_t kPayloadMask[4] = {0x7F, 0x1F, 0x0F, 0x07};
 
-const char16_t* const kMalformed[4] = {
-    nullptr,
-    u"UTF-8: Malformed 2 Byte sequence %02x %02x\r\n",
-    u"UTF-8: Malformed 3 Byte sequence %02x %02x %02x\r\n",
-    u"UTF-8: Malformed 4 Byte sequence %02x %02x %02x %02x\r\n",
-};
 
 inline bool IsContinuation(std::uint8_t b) { return (b & 0xC0) == 0x80; }
 
@@ -159,10 +154,7 @@ void CUtf8ToUtf16Filter::FilterEndOfInput() { Decode(true); }
 void CUtf8ToUtf16Filter::PutReplacement(OutputCursor& out, std::uint32_t last) {
   out.PutUnit(replacement_);
   ++errorCount_;
-  LogMessage(2, 2,
-             u"UTF-8 (STRICT): Malformed byte sequence at %I64u were replaced with "
-             u"replacement character %04x\r\n",
-             Position(last), static_cast<unsigned>(replacement_));
+  LogResourceMessage(2, 2, kStringUtf8Malformed, Position(last), static_cast<unsigned>(replacement_));
 }
 
 void CUtf8ToUtf16Filter::Decode(bool endOfInput) {
@@ -250,10 +242,7 @@ void CUtf8ToUtf16Filter::Decode(bool endOfInput) {
       } else if (value >= 0xD800 && value <= 0xDFFF) {
         // Only the loose policy gets here.
         out.PutUnit(static_cast<char16_t>(value));
-        LogMessage(2, 1,
-                   u"UTF-8 (LOOSE): Malformed surrogate U+%04x detected at %I64u. Should be "
-                   u"encoded as F0 XX XX XX not as E0 XX XX\r\n",
-                   value, Position(pos + k));
+        LogResourceMessage(2, 1, kStringUtf8SurrogateKept, value, Position(pos + k));
       } else if (value >= 0xFFFE) {
         PutReplacement(out, pos + k);  // U+FFFE and U+FFFF are no characters
       } else {
@@ -265,9 +254,13 @@ void CUtf8ToUtf16Filter::Decode(bool endOfInput) {
     if (j < available) {
       // A byte that cannot continue the sequence.
       if (available >= k + 1 && GetMessageLog() && GetMessageLog()->Enabled(2)) {
-        std::uint8_t shown[4] = {};
-        std::copy(p + pos, p + pos + k + 1, shown);
-        LogMessage(2, 1, kMalformed[k], shown[0], shown[1], shown[2], shown[3]);
+        // The whole sequence, its bytes in hexadecimal: "c3 28".
+        std::u16string shown;
+        for (std::uint32_t b = 0; b <= k; ++b) {
+          if (b > 0) shown += u' ';
+          shown += Format(u"%02x", static_cast<unsigned>(p[pos + b]));
+        }
+        LogResourceMessage(2, 1, kStringUtf8MalformedBytes, k + 1, shown);
       }
     } else {
       // The input ends inside the sequence.
@@ -282,7 +275,7 @@ void CUtf8ToUtf16Filter::Decode(bool endOfInput) {
 }
 
 bool CUtf8ToUtf16Filter::Finish() {
-  LogMessage(2, SummaryKind(errorCount_), u"UTF-8: Decoding errors: %d\r\n", errorCount_);
+  LogResourceMessage(2, SummaryKind(errorCount_), kStringDecodingErrors, u"UTF-8", errorCount_);
   return true;
 }
 
@@ -387,13 +380,13 @@ void CUtf16ToUtf8Filter::Encode(bool endOfInput) {
     const std::uint64_t position = Position(i);
     if (strict_) {
       ++errorCount_;
-      LogMessage(2, 2, u"UTF-8 (STRICT): Invalid surrogate U+%04x at %I64u replaced with 0xEF 0xBF 0xBD.\r\n",
+      LogResourceMessage(2, 2, kStringUtf8EncodeSurrogateReplaced,
                  static_cast<unsigned>(u), position);
       o[0] = 0xEF;
       o[1] = 0xBF;
       o[2] = 0xBD;
     } else {
-      LogMessage(2, 1, u"UTF-8 (LOOSE): Invalid surrogate U+%04x at %I64u encoded into 3 byte sequence.\r\n",
+      LogResourceMessage(2, 1, kStringUtf8EncodeSurrogateKept,
                  static_cast<unsigned>(u), position);
       o[0] = static_cast<std::uint8_t>(0xE0 | (u >> 12));
       o[1] = static_cast<std::uint8_t>(0x80 | ((u >> 6) & 0x3F));
@@ -406,7 +399,7 @@ void CUtf16ToUtf8Filter::Encode(bool endOfInput) {
 }
 
 bool CUtf16ToUtf8Filter::Finish() {
-  LogMessage(2, SummaryKind(errorCount_), u"UTF-8: Encoding errors: %d\r\n", errorCount_);
+  LogResourceMessage(2, SummaryKind(errorCount_), kStringEncodingErrors, u"UTF-8", errorCount_);
   return true;
 }
 

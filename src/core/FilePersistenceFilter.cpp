@@ -1,6 +1,7 @@
 #include "core/FilePersistenceFilter.h"
 
 #include "core/MessageLog.h"
+#include "core/StringTable.h"
 
 namespace ordana {
 
@@ -22,7 +23,7 @@ bool CFilePersistenceFilter::Process(CBuffer& input) {
   if (!enabled_ || !pending_.empty()) return CFilter::Process(input);
   // Nothing is waiting: the input goes to the stream as it is, without a
   // copy through the pending input.
-  LogMessage(5, 0, u"Filter (%d Bytes) in \"%s\", Enabled: %d\r\n", input.length(), GetName(), 1);
+  LogResourceMessage(5, 0, kStringTraceFilter, input.length(), GetName(), 1);
   WriteOut(input);
   input.Clear();
   return true;

@@ -13,10 +13,10 @@ bool CFilter::Process(CBuffer& input) {
   // A disabled filter with nothing of its own passes the input straight on;
   // copying it through the pending input first would change nothing.
   if (!enabled_ && pending_.empty() && output_.empty() && NextFilter()) {
-    LogMessage(5, 0, u"Filter (%d Bytes) in \"%s\", Enabled: %d\r\n", input.length(), GetName(), 0);
-    LogMessage(5, 0, u"Skipped filter because \"%s\" is disabled\r\n", GetName());
+    LogResourceMessage(5, 0, kStringTraceFilter, input.length(), GetName(), 0);
+    LogResourceMessage(5, 0, kStringTraceDisabled, GetName());
     if (!input.empty()) {
-      LogMessage(5, 0, u"Filtering skipped, forwarding (%d Bytes)...\r\n", input.length());
+      LogResourceMessage(5, 0, kStringTraceSkipped, input.length());
       Forward(input);
     }
     input.Clear();
@@ -35,18 +35,18 @@ bool CFilter::Process(CBuffer& input) {
       pending_.Append(input.base() + taken, slice);
       taken += slice;
     }
-    LogMessage(5, 0, u"Filter (%d Bytes) in \"%s\", Enabled: %d\r\n", pending_.length(), GetName(),
+    LogResourceMessage(5, 0, kStringTraceFilter, pending_.length(), GetName(),
                enabled_ ? 1 : 0);
     std::int32_t result;
     if (enabled_) {
       result = Filter();
     } else {
-      LogMessage(5, 0, u"Skipped filter because \"%s\" is disabled\r\n", GetName());
+      LogResourceMessage(5, 0, kStringTraceDisabled, GetName());
       result = -1;
     }
     if (!output_.empty()) Forward(output_);
     if (result == -1 && !pending_.empty()) {
-      LogMessage(5, 0, u"Filtering skipped, forwarding (%d Bytes)...\r\n", pending_.length());
+      LogResourceMessage(5, 0, kStringTraceSkipped, pending_.length());
       Forward(pending_);
     }
     if (taken == total) break;
@@ -64,13 +64,13 @@ bool CFilter::Process(CBuffer& input) {
 bool CFilter::Forward(CBuffer& data) {
   CFilter* next = NextFilter();
   if (!next) return false;
-  LogMessage(5, 0, u"Forwarding (%d Bytes) to \"%s\", Enabled: %d\r\n", data.length(),
+  LogResourceMessage(5, 0, kStringTraceForwarding, data.length(),
              next->GetName(), enabled_ ? 1 : 0);
   return next->Process(data);
 }
 
 bool CFilter::Flush(CBuffer& target) {
-  LogMessage(5, 0, u"Flushing (%d Bytes) in \"%s\"...\r\n", target.length(), GetName());
+  LogResourceMessage(5, 0, kStringTraceFlushing, target.length(), GetName());
   if (pending_.length() > 0 && &target != &pending_) {
     if (!target.Prepend(pending_.base(), pending_.length())) return false;
   }

@@ -63,7 +63,38 @@ constexpr std::uint32_t kStringFilterDroppedBytes = 415;
 constexpr std::uint32_t kStringFilesFromOnePath = 416;
 constexpr std::uint32_t kStringFilesFromUnreadable = 417;
 constexpr std::uint32_t kStringUsageDetect = 420;
-constexpr std::uint32_t kStringUsageVerbose = 421;
+
+// Details of a conversion (level 2) and the filter trace (level 5).
+constexpr std::uint32_t kStringInputOutput = 421;
+constexpr std::uint32_t kStringFileOpened = 422;
+constexpr std::uint32_t kStringOutputIsInput = 423;
+constexpr std::uint32_t kStringChannelNoFreeRecord = 424;
+constexpr std::uint32_t kStringChannelMutexHeld = 425;
+constexpr std::uint32_t kStringChannelNotOpened = 426;
+constexpr std::uint32_t kStringSingleByteUndecodable = 427;
+constexpr std::uint32_t kStringSingleByteUndecodableKept = 428;
+constexpr std::uint32_t kStringDecodingErrors = 429;  // %s: the codec, "UTF-8" or "SCS(n)"
+constexpr std::uint32_t kStringSingleByteEscapeRestored = 430;
+constexpr std::uint32_t kStringSingleByteUnencodable = 431;
+constexpr std::uint32_t kStringEncodingErrors = 432;  // %s: the codec, "UTF-8" or "DCS(n)"
+constexpr std::uint32_t kStringUtf8Malformed = 433;
+constexpr std::uint32_t kStringUtf8SurrogateKept = 434;
+constexpr std::uint32_t kStringUtf8MalformedBytes = 435;
+constexpr std::uint32_t kStringUtf8EncodeSurrogateReplaced = 436;
+constexpr std::uint32_t kStringUtf8EncodeSurrogateKept = 437;
+constexpr std::uint32_t kStringTraceFilter = 438;
+constexpr std::uint32_t kStringTraceDisabled = 439;
+constexpr std::uint32_t kStringTraceSkipped = 440;
+constexpr std::uint32_t kStringTraceForwarding = 441;
+constexpr std::uint32_t kStringTraceFlushing = 442;
+// The automatic detection (level 2).
+constexpr std::uint32_t kStringStatisticsFilesFound = 443;
+constexpr std::uint32_t kStringDetectedByStatistics = 444;
+constexpr std::uint32_t kStringDetectedWithMark = 445;
+constexpr std::uint32_t kStringDetected = 446;
+constexpr std::uint32_t kStringDetectedUtf8 = 447;
+constexpr std::uint32_t kStringDetectedFallback = 448;
+constexpr std::uint32_t kStringRemovedLastFilter = 449;
 
 // The text of entry `id` in the user's interface language, or null when
 // there is no such entry.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/MessageLog.h"
+#include "core/StringTable.h"
 #include "codecs/SingleByteFilters.h"
 #include "codecs/Utf16Filters.h"
 #include "codecs/Utf32Filters.h"
@@ -93,7 +94,7 @@ void CAutoDetectionInputFilter::Construct(const std::vector<std::u16string>& dir
       break;
     }
   }
-  LogMessage(2, 0, u"Found %d stat files\r\n", StatisticsFileCount());
+  LogResourceMessage(2, 0, kStringStatisticsFilesFound, StatisticsFileCount());
 }
 
 void CAutoDetectionInputFilter::ReportMissingStatisticsFiles() const {
@@ -194,7 +195,7 @@ CharsetId CAutoDetectionInputFilter::DecideByStatistics(const std::uint8_t* b, s
   char16_t name[64];
   char label[5] = {};
   std::memcpy(label, winner.label, 4);
-  LogMessage(2, 0, u"Detected SCS %s (%.4S)\r\n", CharsetName(winner.charset, name),
+  LogResourceMessage(2, 0, kStringDetectedByStatistics, CharsetName(winner.charset, name),
              static_cast<const char*>(label));
   // How sure the choice was: the best set that decodes the text differently.
   for (std::size_t k : order) {
@@ -240,29 +241,29 @@ CharsetId CAutoDetectionInputFilter::Decide(const std::uint8_t* b, std::uint32_t
   using B = DetectionBasis;
   if (n >= 4) {
     if (b[0] == 0xFE && b[1] == 0xFF) {
-      LogMessage(2, 0, u"Detected SCS with BOM: UTF-16BE\r\n");
+      LogResourceMessage(2, 0, kStringDetectedWithMark, u"UTF-16BE");
       return Decided(kCharsetUtf16Be, B::kByteOrderMark);
     }
     if (b[0] == 0xFF && b[1] == 0xFE) {
       if (n >= 8 && b[2] == 0 && b[3] == 0) {
-        LogMessage(2, 0, u"Detected SCS with BOM: UTF-32\r\n");
+        LogResourceMessage(2, 0, kStringDetectedWithMark, u"UTF-32");
         return Decided(kCharsetUtf32, B::kByteOrderMark);
       }
-      LogMessage(2, 0, u"Detected SCS with BOM: UTF-16\r\n");
+      LogResourceMessage(2, 0, kStringDetectedWithMark, u"UTF-16");
       return Decided(kCharsetUtf16, B::kByteOrderMark);
     }
     if (b[0] != 0 && b[1] == 0 && b[2] != 0 && b[3] == 0) {
-      LogMessage(2, 0, u"Detected SCS: UTF-16\r\n");
+      LogResourceMessage(2, 0, kStringDetected, u"UTF-16");
       return Decided(kCharsetUtf16, B::kZeroPattern);
     }
     if (b[0] == 0 && b[1] != 0 && b[2] == 0 && b[3] != 0) {
-      LogMessage(2, 0, u"Detected SCS: UTF-16BE\r\n");
+      LogResourceMessage(2, 0, kStringDetected, u"UTF-16BE");
       return Decided(kCharsetUtf16Be, B::kZeroPattern);
     }
   }
   if (n >= 3) {
     if (b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
-      LogMessage(2, 0, u"Detected SCS with BOM: UTF-8\r\n");
+      LogResourceMessage(2, 0, kStringDetectedWithMark, u"UTF-8");
       return Decided(kCharsetUtf8, B::kByteOrderMark);
     }
     // The counts run over the whole sample. Deciding at the first point
@@ -286,7 +287,7 @@ CharsetId CAutoDetectionInputFilter::Decide(const std::uint8_t* b, std::uint32_t
       if (decidedAt < 0 && valid > invalid && valid >= 2) decidedAt = p;
     }
     if (decidedAt >= 0 && valid > invalid && valid >= 2) {
-      LogMessage(2, 0, u"Detected SCS: UTF-8 (Analyzed %d Bytes)\r\n",
+      LogResourceMessage(2, 0, kStringDetectedUtf8,
                  static_cast<std::uint32_t>(decidedAt));
       return Decided(kCharsetUtf8, B::kUtf8);
     }
@@ -295,38 +296,38 @@ CharsetId CAutoDetectionInputFilter::Decide(const std::uint8_t* b, std::uint32_t
     const std::uint32_t w0 = b[0] | (b[1] << 8), w1 = b[2] | (b[3] << 8);
     const std::uint32_t w2 = b[4] | (b[5] << 8), w3 = b[6] | (b[7] << 8);
     if (b[0] == 0 && b[1] == 0 && b[2] == 0xFE && b[3] == 0xFF) {
-      LogMessage(2, 0, u"Detected SCS with BOM: UTF-32BE\r\n");
+      LogResourceMessage(2, 0, kStringDetectedWithMark, u"UTF-32BE");
       return Decided(kCharsetUtf32Be, B::kByteOrderMark);
     }
     if (w0 != 0 && w1 == 0 && w2 != 0 && w3 == 0) {
-      LogMessage(2, 0, u"Detected SCS: UTF-32\r\n");
+      LogResourceMessage(2, 0, kStringDetected, u"UTF-32");
       return Decided(kCharsetUtf32, B::kZeroPattern);
     }
     if (w0 == 0 && w1 != 0 && w2 == 0 && w3 != 0) {
-      LogMessage(2, 0, u"Detected SCS: UTF-32BE\r\n");
+      LogResourceMessage(2, 0, kStringDetected, u"UTF-32BE");
       return Decided(kCharsetUtf32Be, B::kZeroPattern);
     }
   }
   // Well-formed UTF-8 with fewer multi-byte sequences than the count above
   // asks for (a short text with one accented letter).
   if (IsWellFormedUtf8(b, n)) {
-    LogMessage(2, 0, u"Detected SCS: UTF-8 (Analyzed %d Bytes)\r\n", n);
+    LogResourceMessage(2, 0, kStringDetectedUtf8, n);
     return Decided(kCharsetUtf8, B::kUtf8);
   }
   // UTF-32 and UTF-16 without a byte order mark in any script, by the shape
   // of the whole sample (the tests above look at its first units only).
   switch (DetectUnicodeWithoutMark(b, n)) {
     case UnicodeForm::kUtf32Le:
-      LogMessage(2, 0, u"Detected SCS: UTF-32\r\n");
+      LogResourceMessage(2, 0, kStringDetected, u"UTF-32");
       return Decided(kCharsetUtf32, B::kUnicodeShape);
     case UnicodeForm::kUtf32Be:
-      LogMessage(2, 0, u"Detected SCS: UTF-32BE\r\n");
+      LogResourceMessage(2, 0, kStringDetected, u"UTF-32BE");
       return Decided(kCharsetUtf32Be, B::kUnicodeShape);
     case UnicodeForm::kUtf16Le:
-      LogMessage(2, 0, u"Detected SCS: UTF-16\r\n");
+      LogResourceMessage(2, 0, kStringDetected, u"UTF-16");
       return Decided(kCharsetUtf16, B::kUnicodeShape);
     case UnicodeForm::kUtf16Be:
-      LogMessage(2, 0, u"Detected SCS: UTF-16BE\r\n");
+      LogResourceMessage(2, 0, kStringDetected, u"UTF-16BE");
       return Decided(kCharsetUtf16Be, B::kUnicodeShape);
     case UnicodeForm::kNone:
       break;
@@ -336,7 +337,7 @@ CharsetId CAutoDetectionInputFilter::Decide(const std::uint8_t* b, std::uint32_t
     const CharsetId chosen = DecideByStatistics(b, n);
     if (chosen != kCharsetUnknown) return Decided(chosen, B::kStatistics);
   }
-  LogMessage(2, 0, u"Detected character set (fallback) ISO-8859-15\r\n");
+  LogResourceMessage(2, 0, kStringDetectedFallback);
   return Decided(kFallbackCharset, B::kFallback);
 }
 
@@ -346,7 +347,7 @@ void CAutoDetectionInputFilter::Detect() {
   successor->InsertBefore(decoder.release());
   Disable();
   successor->Detach();
-  LogMessage(2, 0, u"Removed Last Filter \"%s\"\r\n", successor->GetName());
+  LogResourceMessage(2, 0, kStringRemovedLastFilter, successor->GetName());
   delete successor;
 }
 
@@ -365,7 +366,7 @@ bool CAutoDetectionInputFilter::Flush(CBuffer& target) {
     // The input ended before a whole chunk came: decide on what is there and
     // pass it on to the decoder, which is flushed next.
     Detect();
-    LogMessage(5, 0, u"Filtering skipped, forwarding (%d Bytes)...\r\n", pending_.length());
+    LogResourceMessage(5, 0, kStringTraceSkipped, pending_.length());
     Forward(pending_);
     return true;
   }

@@ -143,6 +143,32 @@ class MessagesInBothLanguagesTest(HabitsTestCase):
                 self.assertEqual(self.read("a.txt"), source("a.txt"))
 
 
+    def test_details_and_traces_in_english_and_german(self):
+        # UTF-8 with a malformed pair (c3 28) and a euro sign that Latin-1
+        # lacks: the detection, the input, both codecs and the filter trace
+        # speak.
+        self.write("u.txt", "café ça € ".encode("utf-8") + b"\xc3(")
+        english = ["Detected SCS: UTF-8 (Analyzed ", "Input: ", "File opened, Size: 16 Bytes",
+                   "UTF-8: Malformed 2 Byte sequence c3 28", "UTF-8: Decoding errors: 1",
+                   "DSC(0): Encoding of U+20ac", "DCS(0): Encoding errors: 2",
+                   "Enabled: 1", "Forwarding (", "Flushing (", "Removed Last Filter \"NUL Filter\"",
+                   "stat files"]
+        german = ["Erkannter Quell-Zeichensatz: UTF-8 (", "Eingabe: ",
+                  "Datei geöffnet, Größe: 16 Bytes", "UTF-8: Fehlerhafte 2-Byte-Sequenz c3 28",
+                  "UTF-8: Dekodierfehler: 1", "DSC(0): Kodierung von U+20ac",
+                  "DCS(0): Kodierfehler: 2", "aktiv: 1", "Weitergabe (", "Leeren (",
+                  "Letzten Filter \"NUL Filter\" entfernt", "Statistikdateien gefunden"]
+        for env, present, absent in (({}, english, german), (GERMAN, german, english)):
+            with self.subTest(german=bool(env)):
+                got, out, err = self.feed(["u.txt", "out.txt", "/o", "latin1", "/loglevel=5"],
+                                          env_extra=env)
+                self.assertEqual(got, 0, out + err)
+                for said in present:
+                    self.assertIn(said, out + err)
+                for said in absent:
+                    self.assertNotIn(said, out + err)
+
+
 @posix_only("--files-from is a spelling of the Linux build")
 class FilesFromTest(HabitsTestCase):
     ODD = ["a b.txt", "-lead.txt", "new\nline.txt", "sub/x y.txt", "tab\there.txt"]

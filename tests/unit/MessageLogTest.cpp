@@ -2,6 +2,7 @@
 
 #include <regex>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -135,6 +136,40 @@ TEST(StringTableTest, EveryEntryHasBothLanguages) {
   }
   EXPECT_EQ(LoadResourceString(103, kLanguageEnglish), nullptr);
   EXPECT_EQ(std::u16string(LoadResourceString(152, kLanguageGerman)), u"Es wurde 1 Datei verarbeitet.\r\n");
+}
+
+// The German text of a message is formatted with the English text's
+// arguments: both must take the same conversions in the same order, or a
+// German message would show the wrong value (or read a number as text).
+TEST(StringTableTest, GermanTextsTakeTheEnglishArguments) {
+  auto conversions = [](const char16_t* text) {
+    std::vector<std::u16string> found;
+    for (const char16_t* p = text; *p != 0; ++p) {
+      if (*p != u'%') continue;
+      const char16_t* start = ++p;
+      if (*p == u'%') continue;
+      while (*p != 0 && !((*p >= u'a' && *p <= u'z') || (*p >= u'A' && *p <= u'Z'))) ++p;
+      // %I64u: the width prefix belongs to the conversion.
+      if (*p == u'I' && p[1] == u'6' && p[2] == u'4') p += 3;
+      if (*p == 0) break;
+      found.emplace_back(start, p + 1);
+    }
+    return found;
+  };
+  std::size_t checked = 0;
+  for (std::size_t k = 0; k < StringTableSize(); ++k) {
+    const std::uint32_t id = StringTableId(k);
+    const char16_t* english = LoadResourceString(id, kLanguageEnglish);
+    const char16_t* german = LoadResourceString(id, kLanguageGerman);
+    ASSERT_NE(german, nullptr) << id;
+    EXPECT_NE(german[0], 0) << id;
+    EXPECT_EQ(conversions(english), conversions(german)) << id;
+    checked += conversions(english).empty() ? 0 : 1;
+  }
+  EXPECT_GT(checked, 60u);
+  // The rule sees a difference where there is one.
+  EXPECT_NE(conversions(u"%s at %I64u"), conversions(u"%I64u bei %s"));
+  EXPECT_EQ(conversions(u"100%% of %d"), conversions(u"%d zu 100%%"));
 }
 
 TEST(StringTableTest, QuestionsCarryTheirAnswerLetters) {
