@@ -252,10 +252,8 @@ void StatusChannel::Close() {
 StatusRecord* StatusChannel::Acquire() {
   if (!mapped() || readOnly_) return nullptr;
   if (!mutex_.native || !empty_.native || !full_.native) {
-    LogMessage(2, 2,
-               u"The status channel %s lacks its mutex or semaphores; this conversion is not "
-               u"published\r\n",
-               names_.mapping);
+    // Mapped, but its mutex or semaphores could not be opened.
+    LogResourceMessage(2, 2, kStringChannelNotOpened, names_.mapping);
     return nullptr;
   }
 
