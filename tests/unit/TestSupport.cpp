@@ -1,13 +1,13 @@
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-
-#include <unistd.h>
-
-#include <gtest/gtest.h>
 
 namespace ordana::test {
 
@@ -27,15 +27,22 @@ TempDir::~TempDir() {
   }
 }
 
-std::string ConvertThrough(CFilterChain& chain, RecordingFilter& sink, const std::string& input,
-                           const std::vector<std::size_t>& splits) {
+namespace {
+
+// ConvertThrough up to and including Finish, without the Reset.
+void Feed(CFilterChain& chain, RecordingFilter& sink, const std::string& input,
+          const std::vector<std::size_t>& splits) {
   sink.received.clear();
+  sink.calls.clear();
   CBuffer chunk;
   std::size_t start = 0;
   std::vector<std::size_t> ends = splits;
   ends.push_back(input.size());
   for (std::size_t end : ends) {
-    if (end < start || end > input.size()) continue;
+    if (end < start || end > input.size()) {
+      ADD_FAILURE() << "split " << end << " outside the input";
+      continue;
+    }
     chunk.Clear();
     chunk.Append(input.data() + start, static_cast<std::uint32_t>(end - start));
     if (!chunk.empty()) chain.Process(chunk, start);
@@ -43,56 +50,80 @@ std::string ConvertThrough(CFilterChain& chain, RecordingFilter& sink, const std
   }
   chain.Flush();
   chain.Finish();
+}
+
+}  // namespace
+
+std::string ConvertThrough(CFilterChain& chain, RecordingFilter& sink, const std::string& input,
+                           const std::vector<std::size_t>& splits) {
+  Feed(chain, sink, input, splits);
   std::string result = sink.received;
   chain.Reset();
   return result;
 }
 
-std::string ConvertAllSplits(CFilterChain& chain, RecordingFilter& sink, const std::string& input) {
-  const std::string whole = ConvertThrough(chain, sink, input);
-  for (std::size_t at = 1; at < input.size(); ++at) {
-    std::string split = ConvertThrough(chain, sink, input, {at});
-    if (split != whole) {
-      ADD_FAILURE() << "split at " << at << " of " << input.size() << " bytes changes the output";
-      break;
-    }
-  }
-  for (std::size_t size = 1; size <= 7; ++size) {
+std::vector<std::vector<std::size_t>> EverySplit(std::size_t size) {
+  std::vector<std::vector<std::size_t>> ways;
+  for (std::size_t at = 1; at < size; ++at) ways.push_back({at});
+  for (std::size_t chunk = 1; chunk <= 7; ++chunk) {
     std::vector<std::size_t> splits;
-    for (std::size_t at = size; at < input.size(); at += size) splits.push_back(at);
-    if (ConvertThrough(chain, sink, input, splits) != whole) {
-      ADD_FAILURE() << "chunks of " << size << " bytes change the output";
-    }
+    for (std::size_t at = chunk; at < size; at += chunk) splits.push_back(at);
+    ways.push_back(splits);
+  }
+  return ways;
+}
+
+namespace {
+
+std::string Describe(const std::vector<std::size_t>& splits) {
+  if (splits.size() == 1) return "split at " + std::to_string(splits.front());
+  if (splits.empty()) return "one chunk";
+  return "chunks of " + std::to_string(splits.front());
+}
+
+}  // namespace
+
+std::vector<std::size_t> RandomSplits(std::mt19937& random, std::size_t size, std::size_t most) {
+  std::vector<std::size_t> splits;
+  if (size < 2) return splits;
+  const std::size_t count = std::uniform_int_distribution<std::size_t>(0, most)(random);
+  std::uniform_int_distribution<std::size_t> at(1, size - 1);
+  for (std::size_t k = 0; k < count; ++k) splits.push_back(at(random));
+  std::sort(splits.begin(), splits.end());
+  splits.erase(std::unique(splits.begin(), splits.end()), splits.end());
+  return splits;
+}
+
+Outcome RunOnce(CFilterChain& chain, RecordingFilter& sink, const std::string& input,
+                const std::vector<std::size_t>& splits, const CFilter* codec) {
+  LogCapture log(2);
+  Feed(chain, sink, input, splits);
+  Outcome outcome{sink.received, log.text(), codec != nullptr ? codec->errorCount() : 0};
+  chain.Reset();
+  return outcome;
+}
+
+void ExpectSame(const Outcome& whole, const Outcome& split, const std::string& what) {
+  EXPECT_EQ(split.output, whole.output) << what;
+  EXPECT_EQ(split.log, whole.log) << what;
+  EXPECT_EQ(split.errors, whole.errors) << what;
+}
+
+Outcome ConvertEveryWay(CFilterChain& chain, RecordingFilter& sink, const std::string& input,
+                        const std::string& what, const CFilter* codec) {
+  const Outcome whole = RunOnce(chain, sink, input, {}, codec);
+  for (const std::vector<std::size_t>& splits : EverySplit(input.size())) {
+    ExpectSame(whole, RunOnce(chain, sink, input, splits, codec), what + ": " + Describe(splits));
   }
   return whole;
 }
 
-Converted ConvertAllSplitsWithLog(CFilterChain& chain, RecordingFilter& sink,
-                                  const std::string& input) {
-  auto run = [&](const std::vector<std::size_t>& splits) {
-    LogCapture log(2);
-    Converted result;
-    result.output = ConvertThrough(chain, sink, input, splits);
-    result.log = log.narrow();
-    return result;
-  };
-  const Converted whole = run({});
-  std::vector<std::vector<std::size_t>> ways;
-  for (std::size_t at = 1; at < input.size(); ++at) ways.push_back({at});
-  for (std::size_t size = 1; size <= 7; ++size) {
-    std::vector<std::size_t> splits;
-    for (std::size_t at = size; at < input.size(); at += size) splits.push_back(at);
-    ways.push_back(splits);
-  }
-  for (const auto& splits : ways) {
-    const Converted split = run(splits);
-    if (split.output != whole.output || split.log != whole.log) {
-      ADD_FAILURE() << "splitting at " << splits.front() << " (" << splits.size()
-                    << " splits) changes the result:\n"
-                    << whole.log << "---\n"
-                    << split.log;
-      break;
-    }
+std::string ConvertAllSplits(CFilterChain& chain, RecordingFilter& sink, const std::string& input,
+                             const std::string& what) {
+  const std::string whole = ConvertThrough(chain, sink, input);
+  for (const std::vector<std::size_t>& splits : EverySplit(input.size())) {
+    EXPECT_EQ(ConvertThrough(chain, sink, input, splits), whole)
+        << what << ": " << Describe(splits) << " of " << input.size() << " bytes";
   }
   return whole;
 }

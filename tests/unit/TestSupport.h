@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -80,25 +81,50 @@ class RecordingFilter : public CFilter {
   std::vector<std::uint64_t> offsets;
 };
 
+// ---- The split harness ----------------------------------------------------
+// A filter's output, messages and error count must not depend on where the
+// chunks of its input end. Every filter test converts its cases through
+// ConvertEveryWay (or ConvertAllSplits), which tries the whole input and
+// every way of EverySplit.
+
 // Feeds `input` through `chain` (whose last filter is `sink`) as one
 // conversion: chunks split at `splits` (ascending offsets), then flush,
 // finish and reset. Returns what reached the sink.
 std::string ConvertThrough(CFilterChain& chain, RecordingFilter& sink, const std::string& input,
                            const std::vector<std::size_t>& splits = {});
 
-// Checks that every way of splitting `input` into two chunks, and into
-// chunks of every size from 1 to 7, gives the same output as one chunk, and
-// returns that output.
-std::string ConvertAllSplits(CFilterChain& chain, RecordingFilter& sink, const std::string& input);
+// The ways of cutting an input of `size` bytes that the harness tries: once
+// at every offset, then into chunks of every size from 1 to 7 bytes.
+std::vector<std::vector<std::size_t>> EverySplit(std::size_t size);
 
-struct Converted {
+// Ascending random cut points in [1, size), at most `most` of them.
+std::vector<std::size_t> RandomSplits(std::mt19937& random, std::size_t size, std::size_t most = 8);
+
+struct Outcome {
   std::string output;
-  std::string log;  // the level-2 messages, UTF-8
+  std::u16string log;  // the level-2 messages
+  std::uint32_t errors = 0;
+  std::string narrowLog() const { return platform::ToNative(log.c_str(), log.size()); }
 };
-// Like ConvertAllSplits, and the messages (level 2, captured here; the
-// caller must not hold a LogCapture) must not depend on the split either.
-Converted ConvertAllSplitsWithLog(CFilterChain& chain, RecordingFilter& sink,
-                                  const std::string& input);
+
+// One conversion as ConvertThrough, with the level-2 messages (captured here:
+// the caller must not hold a LogCapture) and `codec`'s error count after
+// Finish (0 without a codec).
+Outcome RunOnce(CFilterChain& chain, RecordingFilter& sink, const std::string& input,
+                const std::vector<std::size_t>& splits = {}, const CFilter* codec = nullptr);
+
+// Adds a failure naming `what` when `split` differs from `whole`.
+void ExpectSame(const Outcome& whole, const Outcome& split, const std::string& what);
+
+// Converts `input` whole and in every way of EverySplit; each way must give
+// the same output, messages and error count. Returns the whole result.
+Outcome ConvertEveryWay(CFilterChain& chain, RecordingFilter& sink, const std::string& input,
+                        const std::string& what, const CFilter* codec = nullptr);
+
+// The same comparison of the output alone, without capturing the messages
+// (the caller may hold a LogCapture). Returns the whole output.
+std::string ConvertAllSplits(CFilterChain& chain, RecordingFilter& sink, const std::string& input,
+                             const std::string& what = std::string());
 
 // A scratch directory removed at the end of the test.
 class TempDir {

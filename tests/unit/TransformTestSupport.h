@@ -77,24 +77,9 @@ class TransformChain {
   }
 
   // The output of `input` as one chunk; adds a failure for every way of
-  // cutting it (at each byte, in chunks of 1 to 7 bytes) that gives another.
+  // cutting it (EverySplit) that gives another.
   std::u16string RunEverySplit(const std::u16string& input) {
-    const std::string bytes = Utf16(input);
-    const std::string whole = RunBytes(bytes);
-    for (std::size_t at = 1; at < bytes.size(); ++at) {
-      if (RunBytes(bytes, {at}) != whole) {
-        ADD_FAILURE() << "a cut at byte " << at << " changes the output of " << Show(input);
-        break;
-      }
-    }
-    for (std::size_t size = 1; size <= 7; ++size) {
-      std::vector<std::size_t> splits;
-      for (std::size_t at = size; at < bytes.size(); at += size) splits.push_back(at);
-      if (RunBytes(bytes, splits) != whole) {
-        ADD_FAILURE() << "chunks of " << size << " bytes change the output of " << Show(input);
-      }
-    }
-    return FromUtf16(whole);
+    return FromUtf16(ConvertAllSplits(chain_, *sink_, Utf16(input), Show(input)));
   }
 
  private:
@@ -102,19 +87,6 @@ class TransformChain {
   CFilter* filter_;
   RecordingFilter* sink_;
 };
-
-// Ascending random cut points in [1, size), at most `most` of them, odd byte
-// offsets included.
-inline std::vector<std::size_t> RandomSplits(std::mt19937& rng, std::size_t size,
-                                             std::size_t most = 8) {
-  std::vector<std::size_t> splits;
-  if (size < 2) return splits;
-  const std::size_t count = rng() % (most + 1);
-  for (std::size_t k = 0; k < count; ++k) splits.push_back(1 + rng() % (size - 1));
-  std::sort(splits.begin(), splits.end());
-  splits.erase(std::unique(splits.begin(), splits.end()), splits.end());
-  return splits;
-}
 
 // Random text of `length` units drawn mostly from `alphabet` (the units that
 // matter to a transform), with some arbitrary units mixed in.
