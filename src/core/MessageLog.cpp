@@ -105,6 +105,14 @@ void MessageLog::WriteOwnText(std::uint32_t kind, const char16_t* text) {
   sink_->Printf(u"%s", MakeWellFormed(text));
 }
 
+bool MessageLog::FirstTimeFor(std::uint32_t id) {
+  for (std::uint32_t said : saidOnce_) {
+    if (said == id) return false;
+  }
+  saidOnce_.push_back(id);
+  return true;
+}
+
 void MessageLog::AttachStandardOutput() {
   platform::SetStandardOutput(savedStandardOutput_);
   sink_.reset();

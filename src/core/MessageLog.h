@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "core/File.h"
 #include "core/Format.h"
@@ -45,6 +46,10 @@ class MessageLog {
   // cannot be created), so that no message ever lands in the data.
   void KeepOffStandardOutput();
 
+  // True the first time it is asked for `id` in this log's life: a message
+  // said once per run, however many inputs and chains need it.
+  bool FirstTimeFor(std::uint32_t id);
+
   std::uint32_t maximumLevel() const { return maximumLevel_; }
   void SetMaximumLevel(std::uint32_t level) { maximumLevel_ = level; }
   CFile* sink() const { return sink_.get(); }
@@ -65,6 +70,7 @@ class MessageLog {
   bool silent_ = false;
   bool keepOffStandardOutput_ = false;
   platform::ErrorCode lastOpenError_ = 0;
+  std::vector<std::uint32_t> saidOnce_;
 };
 
 // Text the user asked to see (the usage, the help, the listings): UTF-8

@@ -1,7 +1,6 @@
 #include "detection/AutoDetectionInputFilter.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -100,8 +99,8 @@ void CAutoDetectionInputFilter::Construct(const std::vector<std::u16string>& dir
 void CAutoDetectionInputFilter::ReportMissingStatisticsFiles() const {
   // Once per run, however many inputs need the statistics: the chain, and
   // with it this filter, may be built more than once.
-  static std::atomic<bool> reported{false};
-  if (reported.exchange(true)) return;
+  MessageLog* log = GetMessageLog();
+  if (!log || !log->FirstTimeFor(kMessageNoStatisticsFiles)) return;
   LogResourceMessage(1, 1, kMessageNoStatisticsFiles, searchedDirectories_);
 }
 

@@ -124,6 +124,17 @@ TEST(MessageLogTest, UnwritableLogFileFallsBackToStandardOutput) {
   ResetMessageLog();
 }
 
+TEST(MessageLogTest, FirstTimeForIsTrueOncePerIdAndLog) {
+  MessageLog log;
+  EXPECT_TRUE(log.FirstTimeFor(156));
+  EXPECT_FALSE(log.FirstTimeFor(156));
+  EXPECT_TRUE(log.FirstTimeFor(157));
+  EXPECT_FALSE(log.FirstTimeFor(157));
+  EXPECT_FALSE(log.FirstTimeFor(156));
+  MessageLog next;  // a new run
+  EXPECT_TRUE(next.FirstTimeFor(156));
+}
+
 TEST(StringTableTest, EveryEntryHasBothLanguages) {
   ASSERT_GE(StringTableSize(), 52u);  // the first table; later messages add rows
   std::uint32_t previous = 0;
