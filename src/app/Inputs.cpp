@@ -716,7 +716,9 @@ bool DetectFile(const std::u16string& path, const std::u16string& shown) {
   static const std::uint8_t kNothing = 0;
   const std::uint8_t* bytes = sample.empty() ? &kNothing : sample.base();
   const DetectionResult* result =
-      run.detector ? &run.detector->Examine(bytes, sample.length()) : nullptr;
+      run.detector
+          ? &run.detector->Examine(bytes, std::min(sample.length(), sample.commitSize()))
+          : nullptr;
   const CharsetId chosen = result ? result->charset : run.source;
   std::u16string line = EscapeForDisplay(shown) + u": " + NameOf(chosen) + u"\r\n";
   if (GetSettings().detectVerbose) line += VerboseLines(result);

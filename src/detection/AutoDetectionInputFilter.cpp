@@ -342,7 +342,10 @@ CharsetId CAutoDetectionInputFilter::Decide(const std::uint8_t* b, std::uint32_t
 
 void CAutoDetectionInputFilter::Detect() {
   CFilter* successor = NextFilter();
-  std::unique_ptr<CFilter> decoder(MakeDecoder(Decide(pending_.base(), pending_.length())));
+  // The sample is the first chunk exactly: the last piece from a pipe may
+  // have brought more.
+  const std::uint32_t sample = std::min(pending_.length(), pending_.commitSize());
+  std::unique_ptr<CFilter> decoder(MakeDecoder(Decide(pending_.base(), sample)));
   successor->InsertBefore(decoder.release());
   Disable();
   successor->Detach();

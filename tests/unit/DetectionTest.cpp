@@ -219,6 +219,36 @@ TEST_F(StatisticsTest, ExamineDecidesAsTheConversionAndRecordsTheScores) {
   EXPECT_EQ(detection->LastDetection().basis, DetectionBasis::kStatistics);
 }
 
+// The sequence count decides for UTF-8 only when well-formed sequences
+// outnumber the broken ones (at least two of them) over the whole sample: a
+// tie is no evidence, however early the good ones came.
+TEST_F(StatisticsTest, Utf8SequencesMustOutnumberTheBrokenOnes) {
+  CAutoDetectionInputFilter filter(Dir(), CodecOptions{});
+  struct Case {
+    const char* what;
+    std::string bytes;
+    CharsetId charset;
+    DetectionBasis basis;
+  };
+  const Case cases[] = {
+      {"two good, two broken", "ab \xC3\xA4 cd \xC3\xB6 ef \xC3( gh \xC3) ij", 14,
+       DetectionBasis::kFallback},
+      {"good first, then as many broken", "\xC3\xA4\xC3\xB6 abcdefgh \xE2( \xC3) ijkl", 14,
+       DetectionBasis::kFallback},
+      {"three good, two broken", "ab \xC3\xA4 cd \xC3\xB6 ef \xC3( gh \xC3) ij \xC3\xBC", kCharsetUtf8,
+       DetectionBasis::kUtf8},
+      {"one good, none broken", "abcdefgh \xC3\xA4 ijklmnop", kCharsetUtf8,
+       DetectionBasis::kUtf8},  // by the well-formedness test
+      {"one good, one broken", "abcdefgh \xC3\xA4 ijkl \xC3) mnop", 14, DetectionBasis::kFallback},
+  };
+  for (const Case& c : cases) {
+    const DetectionResult& result = filter.Examine(
+        reinterpret_cast<const std::uint8_t*>(c.bytes.data()), static_cast<std::uint32_t>(c.bytes.size()));
+    EXPECT_EQ(result.charset, c.charset) << c.what;
+    EXPECT_EQ(result.basis, c.basis) << c.what;
+  }
+}
+
 TEST(DetectionHandOverTest, DecoderTakesThePlaceOfTheSuccessorEveryTime) {
   test::TempDir empty;
   test::LogCapture log(2);
@@ -239,6 +269,49 @@ TEST(DetectionHandOverTest, DecoderTakesThePlaceOfTheSuccessorEveryTime) {
   EXPECT_NE(log.narrow().find("Removed Last Filter \"NUL Filter\"\r\n"), std::string::npos);
   EXPECT_NE(log.narrow().find("Removed Last Filter \"UTF-16 Input Filter\"\r\n"), std::string::npos);
   EXPECT_EQ(chain.count(), 3u);
+}
+
+// The decision rests on the first 2 MiB exactly, whether they come as one
+// read of a file or as the small pieces of a pipe: UTF-8 evidence right
+// behind them does not count, evidence in their last bytes does.
+TEST(DetectionHandOverTest, TheSampleIsTheFirstChunkExactly) {
+  test::TempDir empty;
+  const std::size_t chunk = CBuffer::kCommitSize;
+  struct Case {
+    const char* what;
+    std::size_t utf8At;  // where the UTF-8 text starts
+    bool utf8;           // taken for UTF-8
+  };
+  const Case cases[] = {
+      {"UTF-8 right behind the sample", chunk, false},
+      {"UTF-8 in the sample's last bytes", chunk - 8, true},
+  };
+  for (const Case& c : cases) {
+    // One broken sequence early (E9 alone, as Latin-1 writes it), then ASCII.
+    std::string input = "caf\xE9 au lait\n";
+    while (input.size() < c.utf8At) input += "the quick brown fox jumps over the lazy dog\n";
+    input.resize(c.utf8At);
+    for (int k = 0; k < 64; ++k) input += "\xC3\xA9";
+    const std::size_t utf8Units = c.utf8At;  // every byte before is one unit either way
+    for (const std::size_t piece : {chunk, std::size_t{65536}, std::size_t{4093}}) {
+      CFilterChain chain;
+      chain.Append(new CAutoDetectionInputFilter(platform::FromNative(empty.path().c_str()),
+                                                 CodecOptions{}));
+      chain.Append(new CNulFilter());
+      auto* sink = new test::RecordingFilter();
+      chain.Append(sink);
+      std::vector<std::size_t> splits;
+      for (std::size_t at = piece; at < input.size(); at += piece) splits.push_back(at);
+      const std::string out = test::ConvertThrough(chain, *sink, input, splits);
+      const std::string what = std::string(c.what) + ", pieces of " + std::to_string(piece);
+      EXPECT_EQ(out.size(), 2 * input.size() - (c.utf8 ? 128 : 0)) << what;
+      if (out.size() < 2 * utf8Units + 4) continue;
+      // UTF-8 reads C3 A9 as U+00E9; the fallback (ISO-8859-15) as U+00C3 U+00A9.
+      EXPECT_EQ(out.substr(2 * utf8Units, 4), c.utf8 ? std::string("\xE9\0\xE9\0", 4)
+                                                      : std::string("\xC3\0\xA9\0", 4))
+          << what;
+    }
+  }
 }
 
 TEST(DetectionHandOverTest, DecisionDoesNotDependOnHowTheInputArrives) {
