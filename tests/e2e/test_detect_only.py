@@ -33,7 +33,8 @@ MIXED = {
 
 
 def result_lines(out):
-    return [line for line in text(out).split("\n") if line]
+    """The lines of standard output (CR LF on Windows)."""
+    return [line.rstrip("\r") for line in text(out).split("\n") if line.rstrip("\r")]
 
 
 class DetectTestCase(ScratchTestCase):

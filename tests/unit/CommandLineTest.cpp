@@ -338,6 +338,9 @@ TEST_F(OptionsTest, GnuSpellingsEqualTheirSlashOptions) {
       {{u"--xml"}, {u"/xml"}},
       {{u"--binary"}, {u"/binary"}},
       {{u"--follow-links"}, {u"/followlinks"}},
+      {{u"--detect"}, {u"/detect"}},
+      {{u"--verbose"}, {u"/VERBOSE"}},
+      {{u"a.txt", u"--detect", u"--verbose"}, {u"/Detect", u"a.txt", u"/verbose"}},
       {{u"--html-entities=dec"}, {u"/htmlentity=dec"}},
       {{u"--log"}, {u"/log"}},
       {{u"--log=x.log"}, {u"/log=x.log"}},
@@ -373,8 +376,38 @@ TEST_F(OptionsTest, GnuSpellingsEqualTheirSlashOptions) {
     EXPECT_EQ(gnu.htmlEntityMode, slash.htmlEntityMode) << what;
     EXPECT_EQ(gnu.convertBinaryFiles, slash.convertBinaryFiles) << what;
     EXPECT_EQ(gnu.followAllLinks, slash.followAllLinks) << what;
+    EXPECT_EQ(gnu.detectOnly, slash.detectOnly) << what;
+    EXPECT_EQ(gnu.detectVerbose, slash.detectVerbose) << what;
     EXPECT_EQ(gnu.logToFile, slash.logToFile) << what;
     EXPECT_EQ(gnuLevel, GetMessageLog()->maximumLevel()) << what;
+  }
+}
+
+// A detection-only run takes every path as an input: they are kept as typed,
+// in order, however many there are.
+TEST_F(OptionsTest, PathsAreKeptAsTyped) {
+  struct Case {
+    std::vector<std::u16string> args;
+    std::vector<std::u16string> paths;
+    bool detect;
+  };
+  const std::vector<Case> cases = {
+      {{u"a.txt"}, {u"a.txt"}, false},
+      {{u"/detect", u"a.txt", u"b.txt", u"c.txt"}, {u"a.txt", u"b.txt", u"c.txt"}, true},
+      {{u"a.txt", u"/o", u"utf-8", u"/detect", u"./b.txt"}, {u"a.txt", u"./b.txt"}, true},
+      {{u"/output=x.txt", u"a.txt"}, {u"a.txt"}, false},
+  };
+  for (const Case& c : cases) {
+    ResetSettings();
+    EXPECT_FALSE(Apply(c.args).exit) << Text(c.args[0].c_str());
+    EXPECT_EQ(GetSettings().pathArguments, c.paths) << Text(c.args[0].c_str());
+    EXPECT_EQ(GetSettings().detectOnly, c.detect) << Text(c.args[0].c_str());
+    EXPECT_FALSE(GetSettings().detectVerbose);
+  }
+  if (platform::kPosixConventions) {
+    ResetSettings();
+    EXPECT_FALSE(Apply({u"--detect", u"-", u"--", u"-x"}).exit);
+    EXPECT_EQ(GetSettings().pathArguments, (std::vector<std::u16string>{u"-", u"-x"}));
   }
 }
 
