@@ -14,6 +14,7 @@ command -v g++ >/dev/null || need+=(g++)
 command -v python3 >/dev/null || need+=(python3)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/gmock/gmock.h ] || need+=(libgmock-dev)
+command -v clang-format >/dev/null || need+=(clang-format)  # tools/format-check.sh
 for pair in "$@"; do
   command -v "${pair%%:*}" >/dev/null || need+=("${pair#*:}")
 done
