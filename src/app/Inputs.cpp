@@ -102,8 +102,7 @@ void ReportOutputClosed(const std::u16string& target) {
     return;
   }
   if (const char16_t* format = LoadResourceString(kStringOutputClosed)) {
-    std::u16string message = Format(format, target);
-    platform::WriteConsole(platform::GetStandardError(), message.data(), message.size());
+    PrintToStandardError(Format(format, target).c_str());
   }
 }
 

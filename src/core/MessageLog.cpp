@@ -68,6 +68,13 @@ class Utf8LineSink : public CFile {
   }
 };
 
+void PrintUtf8Lines(platform::Handle handle, const char16_t* text) {
+  if (platform::QueryOutputKind(handle) == platform::OutputKind::kUnusable) return;
+  Utf8LineSink sink;
+  sink.Attach(handle, false, kConsoleOutputPath);
+  sink.Printf(u"%s", MakeWellFormed(text));
+}
+
 }  // namespace
 
 void PrintForUser(const char16_t* text) {
@@ -77,11 +84,16 @@ void PrintForUser(const char16_t* text) {
   }
   // The process's own standard output, also when a log file has taken its
   // place for the messages.
-  const platform::Handle output = platform::GetProcessStandardOutput();
-  if (platform::QueryOutputKind(output) == platform::OutputKind::kUnusable) return;
-  Utf8LineSink sink;
-  sink.Attach(output, false, kConsoleOutputPath);
-  sink.Printf(u"%s", MakeWellFormed(text));
+  PrintUtf8Lines(platform::GetProcessStandardOutput(), text);
+}
+
+void PrintToStandardError(const char16_t* text) {
+  if (platform::kPosixConventions) {
+    PrintUtf8Lines(platform::GetStandardError(), text);
+    return;
+  }
+  const std::u16string wellFormed = MakeWellFormed(text);
+  platform::WriteConsole(platform::GetStandardError(), wellFormed.data(), wellFormed.size());
 }
 
 void MessageLog::Write(std::uint32_t kind, const char16_t* format, const FormatArg* args,
@@ -116,6 +128,17 @@ bool MessageLog::FirstTimeFor(std::uint32_t id) {
 void MessageLog::AttachStandardOutput() {
   platform::SetStandardOutput(savedStandardOutput_);
   sink_.reset();
+  timestampPrefix_ = false;
+  if (platform::kPosixConventions) {
+    // Messages go to the standard error, so that the standard output
+    // carries only what the user asked to see.
+    const platform::Handle error = platform::GetStandardError();
+    if (platform::QueryOutputKind(error) == platform::OutputKind::kUnusable) return;
+    auto sink = std::make_unique<Utf8LineSink>();
+    sink->Attach(error, false, kConsoleOutputPath);
+    sink_ = std::move(sink);
+    return;
+  }
   const platform::Handle target =
       keepOffStandardOutput_ ? platform::GetStandardError() : savedStandardOutput_;
   switch (platform::QueryOutputKind(target)) {
@@ -131,7 +154,6 @@ void MessageLog::AttachStandardOutput() {
     case platform::OutputKind::kUnusable:
       break;
   }
-  timestampPrefix_ = false;
 }
 
 void MessageLog::KeepOffStandardOutput() {
@@ -147,7 +169,14 @@ bool MessageLog::OpenLogFile(const char16_t* path) {
   timestampPrefix_ = true;
   sink_.reset();
   if (silent_) return true;
-  auto file = std::make_unique<CFile>();
+  // On POSIX the log file is UTF-8 with LF, as grep and scripts read it; on
+  // Windows UTF-16LE with a byte order mark.
+  std::unique_ptr<CFile> file;
+  if (platform::kPosixConventions) {
+    file = std::make_unique<Utf8LineSink>();
+  } else {
+    file = std::make_unique<CFile>();
+  }
   if (!file->Open(path, platform::kCreateAlways, platform::kGenericRead | platform::kGenericWrite,
                   platform::kFileShareRead, platform::kFileAttributeNormal)) {
     platform::ErrorCode error = file->lastError();
@@ -158,8 +187,10 @@ bool MessageLog::OpenLogFile(const char16_t* path) {
     return false;
   }
   platform::SetStandardOutput(file->handle());
-  static const std::uint8_t kByteOrderMark[2] = {0xFF, 0xFE};
-  file->WriteBytes(kByteOrderMark, 2);
+  if (!platform::kPosixConventions) {
+    static const std::uint8_t kByteOrderMark[2] = {0xFF, 0xFE};
+    file->WriteBytes(kByteOrderMark, 2);
+  }
   sink_ = std::move(file);
   return true;
 }

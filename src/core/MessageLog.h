@@ -10,9 +10,12 @@
 // Text arguments are shown with their control characters escaped (see
 // TextEscaping.h), and everything written is well-formed UTF-16.
 //
-// The sink is the standard output (a console sink for terminals and pipes, a
-// plain file sink writing UTF-16LE for a redirected file), a log file, or
-// nothing (silent mode).
+// The sink is the console side, a log file, or nothing (silent mode). On
+// POSIX the console side is the standard error and a log file is UTF-8 with
+// LF line ends, whatever the stream is. On Windows the console side is the
+// standard output (a console sink for terminals and pipes, a plain file sink
+// writing UTF-16LE for a redirected file) and a log file is UTF-16LE with a
+// byte order mark.
 
 #include <cstdint>
 #include <memory>
@@ -37,7 +40,7 @@ class MessageLog {
   void WriteOwnText(std::uint32_t kind, const char16_t* text);
 
   // Points the process's standard output back at the handle it had when the
-  // log was created and makes that the sink.
+  // log was created and makes the console side the sink.
   void AttachStandardOutput();
   // Opens `path` as the log file (null: silent, discard everything).
   bool OpenLogFile(const char16_t* path);
@@ -77,6 +80,9 @@ class MessageLog {
 // with LF on the standard output on POSIX, whatever it is; the messages' way
 // (level 1) on Windows.
 void PrintForUser(const char16_t* text);
+// A message that must be seen even when the log has no sink: on the
+// standard error, UTF-8 with LF on POSIX.
+void PrintToStandardError(const char16_t* text);
 
 // The process-wide log. It exists from start-up; the entry point deletes it
 // (DestroyMessageLog) on its way out, after which messages are dropped.

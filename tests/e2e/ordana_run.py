@@ -32,6 +32,39 @@ def windows_only(reason):
 GERMAN = {"LC_ALL": "de_DE.UTF-8"} if ON_WINDOWS else {"LANG": "de_DE.UTF-8"}
 
 
+# The line end of text for people (messages, the log file, the help): LF on
+# POSIX, CR LF on Windows.
+NL = "\r\n" if ON_WINDOWS else "\n"
+
+
+def nl(expected):
+    """`expected`, written with CR LF line ends, as the program under test
+    writes text for people."""
+    return expected.replace("\r\n", NL)
+
+
+def msg(out, err):
+    """The messages of a run whose standard output and standard error were
+    `out` and `err` (bytes), as text: standard error on POSIX, standard
+    output on Windows."""
+    return text((out if ON_WINDOWS else err) or b"")
+
+
+def read_log(path):
+    """The text of a log file (/log): UTF-8 without a byte order mark on
+    POSIX, UTF-16LE after one on Windows; decoded strictly, for the log is
+    always well-formed (a lone surrogate or a stray byte raises)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if ON_WINDOWS:
+        if not data.startswith(b"\xff\xfe"):
+            raise AssertionError("log file without its byte order mark: %r" % data[:40])
+        return data[2:].decode("utf-16-le", "strict")
+    if data.startswith(b"\xef\xbb\xbf") or data.startswith(b"\xff\xfe"):
+        raise AssertionError("log file with a byte order mark: %r" % data[:40])
+    return data.decode("utf-8", "strict")
+
+
 def shown(path):
     """An absolute path of this machine as the program under test prints
     it: Wine shows the root of the POSIX file system as drive Z:."""
@@ -54,23 +87,29 @@ def shm_files(owner):
 COPY = ["/scs=utf-16", "/nobom"]
 
 
-def run_streams(args, cwd=None, env_extra=None, stdin=None, stdout=subprocess.PIPE, timeout=120):
-    """Runs ordana with `args`; returns (exit code, stdout bytes, stderr bytes)."""
+def run_streams(args, cwd=None, env_extra=None, stdin=None, stdout=subprocess.PIPE, timeout=120,
+                input=None):
+    """Runs ordana with `args`, its standard input `stdin` (a file) or the
+    bytes `input`; returns (exit code, stdout bytes, stderr bytes)."""
     env = dict(os.environ)
     for name in ("LC_ALL", "LC_MESSAGES", "LANG"):
         env.pop(name, None)
     if env_extra:
         env.update(env_extra)
-    proc = subprocess.run(PREFIX + [ORDANA] + list(args), cwd=cwd, env=env,
-                          stdin=stdin if stdin is not None else subprocess.DEVNULL,
+    if input is None and stdin is None:
+        stdin = subprocess.DEVNULL
+    proc = subprocess.run(PREFIX + [ORDANA] + list(args), cwd=cwd, env=env, stdin=stdin, input=input,
                           stdout=stdout, stderr=subprocess.PIPE, timeout=timeout)
     return proc.returncode, proc.stdout, proc.stderr
 
 
 def run(args, **kwargs):
-    """Runs ordana with `args`; returns (exit code, stdout bytes)."""
-    code, out, _ = run_streams(args, **kwargs)
-    return code, out
+    """Runs ordana with `args`; returns (exit code, what the user sees): the
+    messages (standard error on POSIX, among the standard output on Windows)
+    followed by the standard output. run_streams keeps them apart."""
+    code, out, err = run_streams(args, **kwargs)
+    out = out or b""
+    return code, out if ON_WINDOWS else err + out
 
 
 def system_user(name):
@@ -95,7 +134,7 @@ def system_user(name):
 def text(data):
     """Console output (a pipe) is UTF-8; bytes of file names that are not
     UTF-8 come through as they are."""
-    return data.decode("utf-8", "surrogateescape")
+    return data.decode("utf-8", "strict")
 
 
 def utf16(data):
@@ -127,6 +166,9 @@ class ScratchTestCase(unittest.TestCase):
     def read(self, name):
         with open(self.path(name), "rb") as f:
             return f.read()
+
+    def read_log(self, name="ordana.log"):
+        return read_log(self.path(name))
 
     def run_ordana(self, *args, **kwargs):
         kwargs.setdefault("cwd", self.dir)

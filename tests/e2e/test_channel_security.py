@@ -8,7 +8,7 @@ import struct
 import subprocess
 import sys
 
-from ordana_run import ORDANA, posix_only, system_user, text
+from ordana_run import ORDANA, msg, posix_only, system_user, text
 from test_status import (CHANNEL_SIZE, HEADER, NO_RECORD, RECORD, WATCH, LineReader,
                          StatusTestCase, shm_files)
 
@@ -113,10 +113,10 @@ class ChannelSecurityTest(StatusTestCase):
                                               "/nobom"])
         squat(proc.pid)
         go()
-        out, _ = proc.communicate(timeout=60)
+        out, err = proc.communicate(timeout=60)
         self.assertEqual(self.read("in.txt"), data)
         self.assertEqual(self.read("out.txt"), "Gr\u00fc\u00dfe\n".encode("utf-8"))
-        return proc.returncode, text(out)
+        return proc.returncode, msg(out, err)
 
     def assert_untouched(self, path, owner, mode, size):
         info = os.stat(path)

@@ -5,18 +5,13 @@ import re
 import subprocess
 import unittest
 
-from ordana_run import (COPY, ON_WINDOWS, ORDANA, PREFIX, ScratchTestCase, posix_only, run_streams,
-                        shown, text, utf16)
+from ordana_run import (COPY, NL, ON_WINDOWS, ORDANA, PREFIX, ScratchTestCase, nl, posix_only,
+                        run_streams, shown, text, utf16)
 
 BANNER = "Ordana 2.0.17.8\r\n\r\n"
 USAGE_EN = "Usage: ordana <input file(s)> [options] [output]\r\n\r\n"
 USAGE_DE = "Verwendung: ordana <Quelldatei(en)> [Optionen] [Ausgabe]\r\n\r\n"
 STAMP = r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,0\d{3} \((\d)\): "
-
-
-def nl(expected):
-    """Text for people ends its lines with LF on POSIX, CR LF on Windows."""
-    return expected if ON_WINDOWS else expected.replace("\r\n", "\n")
 
 
 class UsageTest(ScratchTestCase):
@@ -121,14 +116,14 @@ class ConversionMessagesTest(ScratchTestCase):
         src = self.write("a.txt", b"p\x00\n\x00")
         code, out = self.run_ordana(*COPY, "a.txt", "b.txt", "/scs=UTF16")
         self.assertEqual(code, 0)
-        self.assertEqual(text(out), "Character set: utf-16 => utf-16\r\n" + shown(src) + "\r\n\r\n1 file was processed.\r\n")
+        self.assertEqual(text(out), nl("Character set: utf-16 => utf-16\r\n" + shown(src) + "\r\n\r\n1 file was processed.\r\n"))
 
     def test_missing_input_is_reported_and_creates_no_output(self):
         code, out = self.run_ordana(*COPY, "missing.txt", "out.txt")
         self.assertEqual(code, 4)  # a named input that does not exist is a failed input
         out = text(out)
         self.assertIn("Input error for " + self.shown("missing.txt") + ": ", out)
-        self.assertTrue(out.endswith("0 files were processed.\r\n1 input failed.\r\n"), out)
+        self.assertTrue(out.endswith(nl("0 files were processed.\r\n1 input failed.\r\n")), out)
         self.assertFalse(os.path.exists(self.path("out.txt")))
 
     def test_missing_input_leaves_an_existing_output_alone(self):
@@ -140,10 +135,10 @@ class ConversionMessagesTest(ScratchTestCase):
         self.write("a.txt", b"abcd")
         code, out = self.run_ordana(*COPY, "a.txt", "b.txt", "/loglevel=5")
         out = text(out)
-        self.assertIn("Filter (4 Bytes) in \"UTF-16 Input Filter\", Enabled: 1\r\n", out)
-        self.assertIn("Filter (4 Bytes) in \"UTF-16 Output Filter\", Enabled: 1\r\n"
-                      "Filtering skipped, forwarding (4 Bytes)...\r\n", out)
-        self.assertIn("Forwarding (4 Bytes) to \"File Persistence Filter\", Enabled: 0\r\n", out)
+        self.assertIn(nl("Filter (4 Bytes) in \"UTF-16 Input Filter\", Enabled: 1\r\n"), out)
+        self.assertIn(nl("Filter (4 Bytes) in \"UTF-16 Output Filter\", Enabled: 1\r\n"
+                         "Filtering skipped, forwarding (4 Bytes)...\r\n"), out)
+        self.assertIn(nl("Forwarding (4 Bytes) to \"File Persistence Filter\", Enabled: 0\r\n"), out)
         self.assertIn("Required time: ", out)
 
     def test_level_zero_prints_nothing(self):
@@ -178,21 +173,16 @@ class ConversionMessagesTest(ScratchTestCase):
             code, out = self.run_ordana(*COPY, "\\\\.\\CONIN$", "out.txt", stdin=f)
         self.assertEqual(code, 0)
         self.assertEqual(self.read("out.txt"), proc_input)
-        self.assertIn("\\\\.\\CONIN$\r\n", text(out))
+        self.assertIn("\\\\.\\CONIN$" + NL, text(out))
 
 
 class LogFileTest(ScratchTestCase):
-    def read_log(self, name):
-        data = self.read(name)
-        self.assertTrue(data.startswith(b"\xff\xfe"), data[:4])
-        return utf16(data[2:])
-
     def test_log_goes_to_ordana_log_with_time_stamps(self):
         self.write("a.txt", b"abcd")
         code, out = self.run_ordana(*COPY, "a.txt", "b.txt", "/log")
         self.assertEqual((code, out), (0, b""))
         log = self.read_log("ordana.log")
-        lines = log.split("\r\n")
+        lines = log.split(NL)
         self.assertEqual(lines[-1], "")
         stamped = [l for l in lines if re.match(STAMP, l)]
         self.assertGreaterEqual(len(stamped), 6)

@@ -3,7 +3,7 @@
 import os
 import unittest
 
-from ordana_run import ScratchTestCase, text
+from ordana_run import ScratchTestCase, nl, text
 
 SAMPLE = "Grüße, Ελληνικά, Кириллица, 中文, \U0001F600 – “quoted” €\n"
 
@@ -48,21 +48,21 @@ class CodecTest(ScratchTestCase):
         out, log = self.convert(data, "/i", "windows-1252", "/o", "windows-1252", "/policy=loose",
                                 "/loglevel=2")
         self.assertEqual(out, data)
-        self.assertIn("SCS (18): Decoding of 0x81 at 1 not possible, replaced by U+dc81\r\n", log)
-        self.assertIn("DSC(18): Encoding of replacement character U+dc81 at 2 become 0x81.\r\n", log)
-        self.assertIn("SCS(18): Decoding errors: 0\r\n", log)
+        self.assertIn(nl("SCS (18): Decoding of 0x81 at 1 not possible, replaced by U+dc81\r\n"), log)
+        self.assertIn(nl("DSC(18): Encoding of replacement character U+dc81 at 2 become 0x81.\r\n"), log)
+        self.assertIn(nl("SCS(18): Decoding errors: 0\r\n"), log)
 
     def test_strict_messages_and_totals(self):
         data = b"ab\xc3\x41cd"
         out, log = self.convert(data, "/i", "utf-8", "/o", "utf-16", "/nobom", "/loglevel=2")
         self.assertEqual(out, "ab\ufffdAcd".encode("utf-16-le"))
-        self.assertIn("UTF-8: Malformed 2 Byte sequence c3 41\r\n", log)
-        self.assertIn("UTF-8 (STRICT): Malformed byte sequence at 2 were replaced with replacement "
-                      "character fffd\r\n", log)
-        self.assertIn("UTF-8: Decoding errors: 1\r\n", log)
+        self.assertIn(nl("UTF-8: Malformed 2 Byte sequence c3 41\r\n"), log)
+        self.assertIn(nl("UTF-8 (STRICT): Malformed byte sequence at 2 were replaced with replacement "
+                         "character fffd\r\n"), log)
+        self.assertIn(nl("UTF-8: Decoding errors: 1\r\n"), log)
         out, log = self.convert("€".encode("utf-8"), "/i", "utf-8", "/o", "iso-8859-1", "/loglevel=2")
         self.assertEqual(out, b"\xff")
-        self.assertIn("DCS(0): Encoding errors: 1\r\n", log)
+        self.assertIn(nl("DCS(0): Encoding errors: 1\r\n"), log)
 
     def test_large_file_with_sequences_across_chunk_ends(self):
         # Three-byte characters put sequence boundaries at every offset modulo
@@ -71,7 +71,7 @@ class CodecTest(ScratchTestCase):
         out, log = self.convert(body.encode("utf-8"), "/i", "utf-8", "/o", "utf-16", "/nobom",
                                 "/loglevel=2")
         self.assertEqual(out, body.encode("utf-16-le"))
-        self.assertIn("UTF-8: Decoding errors: 0\r\n", log)
+        self.assertIn(nl("UTF-8: Decoding errors: 0\r\n"), log)
 
 
 if __name__ == "__main__":

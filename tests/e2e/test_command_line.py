@@ -230,7 +230,7 @@ class ReportFileTest(ScratchTestCase):
                               preexec_fn=lambda: os.close(0))
         self.assertEqual(proc.returncode, 0, proc.stdout)
         self.assertEqual(self.read("out.txt"), b"")
-        self.assertIn("Character set".encode("utf-16-le"), self.read("run.log"))
+        self.assertIn("Character set", self.read_log("run.log"))
 
 
 if __name__ == "__main__":

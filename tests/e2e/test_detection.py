@@ -9,7 +9,7 @@ import threading
 import time
 import unittest
 
-from ordana_run import ORDANA, PREFIX, ScratchTestCase, posix_only, shown, text
+from ordana_run import NL, ORDANA, PREFIX, ScratchTestCase, msg, nl, posix_only, shown, text
 
 
 class DetectionTest(ScratchTestCase):
@@ -25,9 +25,9 @@ class DetectionTest(ScratchTestCase):
     def _run(self, extra, program=None):
         proc = subprocess.run(PREFIX + [program or self.program, "in.bin", "out.bin", "/o",
                               "utf-16", "/nobom", "/loglevel=2"] + list(extra),
-                              cwd=self.dir, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL,
-                              timeout=60)
-        return proc.returncode, text(proc.stdout)
+                              cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              stdin=subprocess.DEVNULL, timeout=60)
+        return proc.returncode, msg(proc.stdout, proc.stderr)
 
     def with_shipped_files(self):
         """A second copy of the program with the statistics files that the
@@ -77,23 +77,23 @@ class DetectionTest(ScratchTestCase):
         ]
         for data, message, decoded in cases:
             with self.subTest(data=data):
-                out = self.check(data, message, decoded)
-                self.assertIn("Found 0 stat files\r\n", out)
-                self.assertIn("Removed Last Filter \"NUL Filter\"\r\n", out)
+                out = self.check(data, nl(message), decoded)
+                self.assertIn(nl("Found 0 stat files\r\n"), out)
+                self.assertIn(nl("Removed Last Filter \"NUL Filter\"\r\n"), out)
 
     def test_detected_decoder_takes_the_policy(self):
         # Strict: the encoded surrogate is replaced and counted, one U+FFFD
         # per byte (ED cannot be followed by A0).
         out = self.check(b"\xc3\xa4\xc3\xb6\xed\xa0\x80", "Detected SCS: UTF-8",
                          "äö\ufffd\ufffd\ufffd")
-        self.assertIn("UTF-8: Decoding errors: 3\r\n", out)
+        self.assertIn(nl("UTF-8: Decoding errors: 3\r\n"), out)
         # Loose: it passes with a warning, as with /i utf-8.
         self.write("in.bin", b"\xc3\xa4\xc3\xb6\xed\xa0\x80")
         code, out = self._run(["/policy=loose"])
         self.assertEqual(code, 0, out)
         self.assertIn("Detected SCS: UTF-8", out)
         self.assertIn("UTF-8 (LOOSE): Malformed surrogate U+d800", out)
-        self.assertIn("UTF-8: Decoding errors: 0\r\n", out)
+        self.assertIn(nl("UTF-8: Decoding errors: 0\r\n"), out)
         self.assertEqual(self.read("out.bin"), "äö\ud800".encode("utf-16-le", "surrogatepass"))
         # A statistics winner takes it as well: under the loose policy an
         # undefined byte travels as U+DC00 + byte (Windows-1252 leaves 0x81
@@ -105,10 +105,10 @@ class DetectionTest(ScratchTestCase):
             f.write(stat)
         data = b"caf\xe9 \x81 cr\xe8me"
         out = self.check(data, "Detected SCS Windows-1252 (FRA)", "café \uffff crème")
-        self.assertIn("SCS(18): Decoding errors: 1\r\n", out)
+        self.assertIn(nl("SCS(18): Decoding errors: 1\r\n"), out)
         self.write("in.bin", data)
         code, out = self._run(["/policy=loose"])
-        self.assertIn("SCS(18): Decoding errors: 0\r\n", out)
+        self.assertIn(nl("SCS(18): Decoding errors: 0\r\n"), out)
         self.assertEqual(self.read("out.bin"), "café \udc81 crème".encode("utf-16-le", "surrogatepass"))
 
     def test_statistics_file_decides(self):
@@ -124,9 +124,9 @@ class DetectionTest(ScratchTestCase):
         with open(os.path.join(self.bindir, "junk.dat"), "wb") as f:
             f.write(b"NOPE")
         os.mkdir(os.path.join(self.bindir, "dir.dat"))
-        out = self.check("café crème".encode("cp1252"), "Detected SCS Windows-1252 (FRA)\r\n",
+        out = self.check("café crème".encode("cp1252"), nl("Detected SCS Windows-1252 (FRA)\r\n"),
                          "café crème")
-        self.assertIn("Found 1 stat files\r\n", out)
+        self.assertIn(nl("Found 1 stat files\r\n"), out)
 
     def test_short_texts_decode_as_without_the_statistics_files(self):
         shipped = self.with_shipped_files()
@@ -147,10 +147,10 @@ class DetectionTest(ScratchTestCase):
     def test_shipped_files_still_decide_where_the_text_tells(self):
         shipped = self.with_shipped_files()
         cases = [
-            ("Привет, как дела? Хорошо.", "cp1251", "Detected SCS Windows-1251 (CYRL)\r\n"),
-            ("Καλημέρα σας, τι κάνετε;", "cp1253", "Detected SCS Windows-1253 (GREK)\r\n"),
+            ("Привет, как дела? Хорошо.", "cp1251", nl("Detected SCS Windows-1251 (CYRL)\r\n")),
+            ("Καλημέρα σας, τι κάνετε;", "cp1253", nl("Detected SCS Windows-1253 (GREK)\r\n")),
             ("Příliš žluťoučký kůň úpěl ďábelské ódy.", "cp1250",
-             "Detected SCS Windows-1250 (CEUR)\r\n"),
+             nl("Detected SCS Windows-1250 (CEUR)\r\n")),
         ]
         for value, codec, message in cases:
             with self.subTest(codec=codec):
@@ -160,13 +160,13 @@ class DetectionTest(ScratchTestCase):
         shipped = self.with_shipped_files()
         cyrillic = "Привет, как дела? Всё хорошо, спасибо.\nДо свидания!\n"
         cases = [
-            (cyrillic.encode("utf-16-le"), "Detected SCS: UTF-16\r\n", cyrillic),
-            (cyrillic.encode("utf-16-be"), "Detected SCS: UTF-16BE\r\n", cyrillic),
-            ("Καλημέρα σας, τι κάνετε;\n".encode("utf-16-le"), "Detected SCS: UTF-16\r\n",
+            (cyrillic.encode("utf-16-le"), nl("Detected SCS: UTF-16\r\n"), cyrillic),
+            (cyrillic.encode("utf-16-be"), nl("Detected SCS: UTF-16BE\r\n"), cyrillic),
+            ("Καλημέρα σας, τι κάνετε;\n".encode("utf-16-le"), nl("Detected SCS: UTF-16\r\n"),
              "Καλημέρα σας, τι κάνετε;\n"),
             ("我能吞下玻璃而不伤身体。\n天地玄黄，宇宙洪荒。\n".encode("utf-16-be"),
-             "Detected SCS: UTF-16BE\r\n", "我能吞下玻璃而不伤身体。\n天地玄黄，宇宙洪荒。\n"),
-            ("😀 Привет мир, 我能吞下玻璃\n".encode("utf-32-le"), "Detected SCS: UTF-32\r\n",
+             nl("Detected SCS: UTF-16BE\r\n"), "我能吞下玻璃而不伤身体。\n天地玄黄，宇宙洪荒。\n"),
+            ("😀 Привет мир, 我能吞下玻璃\n".encode("utf-32-le"), nl("Detected SCS: UTF-32\r\n"),
              "😀 Привет мир, 我能吞下玻璃\n"),
         ]
         for data, message, decoded in cases:
@@ -179,16 +179,16 @@ class DetectionTest(ScratchTestCase):
             # Curly quotes, a dash and the euro: C1 controls in ISO-8859-15,
             # whose statistics file scores such text close to Windows-1252.
             ("“Très bien”, dit-il – c’est 20 € pour le café… « Voilà ! »\n", "cp1252",
-             "Detected SCS Windows-1252 (WEUR)\r\n"),
+             nl("Detected SCS Windows-1252 (WEUR)\r\n")),
             ("Türkçe öğrenmek çok güzel; İstanbul’da yaşıyorum ve her gün çay içiyorum.\n",
-             "cp1254", "Detected SCS Windows-1254 (TURK)\r\n"),
+             "cp1254", nl("Detected SCS Windows-1254 (TURK)\r\n")),
             ("Türkçe öğrenmek çok güzel; İstanbul'da yaşıyorum ve her gün çay içiyorum.\n",
-             "iso8859-9", "Detected SCS Windows-1254 (TURK)\r\n"),
+             "iso8859-9", nl("Detected SCS Windows-1254 (TURK)\r\n")),
             ("Le cœur a ses raisons que la raison ne connaît point. Où êtes-vous allé, "
              "mon élève ? Ça dépend du théâtre.\n", "mac-roman",
-             "Detected SCS Apple-Roman (WEUR)\r\n"),
+             nl("Detected SCS Apple-Roman (WEUR)\r\n")),
             ("Über die Brücke gehen wir morgen früh, während die Sonne aufgeht; "
-             "schöne Grüße aus Köln.\n", "mac-roman", "Detected SCS Apple-Roman (WEUR)\r\n"),
+             "schöne Grüße aus Köln.\n", "mac-roman", nl("Detected SCS Apple-Roman (WEUR)\r\n")),
         ]
         for value, codec, message in cases:
             with self.subTest(codec=codec, text=value[:12]):
@@ -213,26 +213,26 @@ class DetectionTest(ScratchTestCase):
         with open(os.path.join(self.bindir, "d-big.dat"), "wb") as f:
             f.write(b"STAT" + bytes(12) + b"x" * (1024 * 1024))
         self._write_stat("e-good.dat", 18, [(0xE9, 1.0)], b"FRA\x00")
-        out = self.check("café crème".encode("cp1252"), "Detected SCS Windows-1252 (FRA)\r\n",
+        out = self.check("café crème".encode("cp1252"), nl("Detected SCS Windows-1252 (FRA)\r\n"),
                          "café crème")
-        self.assertIn("Found 1 stat files\r\n", out)
-        self.assertIn("Using the statistics files in %s\r\n" % shown(self.bindir), out)
+        self.assertIn(nl("Found 1 stat files\r\n"), out)
+        self.assertIn(nl("Using the statistics files in %s\r\n") % shown(self.bindir), out)
         for name in ("a-nan.dat", "b-inf.dat", "c-huge.dat"):
-            self.assertIn("Statistics file %s holds a weight that is not a number between "
-                          "-10000 and 10000; skipped\r\n" % shown(os.path.join(self.bindir, name)),
+            self.assertIn(nl("Statistics file %s holds a weight that is not a number between "
+                             "-10000 and 10000; skipped\r\n") % shown(os.path.join(self.bindir, name)),
                           out)
-        self.assertIn("Statistics file %s is larger than 1048576 bytes; skipped\r\n"
+        self.assertIn(nl("Statistics file %s is larger than 1048576 bytes; skipped\r\n")
                       % shown(os.path.join(self.bindir, "d-big.dat")), out)
 
     @posix_only("a FIFO next to the program")
     def test_fifo_among_the_statistics_files_never_blocks(self):
         os.mkfifo(os.path.join(self.bindir, "x.dat"))
         self._write_stat("y.dat", 18, [(0xE9, 1.0)], b"FRA\x00")
-        out = self.check("café crème".encode("cp1252"), "Detected SCS Windows-1252 (FRA)\r\n",
+        out = self.check("café crème".encode("cp1252"), nl("Detected SCS Windows-1252 (FRA)\r\n"),
                          "café crème")
-        self.assertIn("Statistics file %s is not a regular file; skipped\r\n"
+        self.assertIn(nl("Statistics file %s is not a regular file; skipped\r\n")
                       % os.path.join(self.bindir, "x.dat"), out)
-        self.assertIn("Found 1 stat files\r\n", out)
+        self.assertIn(nl("Found 1 stat files\r\n"), out)
         self.assertEqual(stat.S_IFMT(os.lstat(os.path.join(self.bindir, "x.dat")).st_mode),
                          stat.S_IFIFO)
 
@@ -244,10 +244,10 @@ class DetectionTest(ScratchTestCase):
             f.write(b"\xc3\xa4\xc3\xb6 ok")
         proc = subprocess.run(PREFIX + [self.program, os.path.join("d", "?.txt"), "/o", "utf-8",
                               "/nobom", "/loglevel=2"], cwd=self.dir, stdout=subprocess.PIPE,
-                              stdin=subprocess.DEVNULL)
-        out = text(proc.stdout)
+                              stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
+        out = msg(proc.stdout, proc.stderr)
         self.assertEqual(proc.returncode, 0, out)
-        removed = [l for l in out.split("\r\n") if l.startswith("Removed Last Filter")]
+        removed = [l for l in out.split(NL) if l.startswith("Removed Last Filter")]
         self.assertEqual(len(removed), 2, out)
         self.assertEqual(removed[0], "Removed Last Filter \"NUL Filter\"")
         self.assertIn(removed[1], ("Removed Last Filter \"UTF-16 Input Filter\"",
@@ -262,7 +262,7 @@ class DetectionTest(ScratchTestCase):
         data = "x" * 10 + "äöü" * 10
         proc = subprocess.Popen(PREFIX + [self.program, "\\\\.\\CONIN$", "out.bin", "/o", "utf-16",
                                 "/nobom"], cwd=self.dir, stdin=subprocess.PIPE,
-                                stdout=subprocess.DEVNULL)
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         raw = data.encode("utf-8")
         proc.stdin.write(raw[:3])
         proc.stdin.flush()

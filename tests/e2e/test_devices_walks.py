@@ -17,7 +17,7 @@ import threading
 import time
 import unittest
 
-from ordana_run import ON_WINDOWS, ORDANA, PREFIX, ScratchTestCase, posix_only, shm_files, text
+from ordana_run import ON_WINDOWS, ORDANA, PREFIX, ScratchTestCase, msg, posix_only, shm_files, text
 # UTF-16BE in, UTF-16LE with a byte order mark out: a converted file is told
 # apart from an untouched one.
 from test_inputs import CONVERT, converted, source
@@ -188,7 +188,7 @@ class DeviceByTypeTest(DeviceTestCase):
         self.assertEqual(describe(path)[:2], ("file", 0o640))
         with open(path, "rb") as f:
             self.assertEqual(f.read(), converted("in shared memory"))
-        self.assertIn("1 file was processed.", text(out))
+        self.assertIn("1 file was processed.", msg(out, err))
         self.assertEqual(sorted(os.listdir(directory)), ["note.txt"])
 
     def write_fifo(self, path, data, delay=0.0):
@@ -266,7 +266,7 @@ class DeviceByTypeTest(DeviceTestCase):
             with self.subTest(args=args):
                 code, out, err = self.ordana(*args, "/i", "utf-16be", "/o", "utf-16be", "/nobom")
                 self.assertEqual(code, 0, text(err))
-                out = text(out)
+                out = msg(out, err)
                 for fifo in (lonely, waiting):
                     self.assertIn("Skipped %s: not a regular file" % fifo, out)
                     self.assertEqual(describe(fifo), ("fifo", 0o644))
@@ -282,7 +282,7 @@ class DeviceByTypeTest(DeviceTestCase):
         os.symlink("/dev/zero", self.path("d", "zero.txt"))
         code, out, err = self.ordana("d/*.txt", *CONVERT, timeout=20)
         self.assertEqual(code, 0, text(err))
-        self.assertRegex(text(out), "Skipped %s: (not a regular file|a symbolic link that is not "
+        self.assertRegex(msg(out, err), "Skipped %s: (not a regular file|a symbolic link that is not "
                          "yours)" % re.escape(self.path("d", "zero.txt")))
         self.assertEqual(self.read("d/a.txt"), converted("alpha"))
         self.assertEqual(describe(self.path("d", "zero.txt"))[:2], ("link", "/dev/zero"))
@@ -313,7 +313,7 @@ class RunFilesTest(DeviceTestCase):
                         "ODNF.TMP": source("older"), "odnXYZ.tmp": source("not ours")})
         code, out, err = self.ordana("*.*", "/y", *CONVERT)
         self.assertEqual(code, 0, text(err))
-        out = text(out)
+        out = msg(out, err)
         for name in self.planted[:2]:
             self.assertIn("Skipped %s: a temporary file" % self.shown(name), out)
             self.assertEqual(self.read(name), source("left over" if name[3] == "1" else "older"))
@@ -336,7 +336,7 @@ class CreatedDirectoriesTest(DeviceTestCase):
             self.assertIn(converted(name), parts)
         self.assertEqual(len(parts), sum(len(converted(n)) for n in ("alpha", "beta", "gamma")))
         self.assertEqual(self.read("in/a.txt"), source("alpha"))
-        self.assertIn("3 files were processed.", text(out))
+        self.assertIn("3 files were processed.", msg(out, err))
 
     def test_a_recursive_run_into_a_device_creates_no_directories(self):
         self.make_tree({"in/s1/b.txt": source("beta")})
@@ -379,7 +379,7 @@ class BinaryFilesTest(DeviceTestCase):
         before = self.snapshot(*names)
         code, out, err = self.ordana("repo", "/r", "/y", "/o", "utf-8", "/nobom")
         self.assertEqual(code, 0, text(err))
-        out = text(out)
+        out = msg(out, err)
         self.assertEqual(self.snapshot(*names), before)
         reasons = {"zeros.txt": "a file with NUL bytes", "picture.txt": "an image",
                    "program.txt": "an executable program",
@@ -403,7 +403,7 @@ class BinaryFilesTest(DeviceTestCase):
         self.assertEqual(code, 0, text(err))
         self.assertEqual(self.read("repo/picture.txt"), converted(png().decode("latin-1")))
         self.assertEqual(self.read("repo/zeros.txt"), converted("text\x00with a NUL"))
-        self.assertIn("8 files were processed.", text(out))
+        self.assertIn("8 files were processed.", msg(out, err))
         self.make_tree({"single.png": png()})
         code, out, err = self.ordana("single.png", "/i", "iso-8859-1", "/o", "utf-16")
         self.assertEqual(code, 0, text(err))
@@ -420,7 +420,7 @@ class LinksInWalksTest(DeviceTestCase):
         self.assertEqual(self.read("t/target.dat"), converted("target"))
         self.assertEqual(describe(self.path("d", "l.txt"))[:2],
                          ("link", os.path.join("..", "t", "target.dat")))
-        self.assertIn("2 files were processed.", text(out))
+        self.assertIn("2 files were processed.", msg(out, err))
 
     def shared_tree(self):
         user = other_user()
@@ -450,7 +450,7 @@ class LinksInWalksTest(DeviceTestCase):
             with self.subTest(args=args):
                 code, out, err = self.ordana(*args, "/i", "utf-16be", "/o", "utf-16be", "/nobom")
                 self.assertEqual(code, 0, text(err))
-                out = text(out)
+                out = msg(out, err)
                 for name in ("planted.txt", "to_theirs.txt"):
                     self.assertIn("Skipped %s: a symbolic link that is not yours"
                                   % os.path.join(shared, name), out)

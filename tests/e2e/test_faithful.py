@@ -8,7 +8,7 @@ report (decoder, encoder)."""
 import os
 import unittest
 
-from ordana_run import ScratchTestCase, text
+from ordana_run import ScratchTestCase, nl, text
 
 FFFD8 = "\ufffd".encode("utf-8")
 
@@ -45,14 +45,14 @@ class Utf8DecoderTest(FaithfulTestCase):
         # Latin-1 read as UTF-8: the e acute is one error, the newline stays.
         out = self.check(b"Bonjour\nMerci, caf\xe9\n", UTF8,
                          b"Bonjour\nMerci, caf" + FFFD8 + b"\n", (1, 0))
-        self.assertIn("UTF-8: Decoding errors: 1\r\n", out)
+        self.assertIn(nl("UTF-8: Decoding errors: 1\r\n"), out)
         self.assertIn("Malformed byte sequence at 18 were replaced", out)
         # A lead byte near the end swallows nothing after it.
         self.check(b"abc\xfcABCD", UTF8, b"abc" + FFFD8 + b"ABCD", (1, 0))
         self.check(b"abc\xe2A", UTF8, b"abc" + FFFD8 + b"A", (1, 0))
         # A sequence cut off by the end is one replacement.
         out = self.check(b"abc\xf0\x9f\x98", UTF8, b"abc" + FFFD8, (1, 0))
-        self.assertIn("UTF-8: The input ends inside a 4 byte sequence that starts at 3\r\n", out)
+        self.assertIn(nl("UTF-8: The input ends inside a 4 byte sequence that starts at 3\r\n"), out)
 
     def test_no_invented_characters(self):
         cases = [

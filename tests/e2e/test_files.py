@@ -6,7 +6,7 @@ import subprocess
 import sys
 import unittest
 
-from ordana_run import COPY, ON_WINDOWS, ORDANA, PREFIX, ScratchTestCase, posix_only, text
+from ordana_run import COPY, ON_WINDOWS, ORDANA, PREFIX, ScratchTestCase, nl, posix_only, text
 
 
 class InPlaceTest(ScratchTestCase):
@@ -55,7 +55,7 @@ class InPlaceTest(ScratchTestCase):
         code, out = self.run_ordana(*COPY, "a.txt", os.path.join("no", "such", "b.txt"))
         self.assertEqual(code, 4)
         self.assertIn("Output error for ", text(out))
-        self.assertIn("0 files were processed.\r\n1 input failed.\r\n", text(out))
+        self.assertIn(nl("0 files were processed.\r\n1 input failed.\r\n"), text(out))
 
 
 class WriteFailureTest(ScratchTestCase):
@@ -68,7 +68,7 @@ class WriteFailureTest(ScratchTestCase):
         self.assertEqual(code, 4)
         out = text(out)
         self.assertIn("Output error for /dev/full: ", out)
-        self.assertTrue(out.endswith("0 files were processed.\r\n1 input failed.\r\n"), out)
+        self.assertTrue(out.endswith(nl("0 files were processed.\r\n1 input failed.\r\n")), out)
         self.assertEqual(self.read("a.txt"), b"a\x00b\x00")
 
 
@@ -77,7 +77,8 @@ class LargeFileTest(ScratchTestCase):
         """Peak resident memory of one ordana run, measured by a fresh parent."""
         probe = (
             "import resource, subprocess, sys\n"
-            "rc = subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL).returncode\n"
+            "rc = subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL,\n"
+            "                    stderr=subprocess.DEVNULL).returncode\n"
             "print(rc, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)\n")
         out = subprocess.run([sys.executable, "-c", probe] + PREFIX + [ORDANA] + args,
                              cwd=self.dir, stdout=subprocess.PIPE, check=True).stdout.split()

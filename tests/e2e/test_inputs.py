@@ -6,8 +6,8 @@ import subprocess
 import time
 import unittest
 
-from ordana_run import (GERMAN, ON_WINDOWS, ORDANA, PREFIX, ScratchTestCase, posix_only, shm_files,
-                        text, utf16)
+from ordana_run import (GERMAN, ON_WINDOWS, ORDANA, PREFIX, ScratchTestCase, nl, posix_only, run,
+                        shm_files, text)
 
 # Every test converts UTF-16BE to UTF-16LE with a byte order mark, so a
 # converted file is told apart from an untouched one.
@@ -40,11 +40,11 @@ class InputsTestCase(ScratchTestCase):
         return self.run_ordana(*(list(args) + CONVERT), **kwargs)
 
     def answer(self, keys, *args, env_extra=None):
-        """Runs with `keys` on standard input."""
-        proc = subprocess.run(PREFIX + [ORDANA] + list(args) + CONVERT, cwd=self.dir,
-                              input=keys, stdout=subprocess.PIPE, timeout=60,
-                              env=dict(os.environ, **(env_extra or {})))
-        return proc.returncode, text(proc.stdout)
+        """Runs with `keys` on standard input; returns the exit code and what
+        the user sees (the questions among the messages)."""
+        code, out = run(list(args) + CONVERT, cwd=self.dir, input=keys, env_extra=env_extra,
+                        timeout=60)
+        return code, text(out)
 
     def listing(self):
         result = []
@@ -59,7 +59,7 @@ class PatternTest(InputsTestCase):
         self.make("a.txt", "B.TXT", "c.dat", "a.txt.bak")
         code, out = self.convert("*.txt")
         self.assertEqual(code, 0)
-        self.assertTrue(text(out).endswith("\r\n2 files were processed.\r\n"))
+        self.assertTrue(text(out).endswith(nl("\r\n2 files were processed.\r\n")))
         self.assertConverted("a.txt")
         self.assertConverted("B.TXT")
         self.assertUntouched("c.dat")
@@ -79,12 +79,12 @@ class PatternTest(InputsTestCase):
         self.make("a.dat")
         code, out = self.convert("*.txt")
         self.assertEqual(code, 0)
-        self.assertTrue(text(out).endswith("\r\n\r\n0 files were processed.\r\n"))
+        self.assertTrue(text(out).endswith(nl("\r\n\r\n0 files were processed.\r\n")))
 
     def test_pattern_in_a_missing_directory(self):
         code, out = self.convert(os.path.join("nodir", "*.txt"))
         self.assertEqual(code, 4)  # a pattern's directory that does not exist fails
-        self.assertIn("Error: Path \"%s\" could not be found!\r\n" % self.shown("nodir"), text(out))
+        self.assertIn(nl("Error: Path \"%s\" could not be found!\r\n") % self.shown("nodir"), text(out))
         self.assertIn("0 files were processed.", text(out))
 
     def test_pattern_into_an_output_directory(self):
@@ -222,7 +222,7 @@ class AppendTest(InputsTestCase):
         self.make("a.txt")
         code, out = self.convert("*.txt", "all.out", "/y-")
         self.assertEqual(code, 6)
-        self.assertIn("Output may not be a file for multiple input.\r\n", text(out))
+        self.assertIn(nl("Output may not be a file for multiple input.\r\n"), text(out))
         self.assertFalse(os.path.exists(self.path("all.out")))
 
     def test_silent_mode_answers_yes(self):
@@ -269,7 +269,7 @@ class PromptTest(InputsTestCase):
             with self.subTest(keys=keys, args=args):
                 code, out = self.answer(keys, "d", *args)
                 self.assertEqual(code, 5)
-                self.assertIn("Directory as input is invalid.\r\n", out)
+                self.assertIn(nl("Directory as input is invalid.\r\n"), out)
                 self.assertUntouched("d/a.txt")
 
     def test_end_of_input_answers_no_and_says_so(self):
@@ -293,7 +293,7 @@ class PromptTest(InputsTestCase):
         self.make(os.path.join("d", "a.txt"))
         code, out = self.answer(b"y", "d", "/log")
         self.assertEqual((code, out), (0, ""))
-        log = utf16(self.read("ordana.log")[2:])
+        log = self.read_log()
         self.assertIn("(0): " + Q110 % "d", log)
 
     def test_silent_directory_takes_the_default_yes(self):
@@ -317,7 +317,7 @@ class InterruptionTest(InputsTestCase):
         for delay in (0.05, 0.3):
             with self.subTest(delay=delay):
                 proc = subprocess.Popen(PREFIX + [ORDANA, "big.txt"] + CONVERT, cwd=self.dir,
-                                        stdout=subprocess.DEVNULL)
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
                 time.sleep(delay)
                 proc.send_signal(signal.SIGKILL)
                 proc.wait()

@@ -4,15 +4,15 @@ undecodable file names, and one report shared by parallel runs."""
 import os
 import subprocess
 
-from ordana_run import ORDANA, PREFIX, ScratchTestCase, posix_only, shown, text
+from ordana_run import NL, ORDANA, PREFIX, ScratchTestCase, posix_only, shown, text
 
 CONTROL_NAME = "a\tb\nc\x1b[31md\re.txt"
 CONTROL_SHOWN = "a\\tb\\nc\\x1b[31md\\re.txt"
 
 
 def bom_body(data):
-    """A UTF-16LE report or log: its one byte order mark, then the text,
-    decoded strictly (a lone surrogate raises)."""
+    """A UTF-16LE report: its one byte order mark, then the text, decoded
+    strictly (a lone surrogate raises)."""
     assert data[:2] == b"\xff\xfe", data[:8]
     return data[2:].decode("utf-16-le", "strict")
 
@@ -53,10 +53,10 @@ class HostileNameTest(ReportTestCase):
         self.assert_seven_fields(records, 1)
         # Quoted, the control characters escaped: one line of seven fields.
         self.assertEqual(records[0][0], '"%s"' % self.path(CONTROL_SHOWN))
-        log = bom_body(self.read("run.log"))
+        log = self.read_log("run.log")
         self.assertNotIn("\x1b", log)
         self.assertIn(CONTROL_SHOWN, log)
-        for line in log.split("\r\n")[:-1]:
+        for line in log.split(NL)[:-1]:
             self.assertRegex(line, r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,\d{4} \(\d\): ")
 
         # The same name on the console.
@@ -65,7 +65,7 @@ class HostileNameTest(ReportTestCase):
         shown_out = text(out)
         self.assertNotIn("\x1b", shown_out)
         self.assertNotIn("\t", shown_out)
-        self.assertIn(self.path(CONTROL_SHOWN) + "\r\n", shown_out)
+        self.assertIn(self.path(CONTROL_SHOWN) + NL, shown_out)
 
     def test_name_that_is_not_utf8_is_u_fffd_in_log_and_csv(self):
         name = os.fsencode(self.path("caf")) + b"\xe9\xff.txt"
@@ -80,7 +80,7 @@ class HostileNameTest(ReportTestCase):
         records = csv_records(self.read("r.csv"))
         self.assert_seven_fields(records, 1)
         self.assertEqual(records[0][0], self.path("caf") + "\ufffd\ufffd.txt")
-        log = bom_body(self.read("run.log"))
+        log = self.read_log("run.log")
         self.assertIn(self.path("caf") + "\ufffd\ufffd.txt", log)
 
 
@@ -92,7 +92,7 @@ class LogTextTest(ReportTestCase):
         code, _ = self.run_ordana("in.txt", "out.txt", "/i", "utf-16", "/o", "iso-8859-1",
                                   "/policy=loose", "/log=run.log", "/loglevel=2")
         self.assertEqual(code, 0)
-        log = bom_body(self.read("run.log"))
+        log = self.read_log("run.log")
         self.assertRegex(log, r"U\+d800 \(\ufffd\)")
 
 

@@ -107,7 +107,7 @@ class StopSignalTest(SignalTestCase):
                 # after a few chunks of converted text it stays where it is.
                 fcntl.fcntl(write_end, fcntl.F_SETPIPE_SZ, 4096)
                 os.write(write_end, b"#" * 3000)
-                proc = self.start(["a.txt", "/loglevel=5"] + CONVERT, stdout=write_end)
+                proc = self.start(["a.txt", "/loglevel=5"] + CONVERT, stderr=write_end)
                 os.close(write_end)
                 deadline = time.monotonic() + 30
                 grown = False
@@ -130,9 +130,9 @@ class ClosedPipeTest(SignalTestCase):
         names = ["f%02d.txt" % k for k in range(30)]
         for name in names:
             self.write(name, source(name))
-        proc = self.start(["*.txt", "/y"] + CONVERT, stdout=subprocess.PIPE)
-        first = proc.stdout.read(1)
-        proc.stdout.close()  # the reader goes away, as `head -c1` does
+        proc = self.start(["*.txt", "/y"] + CONVERT, stderr=subprocess.PIPE)
+        first = proc.stderr.read(1)
+        proc.stderr.close()  # the reader goes away, as `head -c1` does
         code = proc.wait(timeout=60)
         self.assertEqual(first, b"C")  # "Character set: ..."
         self.assertEqual(code, 0)
@@ -156,10 +156,7 @@ class ClosedPipeTest(SignalTestCase):
                 self.assertEqual(code, 4)
                 message = "nobody reads the converted text any more"
                 if "/log=run.log" in args:
-                    with open(self.path("run.log"), "rb") as f:
-                        log = f.read()
-                    log = log.decode("utf-16-le") if log.startswith(b"\xff\xfe") else log.decode()
-                    self.assertIn(message, log)
+                    self.assertIn(message, self.read_log("run.log"))
                 else:
                     self.assertIn(message, text(err))
                 self.assertEqual(self.read("a.txt"), data)
@@ -169,7 +166,7 @@ class ClosedPipeTest(SignalTestCase):
     def test_head_in_a_shell_pipeline(self):
         for k in range(10):
             self.write("g%d.txt" % k, source("g%d" % k))
-        command = "%s '*.txt' /y %s | head -c1; echo \" ${PIPESTATUS[0]}\"" % (
+        command = "%s '*.txt' /y %s 2>&1 | head -c1; echo \" ${PIPESTATUS[0]}\"" % (
             " ".join(PREFIX + [ORDANA]), " ".join(CONVERT))
         out = subprocess.run(["bash", "-c", command], cwd=self.dir, stdout=subprocess.PIPE,
                              timeout=60).stdout

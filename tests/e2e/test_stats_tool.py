@@ -10,7 +10,7 @@ import subprocess
 import sys
 import unittest
 
-from ordana_run import EXE_SUFFIX, ORDANA, PREFIX, ScratchTestCase, text
+from ordana_run import EXE_SUFFIX, ORDANA, PREFIX, ScratchTestCase, msg, nl, text
 
 SOURCE_DIR = os.environ.get("ORDANA_SOURCE_DIR",
                             os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -363,10 +363,11 @@ class ShippedFilesTest(ScratchTestCase):
                 self.write("in.txt", data)
                 proc = subprocess.run(PREFIX + [program, "in.txt", "out.txt", "/o", "utf-8",
                                       "/nobom", "/loglevel=2"], cwd=self.dir,
-                                      stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
-                out = text(proc.stdout)
+                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                      stdin=subprocess.DEVNULL)
+                out = msg(proc.stdout, proc.stderr)
                 self.assertEqual(proc.returncode, 0, out)
-                self.assertIn("Found %d stat files\r\n" % len(SHIPPED), out)
+                self.assertIn(nl("Found %d stat files\r\n") % len(SHIPPED), out)
                 self.assertIn("Detected SCS ", out)
                 self.assertEqual(self.read("out.txt").decode("utf-8"), TEXTS[lang], out)
 

@@ -13,8 +13,8 @@ import threading
 import time
 import unittest
 
-from ordana_run import (EXE_SUFFIX, ON_WINDOWS, ORDANA, PREFIX, ScratchTestCase, posix_only,
-                        shm_files, shown, text)
+from ordana_run import (EXE_SUFFIX, NL, ON_WINDOWS, ORDANA, PREFIX, ScratchTestCase, msg,
+                        posix_only, shm_files, shown, text)
 
 WATCH = os.environ.get("ORDANA_WATCH", os.path.join(os.path.dirname(ORDANA), "ordana-watch" + EXE_SUFFIX))
 
@@ -182,7 +182,7 @@ class StatusTestCase(ScratchTestCase):
         self.write("probe.txt", b"")
         code, out = self.run_ordana(*probe)
         self.assertEqual(code, 0)
-        first_line = out.split(b"\r\n")[0] + b"\r\n"
+        first_line = out.split(NL.encode())[0] + NL.encode()
         self.assertTrue(first_line.startswith(b"Character set: "))
         read_end, write_end = os.pipe()
         try:
@@ -191,7 +191,9 @@ class StatusTestCase(ScratchTestCase):
                 os.close(read_end)
                 self.skipTest("pipes cannot be made one page small here")
             os.write(write_end, b"#" * (4096 - len(first_line)))
-            proc = self.start([ORDANA] + list(args), stdout=write_end)
+            # The messages' stream: standard error on POSIX.
+            messages = "stdout" if ON_WINDOWS else "stderr"
+            proc = self.start([ORDANA] + list(args), **{messages: write_end})
         finally:
             os.close(write_end)
         pipe = os.fdopen(read_end, "rb", buffering=0)
@@ -246,7 +248,7 @@ class StatusTestCase(ScratchTestCase):
 
     def converted_paths(self, out):
         """The input paths in the order the converter reports them."""
-        return [line for line in text(out).split("\r\n") if line.startswith(shown(self.dir))]
+        return [line for line in text(out).split(NL) if line.startswith(shown(self.dir))]
 
 
 # These look at the channel's POSIX objects in /dev/shm and name converters
@@ -503,9 +505,9 @@ class CollectTest(StatusTestCase):
                              str(collector.pid)], stdout=subprocess.PIPE)
                  for c in range(converters)]
         for proc in procs:
-            out, _ = proc.communicate(timeout=240)
+            out, err = proc.communicate(timeout=240)
             self.assertEqual(proc.returncode, 0)
-            self.assertIn("%d files were processed." % files, text(out))
+            self.assertIn("%d files were processed." % files, msg(out, err))
         self.assertEqual(collector.wait(timeout=120), 0)
         records = self.collected(lines.rest())
         paths = [r["path"] for r in records]

@@ -42,7 +42,9 @@ TEST(MessageLogTest, ResourceMessagesUseTheTableAsFormat) {
   EXPECT_EQ(log.narrow(), expected);
 }
 
-TEST(MessageLogTest, LogFileHasByteOrderMarkAndTimeStamps) {
+// The log file is UTF-8 with LF on POSIX (grep reads it), UTF-16LE with a
+// byte order mark and CR LF on Windows; every message has a time stamp.
+TEST(MessageLogTest, LogFileHasTheSystemsEncodingAndTimeStamps) {
   test::TempDir dir;
   ResetMessageLog();
   MessageLog* log = GetMessageLog();
@@ -55,17 +57,15 @@ TEST(MessageLogTest, LogFileHasByteOrderMarkAndTimeStamps) {
   EXPECT_EQ(platform::GetStandardOutput(), original);
   ResetMessageLog();
 
-  std::string bytes = test::ReadWholeFile(dir.File("x.log"));
-  ASSERT_GE(bytes.size(), 2u);
-  EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
-  std::u16string text;
-  for (std::size_t k = 2; k + 1 < bytes.size(); k += 2) {
-    text += static_cast<char16_t>(static_cast<unsigned char>(bytes[k]) |
-                                  (static_cast<unsigned char>(bytes[k + 1]) << 8));
+  const std::string bytes = test::ReadWholeFile(dir.File("x.log"));
+  const std::u16string text = test::ReadLogFile(dir.File("x.log"));
+  if (platform::kPosixConventions) {
+    EXPECT_EQ(platform::ToNative(text.c_str(), text.size()), bytes);  // UTF-8 as it is
   }
   std::string narrow = platform::ToNative(text.c_str(), text.size());
+  const std::string lineEnd = platform::kPosixConventions ? "\n" : "\r\n";
   EXPECT_TRUE(std::regex_match(
-      narrow, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,0\d{3} \(2\): failed here\r\n)")))
+      narrow, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,0\d{3} \(2\): failed here)" + lineEnd)))
       << narrow;
 }
 
@@ -86,8 +86,8 @@ TEST(MessageLogTest, ControlCharactersOfArgumentsAreEscaped) {
   EXPECT_EQ(log.text().substr(log.text().size() - 13), u"utf-8\tUTF-8\r\n");
 }
 
-// The log file is well-formed UTF-16: a name byte that was not UTF-8
-// (U+DC80..U+DCFF inside) is U+FFFD there.
+// The log file is well-formed: a name byte that was not UTF-8 (U+DC80..U+DCFF
+// inside) is U+FFFD there.
 TEST(MessageLogTest, LogFileIsWellFormed) {
   test::TempDir dir;
   ResetMessageLog();
@@ -97,9 +97,29 @@ TEST(MessageLogTest, LogFileIsWellFormed) {
   DestroyMessageLog();
   ResetMessageLog();
   const std::string bytes = test::ReadWholeFile(dir.File("w.log"));
-  const std::string tail = test::U16({u'c', u'a', u'f', 0xFFFD, 0xFFFD, u'|', 0xFFFD, u'\r', u'\n'});
+  const std::string tail =
+      platform::kPosixConventions
+          ? std::string("caf\xEF\xBF\xBD\xEF\xBF\xBD|\xEF\xBF\xBD\n")
+          : test::U16({u'c', u'a', u'f', 0xFFFD, 0xFFFD, u'|', 0xFFFD, u'\r', u'\n'});
   ASSERT_GE(bytes.size(), tail.size());
   EXPECT_EQ(bytes.substr(bytes.size() - tail.size()), tail);
+}
+
+// On POSIX the console side is the standard error, UTF-8 with LF; nothing
+// goes to the standard output.
+TEST(MessageLogTest, ConsoleSideIsStandardErrorInUtf8OnPosix) {
+  if (!platform::kPosixConventions) GTEST_SKIP() << "Windows writes messages to the standard output";
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  ResetMessageLog();  // attaches to the captured standard error
+  LogMessage(1, 0, u"caf\u00e9 %s\r\n", u"\u4e2d\tx");
+  LogResourceMessage(1, 0, 152);
+  PrintToStandardError(u"last\r\nword\r\n");
+  ResetMessageLog();
+  const std::string err = testing::internal::GetCapturedStderr();
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(err, "caf\xC3\xA9 \xE4\xB8\xAD\\tx\n" "1 file was processed.\n" "last\nword\n");
+  EXPECT_EQ(out, "");
 }
 
 TEST(MessageLogTest, SilentModeDiscardsEverything) {

@@ -307,18 +307,19 @@ class KindLog {
 
   std::vector<std::pair<int, std::u16string>> Take() {
     Close();
-    const std::string bytes = test::ReadWholeFile(dir_.File("kinds.log"));
-    std::u16string text;
-    for (std::size_t k = 2; k + 1 < bytes.size(); k += 2) {
-      text += static_cast<char16_t>(static_cast<unsigned char>(bytes[k]) |
-                                    static_cast<unsigned char>(bytes[k + 1]) << 8);
-    }
+    const std::u16string text = test::ReadLogFile(dir_.File("kinds.log"));
+    const std::u16string lineEnd = platform::kLineEnd;
     std::vector<std::pair<int, std::u16string>> messages;
-    // "YYYY-MM-DD hh:mm:ss,mmmm (k): " is 30 code units.
+    // "YYYY-MM-DD hh:mm:ss,mmmm (k): " is 30 code units; the message is
+    // given back with CR LF, as the string table writes it.
     for (std::size_t at = 0; at < text.size();) {
-      std::size_t end = text.find(u"\r\n", at);
-      end = end == std::u16string::npos ? text.size() : end + 2;
-      const std::u16string line = text.substr(at, end - at);
+      std::size_t end = text.find(lineEnd, at);
+      if (end == std::u16string::npos) {
+        ADD_FAILURE() << "log line without its line end";
+        break;
+      }
+      const std::u16string line = text.substr(at, end - at) + u"\r\n";
+      end += lineEnd.size();
       if (line.size() < 30 || line.substr(24, 2) != u" (" || line.substr(27, 3) != u"): ") {
         ADD_FAILURE() << "unexpected log line";
         break;

@@ -140,4 +140,20 @@ std::string ReadWholeFile(const std::string& path) {
   return content.str();
 }
 
+std::u16string ReadLogFile(const std::string& path) {
+  const std::string bytes = ReadWholeFile(path);
+  if (platform::kPosixConventions) {
+    EXPECT_NE(bytes.substr(0, 3), "\xEF\xBB\xBF") << path;
+    EXPECT_NE(bytes.substr(0, 2), "\xFF\xFE") << path;
+    return platform::FromNative(bytes.data(), bytes.size());
+  }
+  EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE") << path;
+  std::u16string text;
+  for (std::size_t k = 2; k + 1 < bytes.size(); k += 2) {
+    text += static_cast<char16_t>(static_cast<unsigned char>(bytes[k]) |
+                                  (static_cast<unsigned char>(bytes[k + 1]) << 8));
+  }
+  return text;
+}
+
 }  // namespace ordana::test

@@ -143,6 +143,10 @@ class TempDir {
 
 void WriteWholeFile(const std::string& path, const std::string& bytes);
 std::string ReadWholeFile(const std::string& path);
+// The text of a log file (/log): UTF-8 without a byte order mark on POSIX,
+// UTF-16LE after its byte order mark on Windows. A missing or unexpected
+// byte order mark is a test failure.
+std::u16string ReadLogFile(const std::string& path);
 
 // Converts `input` through the program's chain as the program does, with
 // the status record and the CSV report told.
