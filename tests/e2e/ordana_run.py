@@ -87,15 +87,21 @@ def shm_files(owner):
 COPY = ["/scs=utf-16", "/nobom"]
 
 
+def environment(extra=None):
+    """This process's environment without the language variables (the
+    program under test speaks English), plus `extra`."""
+    env = dict(os.environ)
+    for name in ("LC_ALL", "LC_MESSAGES", "LANG"):
+        env.pop(name, None)
+    env.update(extra or {})
+    return env
+
+
 def run_streams(args, cwd=None, env_extra=None, stdin=None, stdout=subprocess.PIPE, timeout=120,
                 input=None):
     """Runs ordana with `args`, its standard input `stdin` (a file) or the
     bytes `input`; returns (exit code, stdout bytes, stderr bytes)."""
-    env = dict(os.environ)
-    for name in ("LC_ALL", "LC_MESSAGES", "LANG"):
-        env.pop(name, None)
-    if env_extra:
-        env.update(env_extra)
+    env = environment(env_extra)
     if input is None and stdin is None:
         stdin = subprocess.DEVNULL
     proc = subprocess.run(PREFIX + [ORDANA] + list(args), cwd=cwd, env=env, stdin=stdin, input=input,

@@ -4,7 +4,7 @@ undecodable file names, and one report shared by parallel runs."""
 import os
 import subprocess
 
-from ordana_run import NL, ORDANA, PREFIX, ScratchTestCase, posix_only, shown, text
+from ordana_run import NL, ORDANA, PREFIX, ScratchTestCase, environment, posix_only, shown, text
 
 CONTROL_NAME = "a\tb\nc\x1b[31md\re.txt"
 CONTROL_SHOWN = "a\\tb\\nc\\x1b[31md\\re.txt"
@@ -21,13 +21,6 @@ def csv_records(data):
     body = bom_body(data)
     assert body.endswith("\r\n"), body[-20:]
     return [line.split("\t") for line in body[:-2].split("\r\n")]
-
-
-def environment():
-    env = dict(os.environ)
-    for name in ("LC_ALL", "LC_MESSAGES", "LANG"):
-        env.pop(name, None)
-    return env
 
 
 class ReportTestCase(ScratchTestCase):

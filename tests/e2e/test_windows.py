@@ -9,18 +9,10 @@ import re
 import subprocess
 import unittest
 
-from ordana_run import (COPY, EXE_SUFFIX, ORDANA, PREFIX, ScratchTestCase, shown, text, utf16,
-                        windows_only)
+from ordana_run import (COPY, EXE_SUFFIX, ORDANA, PREFIX, ScratchTestCase, environment, shown,
+                        text, utf16, windows_only)
 
 WATCH = os.path.join(os.path.dirname(ORDANA), "ordana-watch" + EXE_SUFFIX)
-
-
-def environment(extra=None):
-    env = dict(os.environ)
-    for name in ("LC_ALL", "LC_MESSAGES", "LANG"):
-        env.pop(name, None)
-    env.update(extra or {})
-    return env
 
 
 @windows_only("the command line is split by the program")
