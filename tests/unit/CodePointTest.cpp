@@ -258,5 +258,46 @@ TEST(CodePointTest, EncodersTakeEveryLoneSurrogateAsThePolicySays) {
   }
 }
 
+// The writers of four bytes per character take up to 2 MiB of UTF-16 in
+// one step (the program's reads) and write up to 4 MiB: the output goes on
+// in pieces of at most the commit size (2 MiB), each passed on only when the
+// next write (a block of 8 characters at most, 32 bytes) would not fit, so
+// only the last piece of a step is shorter.
+TEST(CodePointTest, FourByteWritersForwardAtTheCommitSize) {
+  for (bool mixed : {false, true}) {
+    std::string utf16, utf32le, utf32be;
+    for (std::uint32_t k = 0; k < 1600000; ++k) {
+      // BMP characters (the fast path), or runs of them and of pairs (the
+      // plain loop).
+      const std::uint32_t v =
+          mixed && (k / 1000) % 3 == 2 ? 0x10000 + k % 0xFFFF0 : 0x4E00 + k % 0x5000;
+      PutUtf16(utf16, v, false);
+      PutUtf32(utf32le, v, false);
+      PutUtf32(utf32be, v, true);
+    }
+    const std::size_t step = CBuffer::kCommitSize;
+    const std::size_t steps = (utf16.size() + step - 1) / step;
+    const std::uint32_t largestWrite = 32;
+    for (bool big : {false, true}) {
+      const std::string what =
+          std::string(big ? "UTF-32BE" : "UTF-32LE") + (mixed ? ", pairs too" : ", BMP");
+      CFilterChain chain;
+      auto* codec = new CUtf16ToUtf32Filter(big, CodecOptions{true, false});
+      chain.Append(codec);
+      auto* sink = new test::RecordingFilter();
+      chain.Append(sink);
+      const test::Outcome got =
+          test::RunOnce(chain, *sink, utf16, Chunks(utf16.size(), step), codec);
+      EXPECT_BYTES(got.output, big ? utf32be : utf32le, what);
+      std::size_t shortPieces = 0;
+      for (std::uint32_t piece : sink->calls) {
+        EXPECT_LE(piece, CBuffer::kCommitSize) << what;
+        if (piece + largestWrite <= CBuffer::kCommitSize) ++shortPieces;
+      }
+      EXPECT_LE(shortPieces, steps) << what;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace ordana
