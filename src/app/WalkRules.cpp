@@ -23,6 +23,7 @@ constexpr std::uint32_t kStringSkippedCreatedDirectory = 243;
 constexpr std::uint32_t kStringSkippedBinary = 244;
 constexpr std::uint32_t kStringSkippedVersionControl = 245;
 constexpr std::uint32_t kStringSkippedForeignLink = 246;
+constexpr std::uint32_t kStringSkippedMessageFile = 450;
 // The reasons kStringSkippedBinary names, by ContentKind.
 constexpr std::uint32_t kStringContentNul = 253;
 constexpr std::uint32_t kStringContentExecutable = 254;
@@ -34,6 +35,9 @@ struct WalkState {
   // The source is read as UTF-16 or UTF-32: NUL bytes are its text.
   bool wideSource = false;
   std::vector<platform::FileIdentity> runFiles;
+  // A standard error redirected into a file (`2> err.txt`), which receives
+  // the messages on POSIX.
+  std::vector<platform::FileIdentity> messageFiles;
   std::vector<platform::FileIdentity> createdDirectories;
 };
 
@@ -187,10 +191,14 @@ void BeginWalk() {
   state.wideSource = source >= kCharsetUtf16 && source <= kCharsetUtf32Be;
   platform::FileIdentity identity;
   const MessageLog* log = GetMessageLog();
-  // A log file is the sink that carries time stamps.
-  if (log && log->timestampPrefix() && log->sink() &&
-      platform::GetFileIdentity(log->sink()->handle(), &identity)) {
-    state.runFiles.push_back(identity);
+  if (log && log->sink() && platform::GetFileIdentity(log->sink()->handle(), &identity)) {
+    // A log file is the sink that carries time stamps; any other sink is
+    // the console side, a file only when a standard stream was redirected.
+    if (log->timestampPrefix()) {
+      state.runFiles.push_back(identity);
+    } else if (platform::kPosixConventions) {
+      state.messageFiles.push_back(identity);
+    }
   }
   platform::PathInfo info;
   if (const CsvReport* report = GetCsvReport();
@@ -228,6 +236,10 @@ bool TakeWalkFile(const std::u16string& path, const std::u16string& name,
   }
   if (Contains(State().runFiles, info.identity)) {
     LogResourceMessage(1, 0, kStringSkippedRunFile, path);
+    return false;
+  }
+  if (Contains(State().messageFiles, info.identity)) {
+    LogResourceMessage(1, 0, kStringSkippedMessageFile, path);
     return false;
   }
   if (!settings.convertBinaryFiles) {

@@ -487,6 +487,9 @@ const StringRow kStrings[] = {
     {449,
      u"Removed Last Filter \"%s\"\r\n",
      u"Letzten Filter \"%s\" entfernt\r\n"},
+    {450,
+     u"Skipped %s: this run's messages are written into it.\r\n",
+     u"Übersprungen: %s nimmt die Meldungen dieses Laufs auf.\r\n"},
 };
 
 }  // namespace

@@ -142,6 +142,26 @@ class StandardErrorTest(StreamsTestCase):
                                cwd=self.dir, stdout=subprocess.PIPE, timeout=60)
         self.assertEqual(found.stdout, b"1\n")
 
+    def test_a_walk_never_converts_the_file_its_messages_go_to(self):
+        # `ordana '*.txt' ... 2> err.txt`: the shell creates err.txt first,
+        # and the pattern matches it.
+        for args in (["*.txt"], [".", "/y"], ["*.txt", "/r"]):
+            with self.subTest(args=args):
+                self.write("a.txt", "Grüße\n".encode("cp1252"))
+                args = args + ["/i", "windows-1252", "/o", "utf-8"]
+                with open(self.path("err.txt"), "wb") as err:
+                    proc = subprocess.run(PREFIX + [ORDANA] + args, cwd=self.dir,
+                                          env=environment(), stdin=subprocess.DEVNULL,
+                                          stdout=subprocess.PIPE, stderr=err, timeout=60)
+                self.assertEqual(proc.returncode, 0)
+                self.assertEqual(proc.stdout, b"")
+                messages = self.assertPeopleText(self.read("err.txt"))
+                self.assertIn("Skipped %s: this run's messages are written into it.\n"
+                              % self.path("err.txt"), messages)
+                self.assertTrue(messages.endswith("\n1 file was processed.\n"), messages)
+                self.assertEqual(self.read("a.txt"), "\ufeffGrüße\n".encode("utf-8"))
+                os.unlink(self.path("err.txt"))
+
     def test_questions_go_to_standard_error(self):
         os.mkdir(self.path("d"))
         self.write(os.path.join("d", "a.txt"), b"abc")
