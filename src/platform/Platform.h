@@ -272,6 +272,9 @@ bool StandardInputIsTerminal();
 struct MemoryRegion {
   std::uint8_t* base = nullptr;
   std::size_t reserveSize = 0;
+  // Bytes from base known to be usable: CommitRange asks the system only
+  // for what lies beyond (the Windows backend; POSIX pages need no call).
+  std::size_t committed = 0;
   void* registration = nullptr;  // backend bookkeeping (the fault handler)
 };
 bool ReserveRegion(std::size_t reserveSize, std::size_t commitSize, MemoryRegion* region);

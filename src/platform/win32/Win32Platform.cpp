@@ -447,6 +447,7 @@ bool ReserveRegion(std::size_t reserveSize, std::size_t commitSize, MemoryRegion
   }
   region->base = base;
   region->reserveSize = reserveSize;
+  region->committed = commitSize;
   region->registration = registration;
   return true;
 }
@@ -455,9 +456,20 @@ bool CommitRange(MemoryRegion* region, std::size_t offset, std::size_t size) {
   if (!region->base || offset > region->reserveSize || size > region->reserveSize - offset) {
     return false;
   }
-  if (size == 0) return true;
-  return ::VirtualAlloc(region->base + offset, size, MEM_COMMIT, PAGE_READWRITE) != nullptr ||
-         Fail();
+  // Buffers append behind their data again and again: a range inside the
+  // committed front of the region needs no system call.
+  const std::size_t end = offset + size;
+  if (size == 0 || end <= region->committed) return true;
+  const std::size_t from = offset > region->committed ? offset : region->committed;
+  if (!::VirtualAlloc(region->base + from, end - from, MEM_COMMIT, PAGE_READWRITE)) return Fail();
+  // Only a range that starts inside the committed front extends it; the
+  // pages before a range further on may still be reserved only.
+  if (from == region->committed) {
+    const std::size_t page = PageSize();
+    const std::size_t rounded = (end + page - 1) / page * page;
+    region->committed = rounded < region->reserveSize ? rounded : region->reserveSize;
+  }
+  return true;
 }
 
 void ReleaseRegion(MemoryRegion* region) {
