@@ -56,6 +56,25 @@ Utf16Shape MeasureUtf16(const std::uint8_t* b, std::uint32_t n, bool bigEndian) 
   return shape;
 }
 
+// Whether a reading whose high bytes are counted in `highCounts` can pass
+// Utf16Shape::Plausible at all. Its zeroHigh and topHigh are these counts'
+// exactly; the checks of the other measures are left out, so a false here
+// means MeasureUtf16 would find the reading implausible too. Single-byte
+// text, which has no NUL bytes, fails it at once.
+bool Utf16MayBePlausible(const std::uint32_t* highCounts, std::uint32_t units) {
+  if (units < 8) return false;
+  const std::uint32_t zeroHigh = highCounts[0];
+  std::uint32_t topHigh = 0;
+  for (std::uint32_t h = 1; h < 256; ++h) {
+    if (h >= 0xD8 && h <= 0xDF) continue;
+    if (highCounts[h] > topHigh) topHigh = highCounts[h];
+  }
+  const bool oneBlock = (std::uint64_t{zeroHigh} + topHigh) * 10 >= std::uint64_t{units} * 9 &&
+                        std::uint64_t{topHigh} * 4 >= units;
+  const bool spread = std::uint64_t{zeroHigh} * 20 >= units;
+  return oneBlock || spread;
+}
+
 bool Utf32Plausible(const std::uint8_t* b, std::uint32_t n, bool bigEndian) {
   const std::uint32_t units = n / 4;
   if (units < 4) return false;
@@ -76,8 +95,18 @@ UnicodeForm DetectUnicodeWithoutMark(const std::uint8_t* b, std::uint32_t n) {
   if (n < 16) return UnicodeForm::kNone;
   if (Utf32Plausible(b, n, false)) return UnicodeForm::kUtf32Le;
   if (Utf32Plausible(b, n, true)) return UnicodeForm::kUtf32Be;
-  const Utf16Shape le = MeasureUtf16(b, n, false);
-  const Utf16Shape be = MeasureUtf16(b, n, true);
+  // The bytes at even and at odd offsets: the high bytes of the units read
+  // big endian and little endian. A reading they rule out is not measured.
+  std::uint32_t evenCounts[256] = {};
+  std::uint32_t oddCounts[256] = {};
+  for (std::uint32_t k = 0; k + 1 < n; k += 2) {
+    ++evenCounts[b[k]];
+    ++oddCounts[b[k + 1]];
+  }
+  const Utf16Shape le =
+      Utf16MayBePlausible(oddCounts, n / 2) ? MeasureUtf16(b, n, false) : Utf16Shape();
+  const Utf16Shape be =
+      Utf16MayBePlausible(evenCounts, n / 2) ? MeasureUtf16(b, n, true) : Utf16Shape();
   const bool leOk = le.Plausible();
   const bool beOk = be.Plausible();
   if (leOk && (!beOk || le.Strength() >= be.Strength())) return UnicodeForm::kUtf16Le;

@@ -64,57 +64,62 @@ bool ReadWhole(platform::Handle handle, std::uint64_t size, std::vector<std::uin
 
 // ---- CStatisticsModel -------------------------------------------------------
 
-CStatisticsModel::CStatisticsModel() : pairs_(new double[65536]) { Clear(); }
+CStatisticsModel::CStatisticsModel() { Clear(); }
 
 void CStatisticsModel::Clear() {
   std::fill(singles_, singles_ + 256, 0.0);
-  std::fill(pairs_.get(), pairs_.get() + 65536, 0.0);
-  triplePrefixes_.reset();
-  triples_.Clear();
-  tripleKeys_.clear();
+  pairs_.clear();
+  triples_.clear();
   std::memcpy(label, "ENG", 4);
   charset = 0;
 }
 
-void CStatisticsModel::Set(int table, std::uint32_t key, double weight) {
-  if (table == 0 && key < 256) singles_[key] = weight;
-  if (table == 1 && key < 65536) pairs_[key] = weight;
-  if (table == 2 && key < (1u << 24)) {
-    if (!triples_.Find(key)) tripleKeys_.push_back(key);
-    triples_.GetOrInsert(key) = weight;
-    triplePrefixes_.set(key & 0xFFFF);
+void CStatisticsModel::Put(std::vector<WeightedKey>* table, std::uint32_t key, double weight) {
+  if (table->empty() || table->back().key < key) {
+    table->push_back({key, weight});
+    return;
+  }
+  auto at = std::lower_bound(table->begin(), table->end(), key,
+                             [](const WeightedKey& e, std::uint32_t k) { return e.key < k; });
+  if (at->key == key) {
+    at->weight = weight;
+  } else {
+    table->insert(at, {key, weight});
   }
 }
 
-template <class PositionAt>
-double CStatisticsModel::Sum(const std::uint8_t* b, std::size_t count, PositionAt positionAt) const {
+double CStatisticsModel::Find(const std::vector<WeightedKey>& table, std::uint32_t key) {
+  auto at = std::lower_bound(table.begin(), table.end(), key,
+                             [](const WeightedKey& e, std::uint32_t k) { return e.key < k; });
+  return at != table.end() && at->key == key ? at->weight : 0.0;
+}
+
+double CStatisticsModel::PairWeight(std::uint32_t pair) const { return Find(pairs_, pair); }
+
+double CStatisticsModel::TripleWeight(std::uint32_t triple) const { return Find(triples_, triple); }
+
+void CStatisticsModel::Set(int table, std::uint32_t key, double weight) {
+  if (table == 0 && key < 256) singles_[key] = weight;
+  if (table == 1 && key < 65536) Put(&pairs_, key, weight);
+  if (table == 2 && key < (1u << 24)) Put(&triples_, key, weight);
+}
+
+double CStatisticsModel::Score(const std::uint8_t* b, std::uint32_t n) const {
   double s1 = 0.0;
   double s2 = 0.0;
   double s3 = 0.0;
-  for (std::size_t p = 0; p < count; ++p) {
-    const std::uint32_t j = positionAt(p);
+  for (std::uint32_t j = 0; j + 4 < n; ++j) {
     const std::uint32_t k1 = b[j];
     const std::uint32_t k2 = k1 | (static_cast<std::uint32_t>(b[j + 1]) << 8);
+    const std::uint32_t k3 = k2 | (static_cast<std::uint32_t>(b[j + 2]) << 16);
     s1 += singles_[k1];
-    s2 += pairs_[k2];
-    if (triplePrefixes_[k2]) {
-      const std::uint32_t k3 = k2 | (static_cast<std::uint32_t>(b[j + 2]) << 16);
-      if (const double* w = triples_.Find(k3)) s3 += *w;
-    }
+    s2 += PairWeight(k2);
+    s3 += TripleWeight(k3);
   }
   double score = s2 * kTableWeights[1];
   score += s1 * kTableWeights[0];
   score += s3 * kTableWeights[2];
   return score;
-}
-
-double CStatisticsModel::Score(const std::uint8_t* b, std::uint32_t n) const {
-  return Sum(b, n > 4 ? n - 4 : 0, [](std::size_t p) { return static_cast<std::uint32_t>(p); });
-}
-
-double CStatisticsModel::ScorePositions(const std::uint8_t* b, const std::uint32_t* positions,
-                                        std::size_t count) const {
-  return Sum(b, count, [positions](std::size_t p) { return positions[p]; });
 }
 
 // ---- Loading ------------------------------------------------------------------
@@ -169,7 +174,7 @@ StatisticsLoad LoadStatisticsModel(const char16_t* path, CStatisticsModel* model
 
 // ---- CStatisticsSet -------------------------------------------------------------
 
-CStatisticsSet::CStatisticsSet() : relevantTriples_((1u << 24) / 64, 0) {}
+CStatisticsSet::CStatisticsSet() = default;
 
 CStatisticsSet::~CStatisticsSet() = default;
 
@@ -219,37 +224,126 @@ void CStatisticsSet::Load(const std::u16string& directory) {
         break;
     }
   }
-  IndexRelevantPositions();
+  BuildScoringIndex();
 }
 
-void CStatisticsSet::IndexRelevantPositions() {
+namespace {
+
+// The slot of a triple key in an open-addressing table of 2^(32 - shift)
+// slots (Fibonacci hashing).
+inline std::uint32_t TripleSlot(std::uint32_t key, std::uint32_t shift) {
+  return (key * 0x9E3779B1u) >> shift;
+}
+
+}  // namespace
+
+void CStatisticsSet::BuildScoringIndex() {
+  const std::size_t m = models_.size();
   relevantPairs_.reset();
-  std::fill(relevantTriples_.begin(), relevantTriples_.end(), 0);
-  for (const auto& model : models_) {
-    for (std::uint32_t k2 = 0; k2 < 65536; ++k2) {
-      if (model->SingleWeight(static_cast<std::uint8_t>(k2 & 0xFF)) != 0.0 ||
-          model->PairWeight(k2) != 0.0) {
-        relevantPairs_.set(k2);
-      }
+  relevantTriples_.assign((1u << 24) / 64, 0);
+  singles_.assign(256 * m, 0.0);
+  pairRow_.assign(65536, 0);
+  pairs_.assign(m, 0.0);  // row 0: zeros
+  std::bitset<256> weightedSingles;
+  std::size_t tripleCount = 0;
+  for (std::size_t k = 0; k < m; ++k) {
+    const CStatisticsModel& model = *models_[k];
+    for (std::uint32_t b = 0; b < 256; ++b) {
+      singles_[b * m + k] = model.SingleWeight(static_cast<std::uint8_t>(b));
+      if (singles_[b * m + k] != 0.0) weightedSingles.set(b);
     }
-    model->ForEachWeightedTriple(
-        [this](std::uint32_t k3) { relevantTriples_[k3 >> 6] |= std::uint64_t{1} << (k3 & 63); });
+    model.ForEachPair([&](std::uint32_t key, double weight) {
+      if (pairRow_[key] == 0) {
+        pairRow_[key] = static_cast<std::uint32_t>(pairs_.size() / m);
+        pairs_.resize(pairs_.size() + m, 0.0);
+      }
+      pairs_[pairRow_[key] * m + k] = weight;
+      if (weight != 0.0) relevantPairs_.set(key);
+    });
+    model.ForEachTriple([&](std::uint32_t, double weight) { tripleCount += weight != 0.0; });
+  }
+  for (std::uint32_t b = 0; b < 256; ++b) {
+    if (!weightedSingles[b]) continue;
+    for (std::uint32_t second = 0; second < 256; ++second) relevantPairs_.set(b | second << 8);
+  }
+  // Room for every triple at most half full: a lookup probes one or two
+  // slots. Rows are numbered in the order the triples are first met.
+  std::uint32_t bits = 4;
+  while ((std::size_t{1} << bits) < 2 * tripleCount) ++bits;
+  tripleShift_ = 32 - bits;
+  const std::uint32_t mask = (1u << bits) - 1;
+  tripleSlots_.assign(std::size_t{1} << bits, TripleSlotEntry{0, 0});
+  std::vector<std::uint32_t> counts(1, 0);  // per row, row 0 unused
+  std::vector<std::uint32_t> rows;          // of every weighted triple, file by file
+  rows.reserve(tripleCount);
+  for (std::size_t k = 0; k < m; ++k) {
+    models_[k]->ForEachTriple([&](std::uint32_t key, double weight) {
+      if (weight == 0.0) return;  // adds nothing to any sum
+      std::uint32_t slot = TripleSlot(key, tripleShift_);
+      while (tripleSlots_[slot].row != 0 && tripleSlots_[slot].key != key) slot = (slot + 1) & mask;
+      if (tripleSlots_[slot].row == 0) {
+        tripleSlots_[slot] = {key, static_cast<std::uint32_t>(counts.size())};
+        counts.push_back(0);
+        relevantTriples_[key >> 6] |= std::uint64_t{1} << (key & 63);
+      }
+      ++counts[tripleSlots_[slot].row];
+      rows.push_back(tripleSlots_[slot].row);
+    });
+  }
+  // Few files list any one triple: a row holds only the files that do (the
+  // others would add zeros), in the order of the files.
+  tripleStart_.assign(counts.size() + 1, 0);
+  for (std::size_t r = 1; r < counts.size(); ++r) tripleStart_[r + 1] = tripleStart_[r] + counts[r];
+  triples_.resize(tripleStart_.back());
+  std::vector<std::uint32_t> next(tripleStart_.begin(), tripleStart_.end() - 1);
+  const std::uint32_t* row = rows.data();
+  for (std::size_t k = 0; k < m; ++k) {
+    models_[k]->ForEachTriple([&](std::uint32_t, double weight) {
+      if (weight != 0.0) triples_[next[*row++]++] = {static_cast<std::uint32_t>(k), weight};
+    });
+  }
+}
+
+std::uint32_t CStatisticsSet::TripleRow(std::uint32_t key) const {
+  const std::uint32_t mask = static_cast<std::uint32_t>(tripleSlots_.size() - 1);
+  for (std::uint32_t slot = TripleSlot(key, tripleShift_);; slot = (slot + 1) & mask) {
+    const TripleSlotEntry& entry = tripleSlots_[slot];
+    if (entry.row == 0) return 0;
+    if (entry.key == key) return entry.row;
   }
 }
 
 void CStatisticsSet::ScoreAll(const std::uint8_t* b, std::uint32_t n,
                               std::vector<double>* scores) const {
-  positions_.clear();
+  const std::size_t m = models_.size();
+  sums_.assign(3 * m, 0.0);
+  double* const s1 = sums_.data();
+  double* const s2 = s1 + m;
+  double* const s3 = s2 + m;
   for (std::uint32_t j = 0; j + 4 < n; ++j) {
     const std::uint32_t k2 = b[j] | (static_cast<std::uint32_t>(b[j + 1]) << 8);
     const std::uint32_t k3 = k2 | (static_cast<std::uint32_t>(b[j + 2]) << 16);
-    if (relevantPairs_[k2] || ((relevantTriples_[k3 >> 6] >> (k3 & 63)) & 1) != 0) {
-      positions_.push_back(j);
+    const bool triple = ((relevantTriples_[k3 >> 6] >> (k3 & 63)) & 1) != 0;
+    if (!relevantPairs_[k2] && !triple) continue;
+    const double* const w1 = singles_.data() + b[j] * m;
+    const double* const w2 = pairs_.data() + pairRow_[k2] * m;
+    for (std::size_t k = 0; k < m; ++k) {
+      s1[k] += w1[k];
+      s2[k] += w2[k];
+    }
+    if (triple) {
+      const std::uint32_t row = TripleRow(k3);
+      for (std::uint32_t e = tripleStart_[row]; e < tripleStart_[row + 1]; ++e) {
+        s3[triples_[e].model] += triples_[e].weight;
+      }
     }
   }
-  scores->resize(models_.size());
-  for (std::size_t k = 0; k < models_.size(); ++k) {
-    (*scores)[k] = models_[k]->ScorePositions(b, positions_.data(), positions_.size());
+  scores->resize(m);
+  for (std::size_t k = 0; k < m; ++k) {
+    double score = s2[k] * kTableWeights[1];
+    score += s1[k] * kTableWeights[0];
+    score += s3[k] * kTableWeights[2];
+    (*scores)[k] = score;
   }
 }
 

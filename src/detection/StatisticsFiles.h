@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "codecs/CharsetRegistry.h"
-#include "support/HashTable.h"
 
 namespace ordana {
 
@@ -32,10 +31,10 @@ constexpr std::uint64_t kLargestStatisticsFile = 1024 * 1024;
 // there to outvote every other file.
 constexpr double kLargestStatisticsWeight = 10000.0;
 
-// One parsed statistics file, laid out for scoring: every single byte and
-// pair has a slot (0.0 when absent, which adds nothing), and a triple is
-// looked up only when some triple of the file starts with its first two
-// bytes. The sums are the same as with lookups in the file's tables.
+// One parsed statistics file. The single bytes have a slot each (0.0 when
+// absent, which adds nothing); pairs and triples are kept sorted by key, so
+// that loading a file makes no allocation per entry. Scoring many samples
+// goes through CStatisticsSet, which lays every file out side by side.
 class CStatisticsModel {
  public:
   CStatisticsModel();
@@ -51,34 +50,38 @@ class CStatisticsModel {
   // summed per table in the order of the positions; the total is the pair
   // sum times 50, plus the single sum, plus the triple sum times 500.
   double Score(const std::uint8_t* b, std::uint32_t n) const;
-  // The same sum over the listed positions only (ascending). Equal to
-  // Score() bit for bit when every other position adds exact zeros.
-  double ScorePositions(const std::uint8_t* b, const std::uint32_t* positions,
-                        std::size_t count) const;
 
   double SingleWeight(std::uint8_t byte) const { return singles_[byte]; }
-  double PairWeight(std::uint32_t pair) const { return pairs_[pair]; }
-  // Calls `f(key)` for every triple with a weight other than zero.
+  // 0.0 for a pair or triple the file does not list.
+  double PairWeight(std::uint32_t pair) const;
+  double TripleWeight(std::uint32_t triple) const;
+  // Calls `f(key, weight)` for every pair or triple the file lists, in
+  // ascending order of the keys.
   template <class F>
-  void ForEachWeightedTriple(F f) const {
-    for (std::uint32_t key : tripleKeys_) {
-      if (const double* w = triples_.Find(key); w && *w != 0.0) f(key);
-    }
+  void ForEachPair(F f) const {
+    for (const WeightedKey& e : pairs_) f(e.key, e.weight);
+  }
+  template <class F>
+  void ForEachTriple(F f) const {
+    for (const WeightedKey& e : triples_) f(e.key, e.weight);
   }
 
   CharsetId charset = 0;
   char label[4] = {'E', 'N', 'G', 0};
 
  private:
-  // The sum over `count` positions, the p-th of them positionAt(p).
-  template <class PositionAt>
-  double Sum(const std::uint8_t* b, std::size_t count, PositionAt positionAt) const;
+  struct WeightedKey {
+    std::uint32_t key;
+    double weight;
+  };
+  // Inserts or replaces; the files list their keys in ascending order, so
+  // an entry is normally appended.
+  static void Put(std::vector<WeightedKey>* table, std::uint32_t key, double weight);
+  static double Find(const std::vector<WeightedKey>& table, std::uint32_t key);
 
   double singles_[256] = {};
-  std::unique_ptr<double[]> pairs_;
-  std::bitset<65536> triplePrefixes_;
-  CHashTable<std::uint32_t, double> triples_;
-  std::vector<std::uint32_t> tripleKeys_;
+  std::vector<WeightedKey> pairs_;
+  std::vector<WeightedKey> triples_;
 };
 
 enum class StatisticsLoad {
@@ -113,21 +116,50 @@ class CStatisticsSet {
   std::size_t Count() const { return models_.size(); }
   const CStatisticsModel& At(std::size_t k) const { return *models_[k]; }
 
-  // The scores of a sample against every file, in the order of Load. Only
-  // positions where some file weighs the single byte, the pair or the
-  // triple are visited; every other position would add exact zeros, which
-  // change no sum, so each score is bit-identical to CStatisticsModel::Score.
+  // The scores of a sample against every file, in the order of Load, in
+  // one pass over the sample: at each position the weights of all files
+  // are added side by side, each file's three sums in the order of the
+  // positions, so each score is bit-identical to CStatisticsModel::Score.
+  // Positions where no file weighs the single byte, the pair or the triple
+  // are passed over, and a file that lacks a pair or triple another file
+  // lists adds an exact zero there: neither changes a sum.
   void ScoreAll(const std::uint8_t* b, std::uint32_t n, std::vector<double>* scores) const;
 
  private:
-  void IndexRelevantPositions();
+  void BuildScoringIndex();
+  // The row of the triple `key` in triples_, 0 (a row of zeros) when no
+  // file lists it.
+  std::uint32_t TripleRow(std::uint32_t key) const;
 
   std::vector<std::unique_ptr<CStatisticsModel>> models_;
   // Pairs whose own weight or whose first byte's weight is not zero in some
-  // file, and triples whose weight is not zero in some file.
+  // file, and (a bit per key) the triples whose weight is not zero in some
+  // file.
   std::bitset<65536> relevantPairs_;
   std::vector<std::uint64_t> relevantTriples_;
-  mutable std::vector<std::uint32_t> positions_;
+  // The weights side by side, one row of Count() doubles per single byte
+  // and per pair row (row 0 of the pairs is all zeros).
+  std::vector<double> singles_;
+  std::vector<std::uint32_t> pairRow_;  // 65536 entries
+  std::vector<double> pairs_;
+  // Triple row r (1 and up; 0 for a triple no file lists) is
+  // triples_[tripleStart_[r] .. tripleStart_[r + 1]): the files that list
+  // it with a weight other than zero, in the order of the files.
+  struct TripleWeight {
+    std::uint32_t model;
+    double weight;
+  };
+  std::vector<std::uint32_t> tripleStart_;
+  std::vector<TripleWeight> triples_;
+  // An open-addressing table from a triple's key to its row (row 0: an
+  // empty slot).
+  struct TripleSlotEntry {
+    std::uint32_t key;
+    std::uint32_t row;
+  };
+  std::vector<TripleSlotEntry> tripleSlots_;
+  std::uint32_t tripleShift_ = 32;
+  mutable std::vector<double> sums_;
 };
 
 }  // namespace ordana
