@@ -731,7 +731,10 @@ int DetectTypedInput(const std::u16string& typed) {
   DetectionRun& run = *State().detection;
   run.typedRoot.clear();
   run.qualifiedRoot.clear();
-  if (typed == u"-") return DetectFile(kConsoleInputPath, typed) ? 1 : 0;
+  // "-" is the standard input by the POSIX habit; on Windows a file's name.
+  if (platform::kPosixConventions && typed == u"-") {
+    return DetectFile(kConsoleInputPath, typed) ? 1 : 0;
+  }
   if (StartsWithIgnoreCase(typed.c_str(), u"\\\\.\\") ||
       platform::StandardStreamOf(typed.c_str()) == platform::StandardStream::kInput) {
     const bool standardInput =

@@ -8,7 +8,7 @@ import subprocess
 import unittest
 
 from ordana_run import (ON_WINDOWS, ORDANA, PREFIX, ScratchTestCase, posix_only, run_streams,
-                        text)
+                        text, windows_only)
 
 SOURCE_DIR = os.environ.get("ORDANA_SOURCE_DIR",
                             os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -152,6 +152,15 @@ class DetectMixedDirectoryTest(DetectTestCase):
         self.assertEqual(self.snapshot(), before)  # no CSV report, no temporary, no output
         for name in MIXED:
             self.assertEqual(os.stat(self.path("mixed", name)).st_mtime_ns, past)
+
+
+@windows_only("- is a file's name there")
+class DetectDashOnWindowsTest(DetectTestCase):
+    def test_dash_is_a_file(self):
+        self.write("-", KOI8R)
+        code, lines, err = self.detect("/detect", "-", stdin=b"")
+        self.assertEqual(code, 0, err)
+        self.assertIn("-: KOI8-R", lines)
 
 
 @posix_only("--verbose and --detect are GNU spellings")
