@@ -106,4 +106,17 @@ Result CheckSplitInvariance(Make make, const std::uint8_t* data, std::size_t siz
   return whole;
 }
 
+// Checks a filter with its fast paths (`makeFast`) against the same filter
+// with its plain loops (`makePlain`): each split-invariant, and the same
+// output, messages and count whole.
+template <class MakeFast, class MakePlain>
+void CheckSameAsPlain(MakeFast makeFast, MakePlain makePlain, const std::uint8_t* data,
+                      std::size_t size) {
+  const Result fast = CheckSplitInvariance(makeFast, data, size);
+  const Result plain = CheckSplitInvariance(makePlain, data, size);
+  Require(fast.output == plain.output, "the fast paths' output is the plain loop's");
+  Require(fast.messages == plain.messages, "the fast paths' messages are the plain loop's");
+  Require(fast.errors == plain.errors, "the fast paths' error count is the plain loop's");
+}
+
 }  // namespace ordana::fuzz

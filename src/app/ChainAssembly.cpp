@@ -36,12 +36,15 @@ F* AppendNew(CFilterChain& chain, Args&&... args) {
   return filter.release();
 }
 
+bool fastPaths = true;
+
 // The options every codec is built with: the policy and the byte order mark
 // of the command line.
 CodecOptions OptionsFromSettings() {
   CodecOptions options;
   options.strict = GetSettings().strictPolicy;
   options.writeBom = GetSettings().writeBom;
+  options.fastPaths = fastPaths;
   return options;
 }
 
@@ -127,6 +130,8 @@ CFilterChain& GetFilterChain() {
   static CFilterChain chain;
   return chain;
 }
+
+void UseFastPaths(bool enabled) { fastPaths = enabled; }
 
 int AssembleChain(CharsetId sourceId, CharsetId destinationId) {
   CFilterChain& chain = GetFilterChain();

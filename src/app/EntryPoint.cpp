@@ -2,12 +2,27 @@
 // tokens.
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "app/ChainAssembly.h"
 #include "app/CommandLine.h"
 #include "app/Main.h"
 #include "platform/Platform.h"
+
+namespace {
+
+// ORDANA_SCALAR=1 turns the codecs' fast paths off, so that the test suite
+// can show that the plain loops give the same results. A switch for
+// developers, not an option: nothing a user sees depends on it.
+void ReadDeveloperSwitches() {
+  const char* scalar = std::getenv("ORDANA_SCALAR");
+  if (scalar != nullptr && std::strcmp(scalar, "1") == 0) ordana::UseFastPaths(false);
+}
+
+}  // namespace
 
 #ifdef _WIN32
 #include <windows.h>
@@ -17,6 +32,7 @@ int wmain() {
   ordana::platform::ReserveStandardStreams();
   // Ctrl+C and a closed console remove the temporary file before leaving.
   ordana::platform::InstallTerminationHandlers();
+  ReadDeveloperSwitches();
   std::u16string text(reinterpret_cast<const char16_t*>(GetCommandLineW()));
   int count = 0;
   auto table = ordana::SplitCommandLine(text.data(), &count);
@@ -32,6 +48,7 @@ int main(int argc, char** argv) {
   // A stop signal removes the temporary file and the channel names before
   // leaving; a reader of the messages that goes away never stops the run.
   ordana::platform::InstallTerminationHandlers();
+  ReadDeveloperSwitches();
   // The shell has split and unquoted already: argv is the token table. More
   // tokens than the Windows splitter keeps are refused by wmain before any
   // is looked at, so a dropped argument can never change what is converted.

@@ -1,6 +1,7 @@
 #include "codecs/CodecBase.h"
 
 #include "core/MessageLog.h"
+#include "support/Bits.h"
 
 namespace ordana {
 
@@ -70,7 +71,15 @@ void SwapPendingUnitsToOutput(CFilter& filter) {
     if (size == 0) break;  // nobody takes the output; keep the rest pending
     const std::uint8_t* from = pending.base() + done;
     std::uint8_t* to = output.PrepareWrite(size);
-    for (std::uint32_t k = 0; k < size; k += 2) {
+    std::uint32_t k = 0;
+#if ORDANA_HAVE_SSE2
+    for (; k + 16 <= size; k += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + k));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + k),
+                       _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8)));
+    }
+#endif
+    for (; k < size; k += 2) {
       to[k] = from[k + 1];
       to[k + 1] = from[k];
     }

@@ -47,6 +47,10 @@ struct CodecOptions {
   bool strict = true;
   // An encoder starts every file with a byte order mark.
   bool writeBom = true;
+  // The fast paths (vector kernels and bulk loops) in front of the plain
+  // loops; off, every unit goes through the plain loop. Both give the same
+  // bytes, messages and counts.
+  bool fastPaths = true;
 };
 
 // What decoders and encoders share: the character set query and the

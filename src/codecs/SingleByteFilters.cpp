@@ -163,6 +163,7 @@ CSingleByteToUtf16Filter::CSingleByteToUtf16Filter(CharsetId charset, const Code
     : charset_(charset), strict_(options.strict), table_(CodePageRow(charset)) {
   name_ = u"Single to UTF-16 character conversion filter";
   typeId_ = kFilterTypeSingleToUtf16;
+  fastPath_ = options.fastPaths;
   asciiIsIdentity_ = true;
   for (std::uint32_t b = 0; b < 256; ++b) {
     if (b < 0x80 && table_[b] != b) asciiIsIdentity_ = false;
@@ -218,6 +219,7 @@ CUtf16ToSingleByteFilter::CUtf16ToSingleByteFilter(CharsetId charset, const Code
     : charset_(charset), reverse_(new std::uint16_t[0x10000]), strict_(options.strict) {
   name_ = u"UTF-16 to single character conversion filter";
   typeId_ = kFilterTypeUtf16ToSingle;
+  fastPath_ = options.fastPaths;
   std::fill(reverse_.get(), reverse_.get() + 0x10000, kUnmapped);
   // Ascending, so that where several bytes share one code unit the highest
   // byte wins (U+FE8E is 0xB2 in CP1006, U+FFFD is 0xFF in NeXT, U+001A is

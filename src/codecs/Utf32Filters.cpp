@@ -242,6 +242,7 @@ Stop EncodeUtf32(const std::uint8_t* in, std::uint32_t units, bool fastPath, boo
 CUtf32ToUtf16Filter::CUtf32ToUtf16Filter(bool bigEndian, const CodecOptions& options)
     : bigEndian_(bigEndian), strict_(options.strict) {
   name_ = u"UTF-32 to UTF-16 character conversion filter";
+  fastPath_ = options.fastPaths;
   typeId_ = kFilterTypeUtf32;
 }
 
@@ -310,6 +311,7 @@ bool CUtf32ToUtf16Filter::Reset() {
 CUtf16ToUtf32Filter::CUtf16ToUtf32Filter(bool bigEndian, const CodecOptions& options)
     : writeBom_(options.writeBom), bigEndian_(bigEndian), strict_(options.strict) {
   name_ = u"UTF-16 to UTF-32 conversion filter";
+  fastPath_ = options.fastPaths;
   typeId_ = kFilterTypeUtf32;
   output_.Clear();
   pending_.Clear();

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "codecs/Utf8Kernels.h"
 #include "core/MessageLog.h"
 #include "core/StringTable.h"
-
 #include "support/Bits.h"
 
 namespace ordana {
@@ -37,6 +37,9 @@ constexpr LeadTable kLeads;
 
 constexpr std::uint8_t kPayloadMask[4] = {0x7F, 0x1F, 0x0F, 0x07};
 
+// After a block the vector kernel did not take, the plain loop goes on for
+// at least this many bytes (units) before the kernel is asked again.
+constexpr std::uint32_t kKernelRetryDistance = 32;
 
 inline bool IsContinuation(std::uint8_t b) { return (b & 0xC0) == 0x80; }
 
@@ -137,7 +140,8 @@ std::uint32_t EncodeBmpRun(const std::uint8_t* in, std::uint32_t units, std::uin
 
 // ---- Decoder ------------------------------------------------------------------
 
-CUtf8ToUtf16Filter::CUtf8ToUtf16Filter(const CodecOptions& options) : strict_(options.strict) {
+CUtf8ToUtf16Filter::CUtf8ToUtf16Filter(const CodecOptions& options)
+    : strict_(options.strict), simd_(options.fastPaths ? DetectSimdLevel() : SimdLevel::kPlain) {
   name_ = u"UTF-8 to UTF-16 conversion filter";
   typeId_ = kFilterTypeUtf8ToUtf16;
 }
@@ -173,11 +177,31 @@ void CUtf8ToUtf16Filter::Decode(bool endOfInput) {
   // The loose policy lets encoded surrogates (ED A0..BF xx) through.
   const std::uint8_t surrogateHigh = strict_ ? kLeads.high[0xED] : 0xBF;
 
+  // The vector kernel takes whole blocks of well-formed text; a block it
+  // cannot take goes through the loop below, which the kernel is asked
+  // again only after: the loop starts at a character boundary, as the
+  // kernel needs, and ends at one.
+  const bool kernel = HaveUtf8Kernels(simd_);
+  const bool bulk = simd_ != SimdLevel::kPlain;
+  std::uint32_t kernelFrom = pos;
+
   OutputCursor out(*this);
   while (pos < n) {
+    if (kernel && pos >= kernelFrom) {
+      const KernelProgress done = DecodeUtf8Blocks(simd_, p + pos, n - pos, out.Next(), out.Available());
+      out.Advance(done.written);
+      pos += done.consumed;
+      kernelFrom = pos + kKernelRetryDistance;
+      if (pos >= n) break;
+    }
     const std::uint8_t c = p[pos];
     if (c < 0x80) {
       if (!out.Reserve(2)) break;
+      if (!bulk) {
+        out.PutUnit(c);
+        ++pos;
+        continue;
+      }
       const std::uint32_t room = out.Available() / 2;
       const std::uint32_t run = WidenAscii(p + pos, std::min(n - pos, room), out.Next());
       out.Advance(2 * run);
@@ -288,7 +312,9 @@ bool CUtf8ToUtf16Filter::Reset() {
 // ---- Encoder ------------------------------------------------------------------
 
 CUtf16ToUtf8Filter::CUtf16ToUtf8Filter(const CodecOptions& options)
-    : writeBom_(options.writeBom), strict_(options.strict) {
+    : writeBom_(options.writeBom),
+      strict_(options.strict),
+      simd_(options.fastPaths ? DetectSimdLevel() : SimdLevel::kPlain) {
   name_ = u"UTF-16 to UTF-8 conversion filter";
   typeId_ = kFilterTypeUtf16ToUtf8;
   output_.Clear();
@@ -325,14 +351,27 @@ void CUtf16ToUtf8Filter::Encode(bool endOfInput) {
   const std::uint8_t* const p = pending_.base();
   const std::uint32_t n = pending_.length() & ~1u;
   std::uint32_t i = 0;
+  // As in the decoder: the kernel takes whole blocks, the loop the rest.
+  const bool kernel = HaveUtf8Kernels(simd_);
+  const bool bulk = simd_ != SimdLevel::kPlain;
+  std::uint32_t kernelFrom = 0;
   OutputCursor out(*this);
   while (i < n) {
+    if (kernel && i >= kernelFrom) {
+      const KernelProgress done = EncodeUtf8Blocks(simd_, p + i, n - i, out.Next(), out.Available());
+      out.Advance(done.written);
+      i += done.consumed;
+      kernelFrom = i + 2 * kKernelRetryDistance;
+      if (i >= n) break;
+    }
     if (!out.Reserve(4)) break;
     // Characters outside the surrogate range go through a loop without
     // per-character room checks: a unit never needs more than three bytes,
     // so a third of the room bounds how many units it may take.
-    {
-      const std::uint32_t units = std::min((n - i) / 2, out.Available() / 3);
+    if (bulk) {
+      std::uint32_t units = std::min((n - i) / 2, out.Available() / 3);
+      // Up to where the kernel is asked again (kernelFrom > i here).
+      if (kernel) units = std::min(units, (kernelFrom - i) / 2);
       std::uint8_t* const start = out.Next();
       const std::uint32_t done = EncodeBmpRun(p + i, units, start, &i);
       out.Advance(done);
@@ -340,6 +379,11 @@ void CUtf16ToUtf8Filter::Encode(bool endOfInput) {
       if (!out.Reserve(4)) break;
     }
     const char16_t u = UnitAt(p + i);
+    if (u < 0x80 && !bulk) {
+      out.PutByte(static_cast<std::uint8_t>(u));
+      i += 2;
+      continue;
+    }
     if (u < 0x80) {
       const std::uint32_t run = NarrowAscii(p + i, std::min((n - i) / 2, out.Available()), out.Next());
       out.Advance(run);

@@ -14,6 +14,7 @@
 // (loose) unpaired surrogates, also a high surrogate that ends the input.
 
 #include "codecs/CodecBase.h"
+#include "support/CpuFeatures.h"
 
 namespace ordana {
 
@@ -30,6 +31,11 @@ class CUtf8ToUtf16Filter : public CCharDecoderFilter {
   // `byte` has; 0 for bytes that start none.
   static int SequenceLength(std::uint8_t byte);
 
+  // Off: every byte goes through the plain loop (the tests compare both).
+  void UseFastPath(bool enabled) { simd_ = enabled ? DetectSimdLevel() : SimdLevel::kPlain; }
+  // The vector kernels of at most `level` (lowered to what the processor has).
+  void UseSimdLevel(SimdLevel level) { simd_ = SupportedSimdLevel(level); }
+
  private:
   void Decode(bool endOfInput);
   // Writes U+FFFD for a bad sequence whose last byte is pending byte `last`.
@@ -38,6 +44,7 @@ class CUtf8ToUtf16Filter : public CCharDecoderFilter {
   char16_t replacement_ = 0xFFFD;
   bool bomChecked_ = false;
   bool strict_;
+  SimdLevel simd_;
 };
 
 class CUtf16ToUtf8Filter : public CCharEncoderFilter {
@@ -49,12 +56,18 @@ class CUtf16ToUtf8Filter : public CCharEncoderFilter {
   bool Reset() override;
   CharsetId GetCharset() const override { return kCharsetUtf8; }
 
+  // Off: every unit goes through the plain loop (the tests compare both).
+  void UseFastPath(bool enabled) { simd_ = enabled ? DetectSimdLevel() : SimdLevel::kPlain; }
+  // The vector kernels of at most `level` (lowered to what the processor has).
+  void UseSimdLevel(SimdLevel level) { simd_ = SupportedSimdLevel(level); }
+
  private:
   void Encode(bool endOfInput);
   void PutByteOrderMark();
 
   bool writeBom_;
   bool strict_;
+  SimdLevel simd_;
 };
 
 // Fast paths, exposed for their tests. Each handles a prefix of its input

@@ -29,6 +29,26 @@ inline void PutUtf16(std::string& s, std::uint32_t unit) {
   s += static_cast<char>(unit >> 8 & 0xFF);
 }
 
+// Appends the UTF-8 bytes of code point `cp` (any value up to 0x1FFFFF, so
+// that tests can make encoded surrogates too).
+inline void PutUtf8(std::string& s, std::uint32_t cp) {
+  if (cp < 0x80) {
+    s += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    s += static_cast<char>(0xC0 | (cp >> 6));
+    s += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    s += static_cast<char>(0xE0 | (cp >> 12));
+    s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    s += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    s += static_cast<char>(0xF0 | (cp >> 18));
+    s += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    s += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
 // UTF-16LE bytes of `units`.
 inline std::string U16(std::initializer_list<std::uint32_t> units) {
   std::string s;

@@ -224,21 +224,7 @@ std::string RandomText(std::mt19937& rng, std::size_t count, std::u32string* poi
       default: cp = std::uniform_int_distribution<char32_t>(0x20, 0x7E)(rng); break;
     }
     points->push_back(cp);
-    if (cp < 0x80) {
-      bytes += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      bytes += static_cast<char>(0xC0 | (cp >> 6));
-      bytes += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      bytes += static_cast<char>(0xE0 | (cp >> 12));
-      bytes += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      bytes += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      bytes += static_cast<char>(0xF0 | (cp >> 18));
-      bytes += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      bytes += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      bytes += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+    test::PutUtf8(bytes, cp);
   }
   return bytes;
 }
