@@ -88,7 +88,6 @@ std::uint32_t CFilter::GetType() const { return typeId_; }
 bool CFilter::Reset() {
   output_.Clear();
   pending_.Clear();
-  stateWord_ = 0;
   errorCount_ = 0;
   return true;
 }

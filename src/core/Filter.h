@@ -72,7 +72,6 @@ class CFilter : public CLinkedListNode<int> {
 
   CBuffer& output() { return output_; }
   CBuffer& pending() { return pending_; }
-  std::uint32_t stateWord() const { return stateWord_; }
   std::uint32_t errorCount() const { return errorCount_; }
   std::uint32_t category() const { return category_; }
   std::uint64_t streamOffset() const { return streamOffset_; }
@@ -90,7 +89,6 @@ class CFilter : public CLinkedListNode<int> {
   CBuffer pending_;
   const char16_t* name_ = nullptr;
   std::uint32_t typeId_ = 0;
-  std::uint32_t stateWord_ = 0;
   std::uint32_t errorCount_ = 0;
   std::uint32_t category_;
   std::uint64_t streamOffset_ = 0;
