@@ -278,6 +278,31 @@ class WriteErrorTest(SafetyTestCase):
 
 
 @needs_fault_library
+@needs_fault_library
+class PartialWriteTest(SafetyTestCase):
+    """write(2) may take fewer bytes than asked (pipes, sockets, a signal):
+    the rest is written, so the output is whole and the run succeeds."""
+
+    def test_every_write_taking_a_few_bytes_still_writes_everything(self):
+        wanted = BIG.decode("utf-8").encode("utf-16-le")
+        for most in (1000, 4093):
+            for output in (None, "out.txt"):
+                with self.subTest(most=most, output=output):
+                    self.write("in.txt", BIG, 0o640)
+                    args = ["/i", "utf-8", "/o", "utf-16", "/nobom", "/y", "in.txt"]
+                    code, out = self.convert(*args, *([output] if output else []),
+                                             faults={"WRITE_SHORT": most})
+                    self.assertEqual(code, 0, out)
+                    self.assertEqual(self.read(output or "in.txt"), wanted)
+                    if output:
+                        self.assertEqual(self.read("in.txt"), BIG)
+                        self.assertEqual(stat.S_IMODE(os.stat(self.path("in.txt")).st_mode), 0o640)
+                        os.unlink(self.path(output))
+                    else:
+                        self.assertEqual(stat.S_IMODE(os.stat(self.path("in.txt")).st_mode), 0o640)
+                    self.assertEqual(sorted(os.listdir(self.dir)), ["in.txt"])
+
+
 class OutOfMemoryTest(SafetyTestCase):
     @unittest.skipIf(SANITIZED, "the sanitizer's allocator cannot be replaced by LD_PRELOAD")
     @unittest.skipUnless(FAULT_ALLOC_LIBRARY and os.path.exists(FAULT_ALLOC_LIBRARY),

@@ -12,6 +12,9 @@
 //   ORDANA_FAULT_WRITE_FAIL  the Nth write to a matching descriptor and every
 //                            later one fail (a full disk stays full)
 //   ORDANA_FAULT_WRITE_ERRNO with this errno (default ENOSPC)
+//   ORDANA_FAULT_WRITE_SHORT every write to a matching descriptor takes at
+//                            most this many bytes (a partial write, as pipes,
+//                            sockets and interrupted writes return them)
 //   ORDANA_FAULT_PAUSE_READ  before the Nth read of a matching descriptor,
 //   ORDANA_FAULT_PAUSE_FILE  create "<file>.paused" and wait until <file>
 //                            exists (at most 60 s), so that a test can change
@@ -151,6 +154,8 @@ ssize_t write(int fd, const void* data, size_t size) {
       errno = code ? static_cast<int>(code) : ENOSPC;
       return -1;
     }
+    const long most = Number("ORDANA_FAULT_WRITE_SHORT");
+    if (most > 0 && size > static_cast<size_t>(most)) size = static_cast<size_t>(most);
   }
   return next(fd, data, size);
 }
