@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "codecs/Utf8Filters.h"
 #include "core/MessageLog.h"
 #include "core/StringTable.h"
 #include "support/Bits.h"
@@ -164,16 +165,150 @@ CSingleByteToUtf16Filter::CSingleByteToUtf16Filter(CharsetId charset, const Code
   name_ = u"Single to UTF-16 character conversion filter";
   typeId_ = kFilterTypeSingleToUtf16;
   fastPath_ = options.fastPaths;
+  directPath_ = options.fastPaths;
   asciiIsIdentity_ = true;
   for (std::uint32_t b = 0; b < 256; ++b) {
     if (b < 0x80 && table_[b] != b) asciiIsIdentity_ = false;
     const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(table_[b]),
                                    static_cast<std::uint8_t>(table_[b] >> 8)};
     std::memcpy(&outputUnits_[b], bytes, 2);
+    const std::uint32_t u = table_[b];
+    std::uint8_t* e = utf8_[b];
+    if (u == kUnmapped) continue;
+    if (u >= 0xD800 && u <= 0xDFFF) {
+      directCapable_ = false;  // the encoder alone pairs surrogates
+    } else if (u < 0x80) {
+      e[0] = static_cast<std::uint8_t>(u);
+      e[3] = 1;
+    } else if (u < 0x800) {
+      e[0] = static_cast<std::uint8_t>(0xC0 | (u >> 6));
+      e[1] = static_cast<std::uint8_t>(0x80 | (u & 0x3F));
+      e[3] = 2;
+    } else {
+      e[0] = static_cast<std::uint8_t>(0xE0 | (u >> 12));
+      e[1] = static_cast<std::uint8_t>(0x80 | ((u >> 6) & 0x3F));
+      e[2] = static_cast<std::uint8_t>(0x80 | (u & 0x3F));
+      e[3] = 3;
+    }
   }
 }
 
+std::uint16_t CSingleByteToUtf16Filter::DecodeUndefined(std::uint32_t b, std::uint32_t index) {
+  if (strict_) {
+    ++errorCount_;
+    LogResourceMessage(2, 2, kStringSingleByteUndecodable, charset_, b, Position(index));
+    // U+FFFF (a noncharacter) marks the place of the lost byte.
+    return kUnmapped;
+  }
+  const std::uint16_t u = static_cast<std::uint16_t>(kByteEscapeBase + b);
+  LogResourceMessage(2, 1, kStringSingleByteUndecodableKept, charset_, b, Position(index),
+                     static_cast<std::uint32_t>(u));
+  return u;
+}
+
+CUtf16ToUtf8Filter* CSingleByteToUtf16Filter::DirectEncoder() const {
+  if (!directPath_ || !directCapable_ || !output_.empty()) return nullptr;
+  CFilter* next = NextFilter();
+  if (!next || next->GetType() != kFilterTypeUtf16ToUtf8) return nullptr;
+  auto* encoder = static_cast<CUtf16ToUtf8Filter*>(next);
+  if (!encoder->AcceptsDirectOutput()) return nullptr;
+  // The filter trace shows every step of both filters: it is made by them.
+  if (const MessageLog* log = GetMessageLog(); log && log->Enabled(5)) return nullptr;
+  return encoder;
+}
+
+std::uint32_t CSingleByteToUtf16Filter::DirectRun(std::uint32_t from, std::uint32_t to,
+                                                  CUtf16ToUtf8Filter& encoder) {
+  const std::uint8_t* const in = pending_.base();
+  std::uint32_t i = from;
+  OutputCursor out(encoder);
+  // Invariant: a byte writes at most 3 bytes plus one scratch byte (the
+  // length in utf8_ travels along and is overwritten by the next write).
+  constexpr std::uint32_t kRoom = 64;
+  while (i < to) {
+    if (!out.Reserve(kRoom)) break;
+    std::uint8_t* const start = out.Next();
+    std::uint8_t* o = start;
+    const std::uint32_t fits = (out.Available() - 1) / 3;
+    const std::uint32_t stop = to - i > fits ? i + fits : to;
+    while (i < stop) {
+#if ORDANA_HAVE_SSE2
+      if (asciiIsIdentity_ && stop - i >= 16) {
+        // ASCII bytes are their own UTF-8: sixteen at a time up to the
+        // first other byte.
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
+        const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
+        if (high == 0) {
+          o += 16;
+          i += 16;
+          continue;
+        }
+        const std::uint32_t ascii = CountTrailingZeros(high);
+        o += ascii;
+        i += ascii;
+      }
+#endif
+      const std::uint32_t b = in[i];
+      const std::uint8_t* const e = utf8_[b];
+      if (e[3] != 0) {
+        std::memcpy(o, e, 4);
+        o += e[3];
+        ++i;
+        continue;
+      }
+      const std::uint16_t u = DecodeUndefined(b, i);
+      if (u >= 0xD800 && u <= 0xDFFF) {
+        encoder.PutUnpairedSurrogate(static_cast<char16_t>(u), o);
+        surrogates_.push_back(i);
+      } else {
+        o[0] = static_cast<std::uint8_t>(0xE0 | (u >> 12));
+        o[1] = static_cast<std::uint8_t>(0x80 | ((u >> 6) & 0x3F));
+        o[2] = static_cast<std::uint8_t>(0x80 | (u & 0x3F));
+      }
+      o += 3;
+      ++i;
+    }
+    out.Advance(static_cast<std::uint32_t>(o - start));
+  }
+  return i;
+}
+
+void CSingleByteToUtf16Filter::FilterDirect(CUtf16ToUtf8Filter& encoder) {
+  const std::uint32_t n = pending_.length();
+  // The classic decoder passes its output on whenever it reaches the commit
+  // size, two bytes per input byte: the encoder then converts that much and
+  // says its messages. The direct path keeps these steps, so messages come
+  // in the same order.
+  const std::uint32_t step = output_.commitSize() / 2;
+  std::uint32_t j = 0;
+  while (j < n) {
+    const std::uint32_t end = n - j > step ? j + step : n;
+    const std::uint64_t encoderStart = encoder.InputPosition();
+    surrogates_.clear();
+    const std::uint32_t reached = DirectRun(j, end, encoder);
+    encoder.CountDirectUnits(reached - j);
+    directlyConverted_ += reached - j;
+    for (std::uint32_t index : surrogates_) {
+      encoder.ReportUnpairedSurrogate(static_cast<char16_t>(kByteEscapeBase + pending_.base()[index]),
+                                      encoderStart + 2ull * (index - j));
+    }
+    encoder.ForwardOutput();
+    if (reached < end) {
+      // Nobody takes the output after all; what is left waits.
+      j = reached;
+      break;
+    }
+    j = end;
+  }
+  Consume(j);
+}
+
 std::int32_t CSingleByteToUtf16Filter::Filter() {
+  if (CUtf16ToUtf8Filter* encoder = DirectEncoder()) {
+    FilterDirect(*encoder);
+    return 0;
+  }
   const std::uint8_t* in = pending_.base();
   const std::uint32_t n = pending_.length();
   std::uint32_t j = 0;
@@ -188,17 +323,7 @@ std::int32_t CSingleByteToUtf16Filter::Filter() {
       if (!out.Reserve(2)) break;
       const std::uint32_t b = in[j];
       std::uint16_t u = table_[b];
-      if (u == kUnmapped) {
-        if (strict_) {
-          ++errorCount_;
-          LogResourceMessage(2, 2, kStringSingleByteUndecodable, charset_, b,
-                     Position(j));
-          // U+FFFF (a noncharacter) marks the place of the lost byte.
-        } else {
-          u = static_cast<std::uint16_t>(kByteEscapeBase + b);
-          LogResourceMessage(2, 1, kStringSingleByteUndecodableKept, charset_, b, Position(j), static_cast<std::uint32_t>(u));
-        }
-      }
+      if (u == kUnmapped) u = DecodeUndefined(b, j);
       out.PutUnit(u);
       ++j;
     }

@@ -17,9 +17,13 @@
 #include <cstdint>
 #include <memory>
 
+#include <vector>
+
 #include "codecs/CodecBase.h"
 
 namespace ordana {
+
+class CUtf16ToUtf8Filter;
 
 class CSingleByteToUtf16Filter : public CCharDecoderFilter {
  public:
@@ -33,11 +37,42 @@ class CSingleByteToUtf16Filter : public CCharDecoderFilter {
   CharsetId GetCharset() const override { return charset_; }
 
   void UseFastPath(bool enabled) { fastPath_ = enabled; }
+  // The direct path: when the UTF-8 encoder follows this decoder with
+  // nothing between them, the decoder writes UTF-8 into the encoder's
+  // output itself, in one pass and without the UTF-16 in between. It keeps
+  // both filters' counts and positions and says their messages in the
+  // order the two would (the decoder's messages of a step, then the
+  // encoder's), so the result is the one of the two filters working one
+  // after the other. Off (also with CodecOptions::fastPaths off): the
+  // classic two filters always.
+  void UseDirectPath(bool enabled) { directPath_ = enabled; }
+  // Bytes the direct path has converted since the filter was made (the
+  // tests ask whether it was taken).
+  std::uint64_t DirectlyConverted() const { return directlyConverted_; }
 
  private:
+  // The encoder this step may write for, or null for the classic path.
+  CUtf16ToUtf8Filter* DirectEncoder() const;
+  void FilterDirect(CUtf16ToUtf8Filter& encoder);
+  // Converts pending bytes [from, to) into the encoder's output; returns
+  // where it stopped (before `to` only when the output has no room). An
+  // unpaired surrogate written for the encoder is remembered in
+  // surrogates_ (its pending index) for the encoder's message.
+  std::uint32_t DirectRun(std::uint32_t from, std::uint32_t to, CUtf16ToUtf8Filter& encoder);
+  // The code unit of byte `b`, which the set leaves undefined, at pending
+  // index `index`: counted and reported by the policy.
+  std::uint16_t DecodeUndefined(std::uint32_t b, std::uint32_t index);
+
   CharsetId charset_;
   bool strict_;
   const std::uint16_t* table_;
+  // The UTF-8 bytes of every defined byte's character; byte 3 is the length
+  // (0: undefined, reported and written one by one).
+  std::uint8_t utf8_[256][4] = {};
+  bool directCapable_ = true;  // no byte maps to a surrogate
+  bool directPath_ = true;
+  std::vector<std::uint32_t> surrogates_;
+  std::uint64_t directlyConverted_ = 0;
   // The code unit of every byte as it is stored: little endian whatever the
   // machine (0xFFFF, the missing mapping, reads the same either way).
   std::uint16_t outputUnits_[256];

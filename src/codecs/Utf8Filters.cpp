@@ -421,25 +421,34 @@ void CUtf16ToUtf8Filter::Encode(bool endOfInput) {
       }
     }
     // An unpaired surrogate.
-    const std::uint64_t position = Position(i);
-    if (strict_) {
-      ++errorCount_;
-      LogResourceMessage(2, 2, kStringUtf8EncodeSurrogateReplaced,
-                 static_cast<unsigned>(u), position);
-      o[0] = 0xEF;
-      o[1] = 0xBF;
-      o[2] = 0xBD;
-    } else {
-      LogResourceMessage(2, 1, kStringUtf8EncodeSurrogateKept,
-                 static_cast<unsigned>(u), position);
-      o[0] = static_cast<std::uint8_t>(0xE0 | (u >> 12));
-      o[1] = static_cast<std::uint8_t>(0x80 | ((u >> 6) & 0x3F));
-      o[2] = static_cast<std::uint8_t>(0x80 | (u & 0x3F));
-    }
+    ReportUnpairedSurrogate(u, Position(i));
+    PutUnpairedSurrogate(u, o);
     out.Advance(3);
     i += 2;
   }
   Consume(i);
+}
+
+void CUtf16ToUtf8Filter::PutUnpairedSurrogate(char16_t u, std::uint8_t* o) const {
+  if (strict_) {
+    o[0] = 0xEF;
+    o[1] = 0xBF;
+    o[2] = 0xBD;
+  } else {
+    o[0] = static_cast<std::uint8_t>(0xE0 | (u >> 12));
+    o[1] = static_cast<std::uint8_t>(0x80 | ((u >> 6) & 0x3F));
+    o[2] = static_cast<std::uint8_t>(0x80 | (u & 0x3F));
+  }
+}
+
+void CUtf16ToUtf8Filter::ReportUnpairedSurrogate(char16_t u, std::uint64_t position) {
+  if (strict_) {
+    ++errorCount_;
+    LogResourceMessage(2, 2, kStringUtf8EncodeSurrogateReplaced, static_cast<unsigned>(u),
+                       position);
+  } else {
+    LogResourceMessage(2, 1, kStringUtf8EncodeSurrogateKept, static_cast<unsigned>(u), position);
+  }
 }
 
 bool CUtf16ToUtf8Filter::Finish() {

@@ -60,6 +60,26 @@ class CUtf16ToUtf8Filter : public CCharEncoderFilter {
   void UseFastPath(bool enabled) { simd_ = enabled ? DetectSimdLevel() : SimdLevel::kPlain; }
   // The vector kernels of at most `level` (lowered to what the processor has).
   void UseSimdLevel(SimdLevel level) { simd_ = SupportedSimdLevel(level); }
+  // For a decoder that writes this encoder's output itself (the direct
+  // path, see CSingleByteToUtf16Filter): true when nothing of this encoder
+  // waits in its pending input and a next filter takes its output, so
+  // bytes appended to the output now stand where the encoder's own would.
+  bool AcceptsDirectOutput() const {
+    return enabled_ && pending_.empty() && NextFilter() != nullptr;
+  }
+  // Where the next code unit would stand in the encoder's input stream.
+  std::uint64_t InputPosition() const { return Position(0); }
+  // Counts `units` code units that were converted into the output directly.
+  void CountDirectUnits(std::uint32_t units) { CountPassedOn(2 * units); }
+  // Passes the output on, as the encoder does at the end of each step.
+  void ForwardOutput() {
+    if (!output_.empty()) Forward(output_);
+  }
+  // An unpaired surrogate `u`: its three bytes by the policy (U+FFFD
+  // strict, the surrogate's own encoding loose) written to `o`, and the
+  // message (with the error count, strict) for input position `position`.
+  void PutUnpairedSurrogate(char16_t u, std::uint8_t* o) const;
+  void ReportUnpairedSurrogate(char16_t u, std::uint64_t position);
 
  private:
   void Encode(bool endOfInput);
