@@ -422,7 +422,7 @@ void OpenLogFileOfSettings(const Settings& settings) {
   MessageLog* log = GetMessageLog();
   if (!log->OpenLogFile(settings.logPath)) {
     LogResourceMessage(1, 2, kStringLogFileNotCreated,
-               platform::ErrorText(log->lastOpenError()));
+               DescribeError(log->lastOpenError()));
   }
 }
 

@@ -89,7 +89,7 @@ bool HasWildcards(const std::u16string& path) {
 }
 
 void ReportOutputError(const std::u16string& path, platform::ErrorCode error) {
-  LogResourceMessage(1, 2, 144, path, platform::ErrorText(error));
+  LogResourceMessage(1, 2, 144, path, DescribeError(error));
 }
 
 // Says that the reader of the converted text has gone. An error that ends
@@ -237,13 +237,13 @@ bool OpenOutput(OutputMode mode, const std::u16string& outputPath, Replacement& 
 bool InputReadWhole(const std::u16string& inputPath, CFile& input,
                     const platform::FileIdentity& opened, const ConversionOutcome& outcome) {
   if (outcome.readError != 0) {
-    LogResourceMessage(1, 2, 145, inputPath, platform::ErrorText(outcome.readError));
+    LogResourceMessage(1, 2, 145, inputPath, DescribeError(outcome.readError));
     return false;
   }
   if (outcome.outputFailed || !opened.regular) return true;  // the output tells; a stream has no size
   platform::FileIdentity now;
   if (!platform::GetFileIdentity(input.handle(), &now)) {
-    LogResourceMessage(1, 2, 145, inputPath, platform::ErrorText(platform::LastError()));
+    LogResourceMessage(1, 2, 145, inputPath, DescribeError(platform::LastError()));
     return false;
   }
   if (now.size != opened.size || now.modified != opened.modified) {
@@ -302,7 +302,7 @@ bool ConvertFileInto(const std::u16string& inputPath, const std::u16string& outp
     if (replaceInput && platform::FileIsNotRegular(input.lastError())) {
       LogResourceMessage(1, 2, kStringNotConvertedInPlace, inputPath);
     } else {
-      LogResourceMessage(1, 2, 145, inputPath, platform::ErrorText(input.lastError()));
+      LogResourceMessage(1, 2, 145, inputPath, DescribeError(input.lastError()));
     }
     return InputFailed();
   }
@@ -486,7 +486,7 @@ int WalkDirectory(const std::u16string& directory, const std::u16string& pattern
     } else if (error == platform::ErrorClass::kPathNotFound) {
       LogResourceMessage(1, 0, 148, directory);
     } else {
-      LogResourceMessage(1, 2, kStringListingFailed, platform::ErrorText(code));
+      LogResourceMessage(1, 2, kStringListingFailed, DescribeError(code));
     }
     // A directory that is not there or cannot be read is a failed input; a
     // pattern that matches no file is not.
@@ -538,7 +538,7 @@ bool ReadInputList(const Settings& settings, std::vector<std::u16string>* names)
     if (!list.Open(listPath.c_str(), platform::kOpenExisting, platform::kGenericRead,
                    platform::kFileShareRead, platform::kFileFlagSequentialScan)) {
       LogResourceMessage(1, 2, kStringFilesFromUnreadable, listPath,
-                         platform::ErrorText(list.lastError()));
+                         DescribeError(list.lastError()));
       return false;
     }
     char chunk[65536];
@@ -697,7 +697,7 @@ bool DetectFile(const std::u16string& path, const std::u16string& shown) {
   if (!input.Open(path.c_str(), platform::kOpenExisting, platform::kGenericRead,
                   platform::kFileShareRead,
                   platform::kFileFlagSequentialScan | State().inputOpenFlags)) {
-    LogResourceMessage(1, 2, 145, path, platform::ErrorText(input.lastError()));
+    LogResourceMessage(1, 2, 145, path, DescribeError(input.lastError()));
     return InputFailed();
   }
   // A chunk's worth, gathered as the detection filter gathers it from the
@@ -709,7 +709,7 @@ bool DetectFile(const std::u16string& path, const std::u16string& shown) {
     if (input.Read(sample) == 0) break;
   }
   if (input.lastError() != 0) {
-    LogResourceMessage(1, 2, 145, path, platform::ErrorText(input.lastError()));
+    LogResourceMessage(1, 2, 145, path, DescribeError(input.lastError()));
     return InputFailed();
   }
   static const std::uint8_t kNothing = 0;

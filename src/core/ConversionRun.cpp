@@ -10,9 +10,13 @@
 namespace ordana {
 
 std::u16string FormatElapsed(std::uint32_t d) {
-  if (d > 60000) return Format(u"%.3f minutes\r\n", d / 60000.0);
-  if (d > 1000) return Format(u"%.3f seconds\r\n", d / 1000.0);
-  return Format(u"%.3f ms\r\n", static_cast<double>(d));
+  auto text = [](std::uint32_t id, double value) {
+    const char16_t* format = LoadResourceString(id);
+    return format ? Format(format, value) : std::u16string();
+  };
+  if (d > 60000) return text(kStringElapsedMinutes, d / 60000.0);
+  if (d > 1000) return text(kStringElapsedSeconds, d / 1000.0);
+  return text(kStringElapsedMilliseconds, static_cast<double>(d));
 }
 
 namespace {

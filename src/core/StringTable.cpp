@@ -490,6 +490,10 @@ const StringRow kStrings[] = {
     {450,
      u"Skipped %s: this run's messages are written into it.\r\n",
      u"Übersprungen: %s nimmt die Meldungen dieses Laufs auf.\r\n"},
+    {451, u"%.3f minutes\r\n", u"%.3f Minuten\r\n"},
+    {452, u"%.3f seconds\r\n", u"%.3f Sekunden\r\n"},
+    {453, u"%.3f ms\r\n", u"%.3f ms\r\n"},
+    {454, u"Not a regular file", u"Keine reguläre Datei"},
 };
 
 }  // namespace
@@ -508,6 +512,13 @@ const char16_t* LoadResourceString(std::uint32_t id) {
   if (const char16_t* text = platform::LoadStringResource(id)) return text;
 #endif
   return LoadResourceString(id, platform::UserInterfaceLanguage());
+}
+
+std::u16string DescribeError(platform::ErrorCode code) {
+  if (platform::FileIsNotRegular(code)) {
+    if (const char16_t* text = LoadResourceString(kStringNotARegularFile)) return text;
+  }
+  return platform::ErrorText(code);
 }
 
 std::size_t StringTableSize() { return sizeof kStrings / sizeof kStrings[0]; }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/Platform.h"
 
@@ -95,11 +96,21 @@ constexpr std::uint32_t kStringDetected = 446;
 constexpr std::uint32_t kStringDetectedUtf8 = 447;
 constexpr std::uint32_t kStringDetectedFallback = 448;
 constexpr std::uint32_t kStringRemovedLastFilter = 449;
+// The elapsed time of a conversion, and the program's own error text.
+constexpr std::uint32_t kStringElapsedMinutes = 451;
+constexpr std::uint32_t kStringElapsedSeconds = 452;
+constexpr std::uint32_t kStringElapsedMilliseconds = 453;
+constexpr std::uint32_t kStringNotARegularFile = 454;
 
 // The text of entry `id` in the user's interface language, or null when
 // there is no such entry.
 const char16_t* LoadResourceString(std::uint32_t id);
 const char16_t* LoadResourceString(std::uint32_t id, std::uint16_t language);
+
+// The reason of a failure as the user reads it: the system's text for its
+// error codes, the string table's for the program's own ("not a regular
+// file").
+std::u16string DescribeError(platform::ErrorCode code);
 
 // For tests and resource generation: the ids in table order.
 std::size_t StringTableSize();

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/MessageLog.h"
+#include "core/StringTable.h"
 #include "platform/Platform.h"
 
 namespace ordana {
@@ -220,7 +221,7 @@ void CStatisticsSet::Load(const std::u16string& directory) {
         break;
       case StatisticsLoad::kOpenFailed:
       case StatisticsLoad::kReadFailed:
-        LogResourceMessage(2, 0, kMessageUnreadable, path, platform::ErrorText(platform::LastError()));
+        LogResourceMessage(2, 0, kMessageUnreadable, path, DescribeError(platform::LastError()));
         break;
     }
   }

@@ -1,5 +1,6 @@
 #include "core/ConversionRun.h"
 
+#include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include "core/Buffer.h"
 #include "core/File.h"
 #include "core/FilePersistenceFilter.h"
+#include "core/StringTable.h"
 
 namespace ordana {
 namespace {
@@ -29,6 +31,34 @@ TEST(FormatElapsedTest, Thresholds) {
       {90000, "1.500 minutes\r\n"},
   };
   for (const Case& c : cases) EXPECT_EQ(N(FormatElapsed(c.ms)), c.text) << c.ms;
+}
+
+TEST(FormatElapsedTest, UnitsHaveGermanTexts) {
+  EXPECT_EQ(N(Format(LoadResourceString(kStringElapsedMinutes, kLanguageGerman), 1.5)),
+            "1.500 Minuten\r\n");
+  EXPECT_EQ(N(Format(LoadResourceString(kStringElapsedSeconds, kLanguageGerman), 2.25)),
+            "2.250 Sekunden\r\n");
+}
+
+TEST(DescribeErrorTest, TheProgramsOwnCodeComesFromTheStringTable) {
+  // A symbolic link opened without following links gives the program's own
+  // code.
+  test::TempDir dir;
+  test::WriteWholeFile(dir.File("target"), "x");
+  std::filesystem::create_symlink(dir.File("target"), dir.File("link"));
+  CFile file;
+  ASSERT_FALSE(file.Open(dir.File16("link").c_str(), platform::kOpenExisting, platform::kGenericRead,
+                         platform::kFileShareRead,
+                         platform::kOpenRegularFileOnly | platform::kOpenNoFollow));
+  ASSERT_TRUE(platform::FileIsNotRegular(file.lastError()));
+  EXPECT_EQ(DescribeError(file.lastError()), LoadResourceString(kStringNotARegularFile));
+  EXPECT_EQ(N(LoadResourceString(kStringNotARegularFile, kLanguageGerman)), "Keine reguläre Datei");
+  // Other codes keep the system's text.
+  CFile missing;
+  ASSERT_FALSE(missing.Open(dir.File16("missing").c_str(), platform::kOpenExisting,
+                            platform::kGenericRead, platform::kFileShareRead, 0));
+  ASSERT_FALSE(platform::FileIsNotRegular(missing.lastError()));
+  EXPECT_EQ(DescribeError(missing.lastError()), platform::ErrorText(missing.lastError()));
 }
 
 // Runs files of chosen sizes through a chain that records every chunk.
