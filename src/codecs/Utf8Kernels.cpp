@@ -1,5 +1,7 @@
 #include "codecs/Utf8Kernels.h"
 
+#include "support/Bits.h"
+
 #if ORDANA_SIMD_DISPATCH
 #include <immintrin.h>
 // GCC 12's AVX-512 intrinsics start some results from a deliberately
@@ -75,7 +77,7 @@ inline std::uint32_t DecodedLength(std::uint32_t cont, bool nextIsCont, std::uin
   if (!nextIsCont) return width;
   const std::uint32_t leads = ~cont & ((width == 32 ? 0u : (1u << width)) - 1u);
   if (leads == 0) return 0;
-  return 31u - static_cast<std::uint32_t>(__builtin_clz(leads));
+  return HighestSetBit(leads);
 }
 
 // Whether the bytes before position `at` (at least 3 of them) leave a
@@ -188,13 +190,13 @@ ORDANA_TARGET_AVX2 KernelProgress DecodeAvx2(const std::uint8_t* in, std::uint32
         _mm_shuffle_epi8(
             _mm256_castsi256_si128(v),
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(kWordCompress.shuffle[first]))));
-    o += 2 * static_cast<std::uint32_t>(__builtin_popcount(first));
+    o += 2 * PopCount(first);
     _mm_storeu_si128(
         reinterpret_cast<__m128i*>(out + o),
         _mm_shuffle_epi8(
             _mm256_extracti128_si256(v, 1),
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(kWordCompress.shuffle[second]))));
-    o += 2 * static_cast<std::uint32_t>(__builtin_popcount(second));
+    o += 2 * PopCount(second);
     i += length;
   }
   return {i, o};
@@ -383,7 +385,7 @@ ORDANA_TARGET_AVX512 KernelProgress DecodeAvx512(const std::uint8_t* in, std::ui
             _mm512_or_si512(Set16(0xDC00), _mm512_slli_epi16(_mm512_and_si512(p1, Set16(0xF)), 6)),
             last6));
     _mm512_storeu_si512(out + o, _mm512_maskz_compress_epi16(emit, v));
-    o += 2 * static_cast<std::uint32_t>(__builtin_popcount(emit));
+    o += 2 * PopCount(emit);
     i += length;
   }
   return {i, o};
@@ -448,7 +450,7 @@ ORDANA_TARGET_AVX512 KernelProgress EncodeAvx512(const std::uint8_t* in, std::ui
     keep = _mm512_maskz_mov_epi32(static_cast<__mmask16>(inside), keep);
     const __mmask64 kept = _mm512_test_epi8_mask(keep, keep);
     _mm512_storeu_si512(out + o, _mm512_maskz_compress_epi8(kept, bytes));
-    o += static_cast<std::uint32_t>(__builtin_popcountll(kept));
+    o += PopCount(kept);
     i += length;
   }
   return {2 * i, o};

@@ -1,6 +1,6 @@
 #pragma once
-// The compiler's intrinsics, each behind one name: the lowest set bit of a
-// mask, the acquire/release word accesses the status channel shares with
+// The compiler's intrinsics, each behind one name: the lowest and highest
+// set bit of a mask and the number of set bits, the acquire/release word accesses the status channel shares with
 // other processes, and whether the 128-bit vector unit (SSE2) may be used.
 // Code elsewhere uses these names only, so a new compiler or target is one
 // change here.
@@ -31,6 +31,31 @@ inline std::uint32_t CountTrailingZeros(std::uint32_t mask) {
     mask >>= 1;
     ++n;
   }
+  return n;
+#endif
+}
+
+// The index of the highest set bit of `mask`, which must not be 0.
+inline std::uint32_t HighestSetBit(std::uint32_t mask) {
+#if defined(__GNUC__) || defined(__clang__)
+  return 31u - static_cast<std::uint32_t>(__builtin_clz(mask));
+#else
+  std::uint32_t n = 31;
+  while ((mask & 0x80000000u) == 0) {
+    mask <<= 1;
+    --n;
+  }
+  return n;
+#endif
+}
+
+// The number of set bits of `bits`.
+inline std::uint32_t PopCount(std::uint64_t bits) {
+#if defined(__GNUC__) || defined(__clang__)
+  return static_cast<std::uint32_t>(__builtin_popcountll(bits));
+#else
+  std::uint32_t n = 0;
+  for (; bits != 0; bits &= bits - 1) ++n;
   return n;
 #endif
 }
