@@ -704,8 +704,7 @@ bool DetectFile(const std::u16string& path, const std::u16string& shown) {
   // conversion's reads (a pipe delivers smaller pieces), or all of a
   // shorter input.
   CBuffer sample;
-  input.SetLastError(0);
-  while (sample.length() < sample.commitSize() && input.lastError() == 0) {
+  while (sample.length() < sample.commitSize() && !input.AtEnd()) {
     if (input.Read(sample) == 0) break;
   }
   if (input.lastError() != 0) {

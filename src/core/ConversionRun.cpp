@@ -37,8 +37,10 @@ bool RunConversion(CFilterChain& chain, CFile& input, ConversionObserver* observ
   if (!outcome) outcome = &local;
   *outcome = ConversionOutcome();
 
+  // A pipe or a device has no size: it is announced as 0, which is no
+  // error of the input.
   std::uint64_t size = 0;
-  if (!platform::GetFileSize(input.handle(), &size)) input.SetLastError(platform::LastError());
+  if (!platform::GetFileSize(input.handle(), &size)) size = 0;
   const std::u16string& path = input.path();
   if (observer) observer->Opened(path, size);
 
@@ -54,7 +56,6 @@ bool RunConversion(CFilterChain& chain, CFile& input, ConversionObserver* observ
     const std::uint64_t position = outcome->bytesRead;
     if (observer) observer->Converting(position);
     chunk.Clear();
-    input.SetLastError(0);
     const std::uint32_t count = input.Read(chunk);
     outcome->bytesRead += count;
     if (!chunk.empty() && !chain.Process(chunk, position)) {
@@ -63,7 +64,7 @@ bool RunConversion(CFilterChain& chain, CFile& input, ConversionObserver* observ
     }
     if (count == 0) {
       // A failed read is not the end of the input.
-      outcome->readError = input.lastError();
+      if (!input.AtEnd()) outcome->readError = input.lastError();
       break;
     }
     if (persistence && persistence->writeError() != 0) {

@@ -20,6 +20,7 @@ void CFile::Close(bool keepCloseError) {
   path_.clear();
   if (IsOpen() && ownsHandle_ && !platform::CloseHandle(handle_)) closeError = platform::LastError();
   handle_ = platform::kNullHandle;
+  atEnd_ = false;
   lastError_ = keepCloseError ? closeError : 0;
 }
 
@@ -40,21 +41,14 @@ bool CFile::Open(const char16_t* path, std::uint32_t disposition, std::uint32_t 
   if (EqualsIgnoreCase(path, kConsoleInputPath)) {
     handle_ = platform::GetStandardInput();
     ownsHandle_ = false;
-    access_ = platform::kGenericRead | platform::kGenericWrite;
-    share_ = platform::kFileShareRead;
   } else if (EqualsIgnoreCase(path, kConsoleOutputPath)) {
     // The real standard output, even while the message log has pointed the
     // current one at its file: converted text never goes among messages.
     handle_ = platform::GetProcessStandardOutput();
     ownsHandle_ = false;
-    access_ = platform::kGenericRead | platform::kGenericWrite;
-    share_ = platform::kFileShareWrite;
   } else {
     handle_ = platform::OpenFile(path, disposition, access, share, flags);
-    if (handle_ == platform::kInvalidHandle) lastError_ = platform::LastError();
-    access_ = access;
-    share_ = share;
-    flags_ = flags;
+    if (handle_ == platform::kInvalidHandle) SetLastError(platform::LastError());
     ownsHandle_ = true;  // a file we opened ourselves is ours to close
   }
   path_ = path;
@@ -62,22 +56,15 @@ bool CFile::Open(const char16_t* path, std::uint32_t disposition, std::uint32_t 
 }
 
 void CFile::Truncate(std::uint64_t length) {
-  if (!platform::SetFilePointer(handle_, static_cast<std::int64_t>(length), 0, nullptr)) {
-    lastError_ = platform::LastError();
+  if (!platform::SetFilePointer(handle_, static_cast<std::int64_t>(length), 0, nullptr) ||
+      !platform::SetEndOfFile(handle_)) {
+    SetLastError(platform::LastError());
   }
-  if (!platform::SetEndOfFile(handle_)) lastError_ = platform::LastError();
-}
-
-void CFile::Delete() {
-  if (handle_ == platform::kNullHandle) return;
-  platform::CloseHandle(handle_);
-  handle_ = platform::kNullHandle;
-  if (!platform::DeleteFile(path_.c_str())) lastError_ = platform::LastError();
 }
 
 std::uint32_t CFile::WriteBytes(const void* data, std::uint32_t size) {
   std::uint32_t done = 0;
-  if (!platform::WriteFile(handle_, data, size, &done)) lastError_ = platform::LastError();
+  if (!platform::WriteFile(handle_, data, size, &done)) SetLastError(platform::LastError());
   return done;
 }
 
@@ -85,7 +72,11 @@ std::uint32_t CFile::Write(const CBuffer& buffer) { return WriteBytes(buffer.bas
 
 std::uint32_t CFile::ReadBytes(void* destination, std::uint32_t size) {
   std::uint32_t done = 0;
-  if (!platform::ReadFile(handle_, destination, size, &done)) lastError_ = platform::LastError();
+  if (!platform::ReadFile(handle_, destination, size, &done)) {
+    SetLastError(platform::LastError());
+  } else if (done == 0 && size > 0) {
+    atEnd_ = true;
+  }
   return done;
 }
 
@@ -98,19 +89,12 @@ std::uint32_t CFile::Read(CBuffer& buffer) {
   if (!target || size == 0) return 0;
   std::uint32_t done = 0;
   if (!platform::ReadFile(handle_, target, size, &done)) {
-    lastError_ = platform::LastError();
-    return done;
+    SetLastError(platform::LastError());
+    return 0;
   }
+  if (done == 0) atEnd_ = true;
   buffer.SetLength(buffer.length() + done);
   return done;
-}
-
-bool CFile::IsAtEnd() {
-  std::uint64_t size = 0;
-  std::uint64_t position = 0;
-  if (!platform::GetFileSize(handle_, &size)) lastError_ = platform::LastError();
-  if (!platform::SetFilePointer(handle_, 0, 1, &position)) lastError_ = platform::LastError();
-  return size == position;
 }
 
 void CFile::WriteText(const std::u16string& text) {
@@ -141,17 +125,10 @@ CConsole::CConsole(platform::Handle handle) {
   ownsHandle_ = false;
 }
 
-void CConsole::Delete() {
-  // Detaching from the console is all there is to delete.
-  handle_ = platform::kNullHandle;
-}
-
-bool CConsole::IsAtEnd() { return false; }
-
 void CConsole::Print(const char16_t* format, const FormatArg* args, std::size_t count) {
   std::u16string text;
   FormatTo(text, format, args, count);
-  if (!platform::WriteConsole(handle_, text.data(), text.size())) lastError_ = platform::LastError();
+  if (!platform::WriteConsole(handle_, text.data(), text.size())) SetLastError(platform::LastError());
 }
 
 }  // namespace ordana

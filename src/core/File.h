@@ -30,12 +30,14 @@ class CFile {
   virtual bool Open(const char16_t* path, std::uint32_t disposition, std::uint32_t access,
                     std::uint32_t share, std::uint32_t flags);
   virtual void Truncate(std::uint64_t length);
-  virtual void Delete();
   virtual std::uint32_t WriteBytes(const void* data, std::uint32_t size);
   virtual std::uint32_t Write(const CBuffer& buffer);
   virtual std::uint32_t ReadBytes(void* destination, std::uint32_t size);
   virtual std::uint32_t Read(CBuffer& buffer);
-  virtual bool IsAtEnd();
+  // True once a read found nothing more to read: the end of a file, or of a
+  // pipe whose writer has gone. A read that fails is not the end; its error
+  // is in lastError().
+  bool AtEnd() const { return atEnd_; }
   // Writes formatted text: as UTF-16LE bytes here, through the console in
   // CConsole.
   virtual void Print(const char16_t* format, const FormatArg* args, std::size_t count);
@@ -63,23 +65,27 @@ class CFile {
   platform::Handle handle() const { return handle_; }
   bool IsOpen() const { return handle_ != platform::kNullHandle && handle_ != platform::kInvalidHandle; }
   const std::u16string& path() const { return path_; }
+  // The first error of the stream since it was opened or the error was
+  // cleared; 0 when there was none. Only errors are kept here: the end of
+  // the data is AtEnd().
   platform::ErrorCode lastError() const { return lastError_; }
-  void SetLastError(platform::ErrorCode code) { lastError_ = code; }
-  std::uint32_t access() const { return access_; }
-  std::uint32_t share() const { return share_; }
-  std::uint32_t flags() const { return flags_; }
+  // Forgets a reported error, so that the next one is seen.
+  void ClearError() { lastError_ = 0; }
   bool ownsHandle() const { return ownsHandle_; }
 
  protected:
+  // Records an error; the first one since the stream was opened (or its
+  // error cleared) is kept, as it is the one that explains the others.
+  void SetLastError(platform::ErrorCode code) {
+    if (lastError_ == 0) lastError_ = code;
+  }
   // Writes UTF-16 code units as little-endian bytes.
   void WriteText(const std::u16string& text);
 
   platform::Handle handle_ = platform::kNullHandle;
   std::u16string path_;
   platform::ErrorCode lastError_ = 0;
-  std::uint32_t access_ = platform::kGenericRead;
-  std::uint32_t share_ = platform::kFileShareRead;
-  std::uint32_t flags_ = platform::kFileAttributeNormal;
+  bool atEnd_ = false;
   bool ownsHandle_ = true;
 };
 
@@ -87,8 +93,6 @@ class CConsole : public CFile {
  public:
   // Takes `handle`, or the current standard output when none is given.
   explicit CConsole(platform::Handle handle = platform::kNullHandle);
-  void Delete() override;
-  bool IsAtEnd() override;
   void Print(const char16_t* format, const FormatArg* args, std::size_t count) override;
 };
 

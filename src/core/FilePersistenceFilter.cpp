@@ -48,7 +48,7 @@ bool CFilePersistenceFilter::Reset() {
   // Data that never reached the disk is as lost as a failed write.
   stream_.Close(true);
   if (stream_.lastError() != 0 && writeError_ == 0) writeError_ = stream_.lastError();
-  stream_.SetLastError(0);
+  stream_.ClearError();
   return true;
 }
 
