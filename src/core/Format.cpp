@@ -128,6 +128,80 @@ void EmitText(std::u16string& out, const Spec& spec, const FormatArg& arg) {
   Emit(out, spec, u"", body, false);
 }
 
+// Reads the flags, width, precision and length of a conversion starting at
+// `p` (just behind the '%') and returns where the conversion character is.
+const char16_t* ParseSpec(const char16_t* p, Spec& spec) {
+  for (;; ++p) {
+    if (*p == u'-') spec.left = true;
+    else if (*p == u'0') spec.zero = true;
+    else if (*p == u'#') spec.alternate = true;
+    else if (*p == u'+') spec.plus = true;
+    else if (*p == u' ') spec.space = true;
+    else break;
+  }
+  while (*p >= u'0' && *p <= u'9') {
+    if (spec.width < 10000) spec.width = spec.width * 10 + (*p - u'0');
+    ++p;
+  }
+  if (*p == u'.') {
+    ++p;
+    spec.precision = 0;
+    while (*p >= u'0' && *p <= u'9') {
+      if (spec.precision < 10000) spec.precision = spec.precision * 10 + (*p - u'0');
+      ++p;
+    }
+  }
+  if (p[0] == u'I' && p[1] == u'6' && p[2] == u'4') {
+    spec.wide64 = true;
+    p += 3;
+  } else if (p[0] == u'l' && p[1] == u'l') {
+    spec.wide64 = true;
+    p += 2;
+  } else if (*p == u'l' || *p == u'h' || *p == u'w') {
+    ++p;
+  }
+  return p;
+}
+
+bool IsText(const FormatArg& arg) {
+  return arg.type == FormatArg::Type::kText16 || arg.type == FormatArg::Type::kText8;
+}
+
+// Writes one argument by its conversion; false for a conversion this
+// formatter does not know, which then uses no argument.
+bool EmitConversion(std::u16string& out, const Spec& spec, char16_t conversion,
+                    const FormatArg& arg) {
+  switch (conversion) {
+    case u'd': case u'i': case u'u': case u'x': case u'X':
+      if (IsText(arg)) {
+        EmitText(out, spec, arg);
+      } else {
+        EmitInteger(out, spec, conversion, arg);
+      }
+      return true;
+    case u'f':
+      if (IsText(arg)) {
+        EmitText(out, spec, arg);
+      } else {
+        EmitDouble(out, spec, arg);
+      }
+      return true;
+    case u'c':
+      if (arg.type == FormatArg::Type::kSigned || arg.type == FormatArg::Type::kUnsigned) {
+        std::u16string unit(1, static_cast<char16_t>(arg.u & 0xFFFF));
+        Emit(out, spec, u"", unit, false);
+      } else {
+        EmitText(out, spec, arg);
+      }
+      return true;
+    case u's': case u'S':
+      EmitText(out, spec, arg);
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 void FormatTo(std::u16string& out, const char16_t* format, const FormatArg* args,
@@ -145,35 +219,7 @@ void FormatTo(std::u16string& out, const char16_t* format, const FormatArg* args
       continue;
     }
     Spec spec;
-    for (;; ++p) {
-      if (*p == u'-') spec.left = true;
-      else if (*p == u'0') spec.zero = true;
-      else if (*p == u'#') spec.alternate = true;
-      else if (*p == u'+') spec.plus = true;
-      else if (*p == u' ') spec.space = true;
-      else break;
-    }
-    while (*p >= u'0' && *p <= u'9') {
-      if (spec.width < 10000) spec.width = spec.width * 10 + (*p - u'0');
-      ++p;
-    }
-    if (*p == u'.') {
-      ++p;
-      spec.precision = 0;
-      while (*p >= u'0' && *p <= u'9') {
-        if (spec.precision < 10000) spec.precision = spec.precision * 10 + (*p - u'0');
-        ++p;
-      }
-    }
-    if (p[0] == u'I' && p[1] == u'6' && p[2] == u'4') {
-      spec.wide64 = true;
-      p += 3;
-    } else if (p[0] == u'l' && p[1] == u'l') {
-      spec.wide64 = true;
-      p += 2;
-    } else if (*p == u'l' || *p == u'h' || *p == u'w') {
-      ++p;
-    }
+    p = ParseSpec(p, spec);
     char16_t conversion = *p;
     if (conversion == 0) {
       // A format that ends inside a specifier prints it as written.
@@ -181,39 +227,11 @@ void FormatTo(std::u16string& out, const char16_t* format, const FormatArg* args
       break;
     }
     if (next >= count) continue;  // a missing argument prints nothing
-    const FormatArg& arg = args[next++];
-    switch (conversion) {
-      case u'd': case u'i': case u'u': case u'x': case u'X':
-        if (arg.type == FormatArg::Type::kText16 || arg.type == FormatArg::Type::kText8) {
-          EmitText(out, spec, arg);
-        } else {
-          EmitInteger(out, spec, conversion, arg);
-        }
-        break;
-      case u'f':
-        if (arg.type == FormatArg::Type::kText16 || arg.type == FormatArg::Type::kText8) {
-          EmitText(out, spec, arg);
-        } else {
-          EmitDouble(out, spec, arg);
-        }
-        break;
-      case u'c': {
-        if (arg.type == FormatArg::Type::kSigned || arg.type == FormatArg::Type::kUnsigned) {
-          std::u16string unit(1, static_cast<char16_t>(arg.u & 0xFFFF));
-          Emit(out, spec, u"", unit, false);
-        } else {
-          EmitText(out, spec, arg);
-        }
-        break;
-      }
-      case u's': case u'S':
-        EmitText(out, spec, arg);
-        break;
-      default:
-        // Unknown conversions print as written and use no argument.
-        --next;
-        out.append(start, p + 1);
-        break;
+    if (EmitConversion(out, spec, conversion, args[next])) {
+      ++next;
+    } else {
+      // Unknown conversions print as written and use no argument.
+      out.append(start, p + 1);
     }
   }
 }
