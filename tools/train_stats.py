@@ -31,7 +31,7 @@ with the most manual pages; every fourth document is given CR LF line ends, so
 that both conventions are known.
 
 The n-gram counting, smoothing, pruning and the weights are the business of
-ordana-stats (tools/ordana-stats/main.cpp), which this script runs once per file
+ordana-stats (tools/ordana-stats/), which this script runs once per file
 with UTF-8 corpora it writes into the work directory.  It builds the tool with
 CMake when --tool does not exist.  The same package versions and the same tool
 give byte-identical files.

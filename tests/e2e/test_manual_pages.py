@@ -17,7 +17,7 @@ SOURCE_DIR = os.environ.get("ORDANA_SOURCE_DIR",
 # (program, its source file with the option parsing, its manual page)
 TOOLS = [
     ("ordana-watch", "tools/ordana-watch/Watch.cpp", "doc/ordana-watch.1"),
-    ("ordana-stats", "tools/ordana-stats/main.cpp", "doc/ordana-stats.1"),
+    ("ordana-stats", "tools/ordana-stats/Options.cpp", "doc/ordana-stats.1"),
 ]
 
 OPTION = re.compile(r"(?<![\w-])(--?[A-Za-z][A-Za-z0-9-]*)")
