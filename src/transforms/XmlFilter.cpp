@@ -60,6 +60,106 @@ void Collect(DeclarationState& s, char16_t unit) {
   }
 }
 
+// The closing quote of an attribute value in a declaration: the value of
+// "encoding" ends, and its replacement is due.
+void CloseQuote(DeclarationState& s) {
+  s.quote = Quote::kNone;
+  ClearName(s);
+  if (s.suppressing) {
+    s.emitPending = true;
+    s.suppressing = false;
+  }
+}
+
+// One unit inside a declaration: collects the attribute names, follows the
+// quotes and starts dropping the value of "encoding" at its equals sign.
+// White space outside quotes becomes a SPACE in `ch`; false when it
+// collapses into the white space before it and is dropped.
+bool ScanDeclarationUnit(DeclarationState& s, char16_t& ch) {
+  if (s.skip > 0) {
+    --s.skip;
+  } else if (IsWhiteSpace(ch)) {
+    if (s.quote == Quote::kNone) {
+      ch = kSpace;
+      if (IsWhiteSpace(s.previous)) return false;
+    } else {
+      Collect(s, ch);
+    }
+  } else if (ch == kApostrophe || ch == kQuotationMark) {
+    const Quote kind = ch == kApostrophe ? Quote::kSingle : Quote::kDouble;
+    if (s.quote == Quote::kNone) {
+      s.quote = kind;
+    } else if (s.quote != kind) {
+      Collect(s, ch);
+    } else {
+      CloseQuote(s);
+    }
+  } else if (ch == kEquals && s.quote == Quote::kNone) {
+    const bool isEncoding = NameIsEncoding(s);
+    ClearName(s);
+    if (isEncoding) s.suppressing = true;
+  } else {
+    Collect(s, ch);
+  }
+  return true;
+}
+
+// A '<' at `at`, with `r` units from it to the end of the input: what was
+// open ends, and "<?xml" with white space behind it starts a declaration.
+void StartAtLess(DeclarationState& s, const std::uint8_t* at, std::uint32_t r) {
+  s.quote = Quote::kNone;
+  ClearName(s);
+  if (r >= 6 && IsXmlTarget(at + 2) && IsWhiteSpace(UnitAt(at + 10))) {
+    s.inDeclaration = true;
+    s.skip = 5;
+  }
+}
+
+// A '>': the declaration ends, and with it any quote and dropped value.
+void EndAtGreater(DeclarationState& s) {
+  s.inDeclaration = false;
+  s.quote = Quote::kNone;
+  s.suppressing = false;
+  s.previous = kGreater;
+}
+
+// Outside a declaration only a '<' changes anything (a '>' there resets a
+// quote state and a suppression that are already off): copies the `units`
+// units at `from` up to the first '<', as far as the output takes them, and
+// returns how many. The caller has reserved room for one unit and the unit
+// at `from` is no '<', so at least one unit is copied.
+std::uint32_t CopyOutsideDeclaration(OutputCursor& out, const std::uint8_t* from,
+                                     std::uint32_t units) {
+  const std::uint32_t room = out.Available() / 2;
+  const std::uint32_t run = CopyUntilUnit(from, std::min(units, room), out.Next(), kLess);
+  out.Advance(2 * run);
+  return run;
+}
+
+// The new value: "=" and the closing quote `quote`, then the destination's
+// name (cut to what the declaration holds); the quote itself follows as the
+// unit being scanned.
+void PutReplacedValue(OutputCursor& out, char16_t quote, const char16_t* name) {
+  const char16_t lead[2] = {kEquals, quote};
+  PutUnits(out, lead, 2);
+  std::uint32_t length = 0;
+  while (length < kMaxReplacedNameLength && name[length] != 0) ++length;
+  PutUnits(out, name, length);
+}
+
+// Copies the bytes of `p` from `at` up to `total` unexamined, as far as the
+// output takes them, an odd last byte included; returns where it stopped.
+std::uint32_t CopyUntouched(OutputCursor& out, const std::uint8_t* p, std::uint32_t at,
+                            std::uint32_t total) {
+  while (at < total && out.Reserve(2)) {
+    const std::uint32_t run = std::min(total - at, out.Available());
+    std::memcpy(out.Next(), p + at, run);
+    out.Advance(run);
+    at += run;
+  }
+  return at;
+}
+
 }  // namespace
 
 CXmlFilter::CXmlFilter(const char16_t* destinationName)
@@ -83,14 +183,7 @@ void CXmlFilter::Transform(bool endOfInput) {
     if (!out.Reserve(2)) break;
     char16_t ch = UnitAt(p + 2 * d);
     if (!s.inDeclaration && ch != kLess) {
-      // Outside a declaration only a '<' changes anything: a '>' there
-      // resets a quote state and a suppression that are already off.
-      // Invariant: room >= 1 after Reserve(2) and ch is no '<', so the run
-      // copies at least one unit.
-      const std::uint32_t room = out.Available() / 2;
-      const std::uint32_t run = CopyUntilUnit(p + 2 * d, std::min(n - d, room), out.Next(), kLess);
-      out.Advance(2 * run);
-      d += run;
+      d += CopyOutsideDeclaration(out, p + 2 * d, n - d);
       s.previous = UnitAt(p + 2 * d - 2);
       continue;
     }
@@ -100,81 +193,29 @@ void CXmlFilter::Transform(bool endOfInput) {
     // declaration start cut by a chunk end is still recognised.
     if (ch == kLess && !endOfInput && (r < 5 || (r == 5 && IsXmlTarget(p + 2 * d + 2)))) break;
 
-    if (s.inDeclaration) {
-      if (s.skip > 0) {
-        --s.skip;
-      } else if (IsWhiteSpace(ch)) {
-        if (s.quote == Quote::kNone) {
-          ch = kSpace;
-          if (IsWhiteSpace(s.previous)) {
-            ++d;  // collapsed into the white space before it
-            continue;
-          }
-        } else {
-          Collect(s, ch);
-        }
-      } else if (ch == kApostrophe || ch == kQuotationMark) {
-        const Quote kind = ch == kApostrophe ? Quote::kSingle : Quote::kDouble;
-        if (s.quote == Quote::kNone) {
-          s.quote = kind;
-        } else if (s.quote != kind) {
-          Collect(s, ch);
-        } else {
-          s.quote = Quote::kNone;
-          ClearName(s);
-          if (s.suppressing) {
-            s.emitPending = true;
-            s.suppressing = false;
-          }
-        }
-      } else if (ch == kEquals && s.quote == Quote::kNone) {
-        const bool isEncoding = NameIsEncoding(s);
-        ClearName(s);
-        if (isEncoding) s.suppressing = true;
-      } else {
-        Collect(s, ch);
-      }
+    if (s.inDeclaration && !ScanDeclarationUnit(s, ch)) {
+      ++d;  // collapsed into the white space before it
+      continue;
     }
 
     if (s.emitPending) {
-      // "=" and the closing quote; the quote itself follows as ch below.
-      const char16_t lead[2] = {kEquals, ch};
-      PutUnits(out, lead, 2);
-      std::uint32_t length = 0;
-      while (length < kMaxReplacedNameLength && destinationName_[length] != 0) ++length;
-      PutUnits(out, destinationName_, length);
+      PutReplacedValue(out, ch, destinationName_);
       replaced_ = true;
       s.emitPending = false;
     }
 
     if (ch == kLess) {
-      s.quote = Quote::kNone;
-      ClearName(s);
-      if (r >= 6 && IsXmlTarget(p + 2 * d + 2) && IsWhiteSpace(UnitAt(p + 2 * d + 10))) {
-        s.inDeclaration = true;
-        s.skip = 5;
-      }
+      StartAtLess(s, p + 2 * d, r);
     } else if (ch == kGreater) {
-      s.inDeclaration = false;
-      s.quote = Quote::kNone;
-      s.suppressing = false;
+      EndAtGreater(s);
       PutUnit(out, kGreater);
-      s.previous = kGreater;
       ++d;
       if (replaced_) {
         // The rewritten declaration is complete: the rest of the input
         // passes untouched, an odd last byte included, exactly as the
         // following chunks will pass the switched-off filter.
         Disable();
-        std::uint32_t at = 2 * d;
-        const std::uint32_t total = pending_.length();
-        while (at < total && out.Reserve(2)) {
-          const std::uint32_t run = std::min(total - at, out.Available());
-          std::memcpy(out.Next(), p + at, run);
-          out.Advance(run);
-          at += run;
-        }
-        pending_.Discard(at);
+        pending_.Discard(CopyUntouched(out, p, 2 * d, pending_.length()));
         return;
       }
       continue;
