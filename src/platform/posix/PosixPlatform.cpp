@@ -99,26 +99,53 @@ ErrorCode LastError() { return t_lastError; }
 
 // ---- Files ----------------------------------------------------------------
 
-Handle OpenFile(const char16_t* path, std::uint32_t disposition, std::uint32_t access,
-                std::uint32_t /*share: POSIX has no share modes*/, std::uint32_t flags) {
+namespace {
+
+// The open(2) flags for CreateFile's disposition, access and flags; -1 for a
+// disposition that does not exist.
+int OpenFlags(std::uint32_t disposition, std::uint32_t access, std::uint32_t flags) {
   int mode = O_CLOEXEC;
   bool read = (access & kGenericRead) != 0;
   bool write = (access & (kGenericWrite | kFileAppendData)) != 0;
   mode |= read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
   if (access & kFileAppendData) mode |= O_APPEND;
-  const bool regularOnly = (flags & kOpenRegularFileOnly) != 0;
   switch (disposition) {
     case kCreateNew: mode |= O_CREAT | O_EXCL; break;
     case kCreateAlways: mode |= O_CREAT | O_TRUNC; break;
     case kOpenExisting: break;
     case kOpenAlways: mode |= O_CREAT; break;
     case kTruncateExisting: mode |= O_TRUNC; break;
-    default: errno = EINVAL; Fail(); return kInvalidHandle;
+    default: return -1;
   }
   // A file that must be regular is opened without waiting for a FIFO's
-  // writer; the check below refuses it before anything reads.
+  // writer; the check after opening refuses it before anything reads.
   if (flags & kOpenRegularFileOnly) mode |= O_NONBLOCK;
   if (flags & kOpenNoFollow) mode |= O_NOFOLLOW;
+  return mode;
+}
+
+// For a file opened with kOpenRegularFileOnly: 0 when it is a regular file,
+// now blocking again; otherwise the error to report.
+ErrorCode CheckRegularFile(int fd) {
+  struct stat info;
+  if (::fstat(fd, &info) != 0) return static_cast<ErrorCode>(errno);
+  if (!S_ISREG(info.st_mode)) return kNotRegularFile;
+  if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    return static_cast<ErrorCode>(errno);
+  }
+  return 0;
+}
+
+}  // namespace
+
+Handle OpenFile(const char16_t* path, std::uint32_t disposition, std::uint32_t access,
+                std::uint32_t /*share: POSIX has no share modes*/, std::uint32_t flags) {
+  const int mode = OpenFlags(disposition, access, flags);
+  if (mode < 0) {
+    errno = EINVAL;
+    Fail();
+    return kInvalidHandle;
+  }
   std::string native = ToNative(path);
   // A directory is not a file: refuse it before O_TRUNC or O_CREAT could
   // matter, as CreateFile does.
@@ -138,16 +165,8 @@ Handle OpenFile(const char16_t* path, std::uint32_t disposition, std::uint32_t a
     t_lastError = link ? kNotRegularFile : static_cast<ErrorCode>(errno);
     return kInvalidHandle;
   }
-  if (regularOnly) {
-    ErrorCode code = 0;
-    if (::fstat(fd, &info) != 0) {
-      code = static_cast<ErrorCode>(errno);
-    } else if (!S_ISREG(info.st_mode)) {
-      code = kNotRegularFile;
-    } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-      code = static_cast<ErrorCode>(errno);
-    }
-    if (code != 0) {
+  if ((flags & kOpenRegularFileOnly) != 0) {
+    if (const ErrorCode code = CheckRegularFile(fd); code != 0) {
       ::close(fd);
       t_lastError = code;
       return kInvalidHandle;
@@ -155,8 +174,6 @@ Handle OpenFile(const char16_t* path, std::uint32_t disposition, std::uint32_t a
   }
 #ifdef POSIX_FADV_SEQUENTIAL
   if (flags & kFileFlagSequentialScan) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-#else
-  (void)flags;
 #endif
   return fd;
 }
