@@ -239,9 +239,12 @@ inline std::uint32_t TripleSlot(std::uint32_t key, std::uint32_t shift) {
 }  // namespace
 
 void CStatisticsSet::BuildScoringIndex() {
+  IndexTriples(IndexSinglesAndPairs());
+}
+
+std::size_t CStatisticsSet::IndexSinglesAndPairs() {
   const std::size_t m = models_.size();
   relevantPairs_.reset();
-  relevantTriples_.assign((1u << 24) / 64, 0);
   singles_.assign(256 * m, 0.0);
   pairRow_.assign(65536, 0);
   pairs_.assign(m, 0.0);  // row 0: zeros
@@ -267,6 +270,12 @@ void CStatisticsSet::BuildScoringIndex() {
     if (!weightedSingles[b]) continue;
     for (std::uint32_t second = 0; second < 256; ++second) relevantPairs_.set(b | second << 8);
   }
+  return tripleCount;
+}
+
+void CStatisticsSet::IndexTriples(std::size_t tripleCount) {
+  const std::size_t m = models_.size();
+  relevantTriples_.assign((1u << 24) / 64, 0);
   // Room for every triple at most half full: a lookup probes one or two
   // slots. Rows are numbered in the order the triples are first met.
   std::uint32_t bits = 4;

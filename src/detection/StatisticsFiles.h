@@ -127,6 +127,11 @@ class CStatisticsSet {
 
  private:
   void BuildScoringIndex();
+  // The rows of the single bytes and pairs, and which pairs matter; returns
+  // how many triples with a weight other than zero the files list.
+  std::size_t IndexSinglesAndPairs();
+  // The triples' rows and the table that finds them.
+  void IndexTriples(std::size_t tripleCount);
   // The row of the triple `key` in triples_, 0 (a row of zeros) when no
   // file lists it.
   std::uint32_t TripleRow(std::uint32_t key) const;
