@@ -90,28 +90,14 @@ std::u16string Describe(const StatusRecord& record, std::uint64_t now) {
   return Format(u"%s: %I64u of %I64u bytes (%I64u%%), %s", path, processed, total, percent, rate);
 }
 
-int Follow(std::uint32_t processId, std::uint32_t intervalMs) {
-  if (!platform::ProcessExists(processId)) {
-    Err(Format(u"ordana-watch: there is no process %u\n", processId));
-    return 2;
-  }
-  const bool terminal = OutputIsTerminal();
-  StatusChannel channel(processId);
+// What following has shown so far, and how it shows the next record.
+struct FollowedLines {
+  bool terminal = false;
   std::u16string shown;    // what the terminal line shows
   StatusRecord printed{};  // the record last printed as a plain line
   bool printedAny = false;
 
-  bool cutShort = false;
-  auto show = [&](bool final) {
-    StatusRecord record;
-    if (!channel.ReadFreeHeadRecord(&record)) {
-      // The area is no longer whole (or its list is broken): nothing in it
-      // can be followed any more.
-      cutShort = true;
-      return;
-    }
-    if (record.startTime == 0) return;  // no conversion has begun yet
-    if (!IsWellFormedStatusRecord(record)) return;  // being written, or forged
+  void Show(const StatusRecord& record, bool final) {
     const std::u16string line = Describe(record, platform::GetSystemTimeAsFileTime());
     if (terminal) {
       // Rewrite the one line in place; ESC [K clears what a longer line left.
@@ -128,8 +114,30 @@ int Follow(std::uint32_t processId, std::uint32_t intervalMs) {
     Out(line + u"\n");
     printed = record;
     printedAny = true;
-  };
+  }
+};
 
+// Shows the record at the head of the channel's free list; false when the
+// area is no longer whole (or its list is broken): nothing in it can be
+// followed any more.
+bool ShowHeadRecord(StatusChannel& channel, FollowedLines& lines, bool final) {
+  StatusRecord record;
+  if (!channel.ReadFreeHeadRecord(&record)) return false;
+  if (record.startTime == 0) return true;  // no conversion has begun yet
+  if (!IsWellFormedStatusRecord(record)) return true;  // being written, or forged
+  lines.Show(record, final);
+  return true;
+}
+
+int Follow(std::uint32_t processId, std::uint32_t intervalMs) {
+  if (!platform::ProcessExists(processId)) {
+    Err(Format(u"ordana-watch: there is no process %u\n", processId));
+    return 2;
+  }
+  FollowedLines lines;
+  lines.terminal = OutputIsTerminal();
+  StatusChannel channel(processId);
+  bool cutShort = false;
   for (;;) {
     // The converter creates its channel with its first conversion.
     if (!channel.mapped() && !channel.OpenToRead() && channel.untrusted()) {
@@ -139,12 +147,14 @@ int Follow(std::uint32_t processId, std::uint32_t intervalMs) {
       return 2;
     }
     const bool alive = platform::ProcessExists(processId);
-    if (channel.mapped()) show(!alive);
-    if (cutShort) break;
+    if (channel.mapped() && !ShowHeadRecord(channel, lines, !alive)) {
+      cutShort = true;
+      break;
+    }
     if (!alive || StopRequested()) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(intervalMs));
   }
-  if (terminal && !shown.empty()) Out(u"\n");
+  if (lines.terminal && !lines.shown.empty()) Out(u"\n");
   if (cutShort) {
     Err(Format(u"ordana-watch: the status channel %s was cut short or damaged while it was "
                u"read; stopping\n",
@@ -159,25 +169,46 @@ int Follow(std::uint32_t processId, std::uint32_t intervalMs) {
 
 // ---- Collecting records ---------------------------------------------------------
 
-int Collect(std::uint64_t count, const char* csvPath) {
-  const std::uint32_t self = platform::GetCurrentProcessId();
-  StatusChannel channel(self);
+// Opens the channel of this process for collecting and the CSV report when
+// one is asked for; false after saying why not.
+bool OpenCollecting(StatusChannel& channel, const char* csvPath, std::unique_ptr<CsvReport>* csv) {
   if (!channel.Open()) {
     Err(Format(channel.untrusted()
                    ? u"ordana-watch: the status channel %s is taken by another user or can be "
                      u"opened by others; it is not used\n"
                    : u"ordana-watch: the status channel %s can not be created\n",
                channel.names().mapping));
-    return 2;
+    return false;
   }
-  std::unique_ptr<CsvReport> csv;
   if (csvPath) {
-    csv = std::make_unique<CsvReport>(platform::FromNative(csvPath).c_str());
-    if (!csv->IsOpen()) {
+    *csv = std::make_unique<CsvReport>(platform::FromNative(csvPath).c_str());
+    if (!(*csv)->IsOpen()) {
       Err(Format(u"ordana-watch: %s can not be created\n", platform::FromNative(csvPath)));
-      return 2;
+      return false;
     }
   }
+  return true;
+}
+
+// One line per collected record, and a line of the CSV report if there is one.
+void PrintCollected(const std::vector<CollectedRecord>& records, CsvReport* csv) {
+  for (const CollectedRecord& item : records) {
+    const StatusRecord& r = item.record;
+    const std::uint64_t size = r.totalSize;
+    const std::uint32_t decoderErrors = r.decoderErrors;
+    const std::uint32_t encoderErrors = r.encoderErrors;
+    Out(Format(u"#%u %s: %I64u bytes, %s => %s, errors %u/%u, %I64u ms\n", item.index,
+               ShownPath(r), size, Name(r.decoderCharset), Name(r.encoderCharset), decoderErrors,
+               encoderErrors, RecordDurationMilliseconds(r)));
+    if (csv) csv->WriteLine(r);
+  }
+}
+
+int Collect(std::uint64_t count, const char* csvPath) {
+  const std::uint32_t self = platform::GetCurrentProcessId();
+  StatusChannel channel(self);
+  std::unique_ptr<CsvReport> csv;
+  if (!OpenCollecting(channel, csvPath, &csv)) return 2;
   Out(Format(u"Collecting conversions: give ordana the option /ssb %u\n", self));
 
   // Every acquired record is announced on "Full"; counting them tells when
@@ -210,16 +241,7 @@ int Collect(std::uint64_t count, const char* csvPath) {
       Err(u"ordana-watch: the channel's mutex was not released in time; taking it over\n");
       warned = true;
     }
-    for (const CollectedRecord& item : records) {
-      const StatusRecord& r = item.record;
-      const std::uint64_t size = r.totalSize;
-      const std::uint32_t decoderErrors = r.decoderErrors;
-      const std::uint32_t encoderErrors = r.encoderErrors;
-      Out(Format(u"#%u %s: %I64u bytes, %s => %s, errors %u/%u, %I64u ms\n", item.index,
-                 ShownPath(r), size, Name(r.decoderCharset), Name(r.encoderCharset),
-                 decoderErrors, encoderErrors, RecordDurationMilliseconds(r)));
-      if (csv) csv->WriteLine(r);
-    }
+    PrintCollected(records, csv.get());
     collected += records.size();
     announced -= static_cast<std::int64_t>(records.size() + channel.rejected());
     if (last || (count != 0 && collected >= count)) break;
