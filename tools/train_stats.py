@@ -564,7 +564,7 @@ def build_tool(tool):
         subprocess.run(["cmake", "--build", build_dir, "--target", "ordana-stats"], check=True)
 
 
-def main():
+def parse_arguments():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--work", default=DEFAULT_WORK,
                         help="download, unpack and corpus directory (default %(default)s)")
@@ -579,30 +579,19 @@ def main():
                         help="rebuild into a scratch directory and compare with --output")
     parser.add_argument("--tool-option", action="append", default=[],
                         help="extra option for ordana-stats, e.g. --tool-option=--max-triples=9000")
-    args = parser.parse_args()
+    return parser.parse_args()
 
-    wanted = {name if name.endswith(".dat") else name + ".dat" for name in args.only}
-    plan = [entry for entry in STATS if not wanted or entry[0] in wanted]
-    unknown = wanted - {entry[0] for entry in STATS}
-    if unknown:
-        sys.exit("train_stats: no such file: %s" % ", ".join(sorted(unknown)))
-    if args.list:
-        for name, charset, label, langs, _options in plan:
-            sources = sorted({p for lang in langs for _k, p, _d in LANGUAGES[lang]})
-            print("%-18s id %2d  %-4s  %s  <- %s" % (name, charset, label, " ".join(langs),
-                                                      " ".join(sources)))
-        return 0
 
-    work = os.path.abspath(args.work)
-    os.makedirs(work, exist_ok=True)
-    if not os.path.exists(args.tool):
-        build_tool(args.tool)
+def print_plan(plan):
+    for name, charset, label, langs, _options in plan:
+        sources = sorted({p for lang in langs for _k, p, _d in LANGUAGES[lang]})
+        print("%-18s id %2d  %-4s  %s  <- %s" % (name, charset, label, " ".join(langs),
+                                                  " ".join(sources)))
+
+
+def build_files(args, plan, work, target):
+    """Runs ordana-stats once per planned file, writing into `target`."""
     updated = [False]
-    target = args.output
-    if args.check:
-        target = os.path.join(work, "check")
-        shutil.rmtree(target, ignore_errors=True)
-    os.makedirs(target, exist_ok=True)
     extra = []
     for option in args.tool_option:
         extra.extend(option.split("=", 1))
@@ -616,23 +605,51 @@ def main():
                    "--output", os.path.join(target, name)] + options + extra + corpora
         log("ordana-stats -> %s" % name)
         subprocess.run(command, check=True)
-    if args.check:
-        differing = []
-        for name, *_rest in plan:
-            with open(os.path.join(target, name), "rb") as rebuilt:
-                shipped_path = os.path.join(args.output, name)
-                if not os.path.exists(shipped_path):
-                    differing.append(name + " (missing)")
-                    continue
-                with open(shipped_path, "rb") as shipped:
-                    if rebuilt.read() != shipped.read():
-                        differing.append(name)
-        if differing:
-            log("differs from a rebuild: " + ", ".join(differing))
-            return 1
-        log("%d files are as a rebuild makes them" % len(plan))
+
+
+def compare_with_shipped(plan, rebuilt_dir, shipped_dir):
+    """0 when every rebuilt file equals the shipped one, 1 (after saying which differ) otherwise."""
+    differing = []
+    for name, *_rest in plan:
+        with open(os.path.join(rebuilt_dir, name), "rb") as rebuilt:
+            shipped_path = os.path.join(shipped_dir, name)
+            if not os.path.exists(shipped_path):
+                differing.append(name + " (missing)")
+                continue
+            with open(shipped_path, "rb") as shipped:
+                if rebuilt.read() != shipped.read():
+                    differing.append(name)
+    if differing:
+        log("differs from a rebuild: " + ", ".join(differing))
+        return 1
+    log("%d files are as a rebuild makes them" % len(plan))
     return 0
 
+
+def main():
+    args = parse_arguments()
+    wanted = {name if name.endswith(".dat") else name + ".dat" for name in args.only}
+    plan = [entry for entry in STATS if not wanted or entry[0] in wanted]
+    unknown = wanted - {entry[0] for entry in STATS}
+    if unknown:
+        sys.exit("train_stats: no such file: %s" % ", ".join(sorted(unknown)))
+    if args.list:
+        print_plan(plan)
+        return 0
+
+    work = os.path.abspath(args.work)
+    os.makedirs(work, exist_ok=True)
+    if not os.path.exists(args.tool):
+        build_tool(args.tool)
+    target = args.output
+    if args.check:
+        target = os.path.join(work, "check")
+        shutil.rmtree(target, ignore_errors=True)
+    os.makedirs(target, exist_ok=True)
+    build_files(args, plan, work, target)
+    if args.check:
+        return compare_with_shipped(plan, target, args.output)
+    return 0
 
 if __name__ == "__main__":
     sys.exit(main())
