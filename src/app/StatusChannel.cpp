@@ -297,36 +297,42 @@ platform::WaitResult StatusChannel::WaitForHandedOver(std::uint32_t milliseconds
   return platform::WaitSharedSemaphore(full_, milliseconds);
 }
 
-CollectCounts CollectFromArea(std::uint8_t* area, std::vector<CollectedRecord>* collected,
-                              std::size_t maximum) {
+namespace {
+
+StatusRecord* RecordAt(std::uint8_t* area, std::uint32_t index) {
+  return reinterpret_cast<StatusRecord*>(area + sizeof(StatusChannelHeader) +
+                                         std::size_t{index} * sizeof(StatusRecord));
+}
+
+// The finished records on the used list, oldest first, at most `maximum`. A
+// walk ends at the first index outside the channel or met before (a cycle
+// left by a writer that crashed, or a forged list).
+std::vector<std::uint32_t> FinishedRecords(std::uint8_t* area, std::size_t maximum) {
   auto* h = reinterpret_cast<StatusChannelHeader*>(area);
-  const auto at = [area](std::uint32_t index) {
-    return reinterpret_cast<StatusRecord*>(area + sizeof(StatusChannelHeader) +
-                                           std::size_t{index} * sizeof(StatusRecord));
-  };
-  // The finished records on the used list, newest first. A walk ends at the
-  // first index outside the channel or met before (a cycle left by a writer
-  // that crashed, or a forged list).
   std::vector<bool> seen(kStatusChannelCapacity, false);
   std::vector<std::uint32_t> finished;
-  for (std::uint32_t k = h->usedHead; k < kStatusChannelCapacity && !seen[k]; k = at(k)->link) {
+  for (std::uint32_t k = h->usedHead; k < kStatusChannelCapacity && !seen[k];
+       k = RecordAt(area, k)->link) {
     seen[k] = true;
-    if (GetStatusState(at(k)) == kStatusDone) finished.push_back(k);
+    if (GetStatusState(RecordAt(area, k)) == kStatusDone) finished.push_back(k);
   }
   std::reverse(finished.begin(), finished.end());  // oldest first
   if (finished.size() > maximum) finished.resize(maximum);
-  std::vector<bool> take(kStatusChannelCapacity, false);
-  for (std::uint32_t k : finished) take[k] = true;
+  return finished;
+}
 
-  // Unlink them. The list is cut where it leaves the channel or turns back
-  // on itself, so that afterwards it is a plain list that holds none of them.
-  std::fill(seen.begin(), seen.end(), false);
+// Unlinks the records marked in `take` from the used list. The list is cut
+// where it leaves the channel or turns back on itself, so that afterwards it
+// is a plain list that holds none of them. Returns which records it holds.
+std::vector<bool> UnlinkFromUsedList(std::uint8_t* area, const std::vector<bool>& take) {
+  auto* h = reinterpret_cast<StatusChannelHeader*>(area);
+  std::vector<bool> seen(kStatusChannelCapacity, false);
   std::uint32_t previous = kNoRecord;
   const auto setLinkTo = [&](std::uint32_t value) {
     if (previous == kNoRecord) {
       h->usedHead = value;
     } else {
-      at(previous)->link = value;
+      RecordAt(area, previous)->link = value;
     }
   };
   for (std::uint32_t k = h->usedHead;;) {
@@ -335,7 +341,7 @@ CollectCounts CollectFromArea(std::uint8_t* area, std::vector<CollectedRecord>* 
       break;
     }
     seen[k] = true;
-    const std::uint32_t next = at(k)->link;
+    const std::uint32_t next = RecordAt(area, k)->link;
     if (take[k]) {
       setLinkTo(next);
     } else {
@@ -344,29 +350,50 @@ CollectCounts CollectFromArea(std::uint8_t* area, std::vector<CollectedRecord>* 
     k = next;
   }
   std::vector<bool> used(kStatusChannelCapacity, false);
-  for (std::uint32_t k = h->usedHead; k < kStatusChannelCapacity && !used[k]; k = at(k)->link) {
+  for (std::uint32_t k = h->usedHead; k < kStatusChannelCapacity && !used[k];
+       k = RecordAt(area, k)->link) {
     used[k] = true;
   }
+  return used;
+}
 
-  // Returned records go to the free list's tail, so records are reused
-  // round-robin and a slow reader of a finished record has the longest time
-  // before it is overwritten. The free list is cut before anything that
-  // would make the two lists share a record.
+// The tail of the free list (kNoRecord when it is empty), after cutting the
+// list before anything that would make the two lists share a record.
+std::uint32_t CutFreeList(std::uint8_t* area, const std::vector<bool>& take,
+                          const std::vector<bool>& used) {
+  auto* h = reinterpret_cast<StatusChannelHeader*>(area);
   std::uint32_t tail = kNoRecord;
-  std::fill(seen.begin(), seen.end(), false);
+  std::vector<bool> seen(kStatusChannelCapacity, false);
   for (std::uint32_t k = h->freeHead;
-       k < kStatusChannelCapacity && !seen[k] && !take[k] && !used[k]; k = at(k)->link) {
+       k < kStatusChannelCapacity && !seen[k] && !take[k] && !used[k];
+       k = RecordAt(area, k)->link) {
     seen[k] = true;
     tail = k;
   }
   if (tail == kNoRecord) {
     h->freeHead = kNoRecord;
   } else {
-    at(tail)->link = kNoRecord;
+    RecordAt(area, tail)->link = kNoRecord;
   }
+  return tail;
+}
+
+}  // namespace
+
+CollectCounts CollectFromArea(std::uint8_t* area, std::vector<CollectedRecord>* collected,
+                              std::size_t maximum) {
+  auto* h = reinterpret_cast<StatusChannelHeader*>(area);
+  const std::vector<std::uint32_t> finished = FinishedRecords(area, maximum);
+  std::vector<bool> take(kStatusChannelCapacity, false);
+  for (std::uint32_t k : finished) take[k] = true;
+  const std::vector<bool> used = UnlinkFromUsedList(area, take);
+  // Returned records go to the free list's tail, so records are reused
+  // round-robin and a slow reader of a finished record has the longest time
+  // before it is overwritten.
+  std::uint32_t tail = CutFreeList(area, take, used);
   CollectCounts counts;
   for (std::uint32_t k : finished) {
-    StatusRecord* record = at(k);
+    StatusRecord* record = RecordAt(area, k);
     const StatusRecord copy = SnapshotStatusRecord(record);
     if (IsWellFormedStatusRecord(copy)) {
       collected->push_back({k, copy});
@@ -380,7 +407,7 @@ CollectCounts CollectFromArea(std::uint8_t* area, std::vector<CollectedRecord>* 
     if (tail == kNoRecord) {
       h->freeHead = k;
     } else {
-      at(tail)->link = k;
+      RecordAt(area, tail)->link = k;
     }
     tail = k;
     if (h->usedCount > 0) h->usedCount -= 1;
