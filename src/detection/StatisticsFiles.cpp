@@ -7,6 +7,7 @@
 #include "core/MessageLog.h"
 #include "core/StringTable.h"
 #include "platform/Platform.h"
+#include "support/Bits.h"
 
 namespace ordana {
 
@@ -236,46 +237,54 @@ inline std::uint32_t TripleSlot(std::uint32_t key, std::uint32_t shift) {
   return (key * 0x9E3779B1u) >> shift;
 }
 
+// Whether one of the bytes of a key is 0x80 or above.
+inline bool HoldsHighByte(std::uint32_t key) { return (key & 0x808080u) != 0; }
+
 }  // namespace
 
 void CStatisticsSet::BuildScoringIndex() {
-  IndexTriples(IndexSinglesAndPairs());
+  keysHoldHighByte_ = true;
+  IndexSinglesAndPairs();
+  IndexTriples();
 }
 
-std::size_t CStatisticsSet::IndexSinglesAndPairs() {
+void CStatisticsSet::IndexSinglesAndPairs() {
   const std::size_t m = models_.size();
-  relevantPairs_.reset();
   singles_.assign(256 * m, 0.0);
-  pairRow_.assign(65536, 0);
-  pairs_.assign(m, 0.0);  // row 0: zeros
-  std::bitset<256> weightedSingles;
-  std::size_t tripleCount = 0;
-  for (std::size_t k = 0; k < m; ++k) {
-    const CStatisticsModel& model = *models_[k];
-    for (std::uint32_t b = 0; b < 256; ++b) {
-      singles_[b * m + k] = model.SingleWeight(static_cast<std::uint8_t>(b));
-      if (singles_[b * m + k] != 0.0) weightedSingles.set(b);
-    }
-    model.ForEachPair([&](std::uint32_t key, double weight) {
-      if (pairRow_[key] == 0) {
-        pairRow_[key] = static_cast<std::uint32_t>(pairs_.size() / m);
-        pairs_.resize(pairs_.size() + m, 0.0);
-      }
-      pairs_[pairRow_[key] * m + k] = weight;
-      if (weight != 0.0) relevantPairs_.set(key);
-    });
-    model.ForEachTriple([&](std::uint32_t, double weight) { tripleCount += weight != 0.0; });
-  }
   for (std::uint32_t b = 0; b < 256; ++b) {
-    if (!weightedSingles[b]) continue;
-    for (std::uint32_t second = 0; second < 256; ++second) relevantPairs_.set(b | second << 8);
+    weightedSingle_[b] = false;
+    for (std::size_t k = 0; k < m; ++k) {
+      singles_[b * m + k] = models_[k]->SingleWeight(static_cast<std::uint8_t>(b));
+      if (singles_[b * m + k] != 0.0) weightedSingle_[b] = true;
+    }
+    if (weightedSingle_[b] && b < 0x80) keysHoldHighByte_ = false;
   }
-  return tripleCount;
+  // A row for every pair some file weighs, numbered in the order they are
+  // first met; counted first, so that the rows are laid out at once.
+  pairRow_.assign(65536, 0);
+  std::uint32_t rows = 1;  // row 0: zeros
+  for (const auto& model : models_) {
+    model->ForEachPair([&](std::uint32_t key, double weight) {
+      if (weight != 0.0 && pairRow_[key] == 0) pairRow_[key] = rows++;
+    });
+  }
+  pairs_.assign(std::size_t{rows} * m, 0.0);
+  for (std::size_t k = 0; k < m; ++k) {
+    models_[k]->ForEachPair([&](std::uint32_t key, double weight) {
+      if (weight == 0.0) return;  // adds nothing to any sum
+      pairs_[pairRow_[key] * m + k] = weight;
+      if (!HoldsHighByte(key)) keysHoldHighByte_ = false;
+    });
+  }
 }
 
-void CStatisticsSet::IndexTriples(std::size_t tripleCount) {
+void CStatisticsSet::IndexTriples() {
   const std::size_t m = models_.size();
   relevantTriples_.assign((1u << 24) / 64, 0);
+  std::size_t tripleCount = 0;
+  for (const auto& model : models_) {
+    model->ForEachTriple([&](std::uint32_t, double weight) { tripleCount += weight != 0.0; });
+  }
   // Room for every triple at most half full: a lookup probes one or two
   // slots. Rows are numbered in the order the triples are first met.
   std::uint32_t bits = 4;
@@ -295,6 +304,7 @@ void CStatisticsSet::IndexTriples(std::size_t tripleCount) {
         tripleSlots_[slot] = {key, static_cast<std::uint32_t>(counts.size())};
         counts.push_back(0);
         relevantTriples_[key >> 6] |= std::uint64_t{1} << (key & 63);
+        if (!HoldsHighByte(key)) keysHoldHighByte_ = false;
       }
       ++counts[tripleSlots_[slot].row];
       rows.push_back(tripleSlots_[slot].row);
@@ -323,6 +333,58 @@ std::uint32_t CStatisticsSet::TripleRow(std::uint32_t key) const {
   }
 }
 
+std::uint64_t CStatisticsSet::CandidatePositions(const std::uint8_t* b, std::uint32_t base,
+                                                 std::uint32_t n) const {
+  if (!keysHoldHighByte_) return ~std::uint64_t{0};
+  // Bit q of `high` (q < 64) and of `tail` (q - 64) says whether the byte
+  // at base + q is 0x80 or above.
+  std::uint64_t high = 0;
+  std::uint64_t tail = 0;
+  const std::uint32_t avail = n - base;
+#if ORDANA_HAVE_SSE2
+  if (avail >= 80) {
+    const auto* p = reinterpret_cast<const __m128i*>(b + base);
+    for (int q = 0; q < 4; ++q) {
+      high |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_loadu_si128(p + q)))}
+              << (16 * q);
+    }
+    tail = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_loadu_si128(p + 4))) & 3u;
+    return high | (high >> 1) | (high >> 2) | (tail << 63) | (tail << 62);
+  }
+#endif
+  const std::uint32_t count = std::min<std::uint32_t>(avail, 66);
+  for (std::uint32_t q = 0; q < count; ++q) {
+    if (b[base + q] < 0x80) continue;
+    if (q < 64) {
+      high |= std::uint64_t{1} << q;
+    } else {
+      tail |= std::uint64_t{1} << (q - 64);
+    }
+  }
+  // Position q reads the bytes q, q + 1 and q + 2.
+  return high | (high >> 1) | (high >> 2) | (tail << 63) | (tail << 62);
+}
+
+void CStatisticsSet::ScorePosition(const std::uint8_t* b, std::uint32_t j, double* s1, double* s2,
+                                   double* s3) const {
+  const std::size_t m = models_.size();
+  if (weightedSingle_[b[j]]) {
+    const double* const w1 = singles_.data() + b[j] * m;
+    for (std::size_t k = 0; k < m; ++k) s1[k] += w1[k];
+  }
+  const std::uint32_t k2 = b[j] | (static_cast<std::uint32_t>(b[j + 1]) << 8);
+  if (pairRow_[k2] != 0) {
+    const double* const w2 = pairs_.data() + pairRow_[k2] * m;
+    for (std::size_t k = 0; k < m; ++k) s2[k] += w2[k];
+  }
+  const std::uint32_t k3 = k2 | (static_cast<std::uint32_t>(b[j + 2]) << 16);
+  if (((relevantTriples_[k3 >> 6] >> (k3 & 63)) & 1) == 0) return;
+  const std::uint32_t row = TripleRow(k3);
+  for (std::uint32_t e = tripleStart_[row]; e < tripleStart_[row + 1]; ++e) {
+    s3[triples_[e].model] += triples_[e].weight;
+  }
+}
+
 void CStatisticsSet::ScoreAll(const std::uint8_t* b, std::uint32_t n,
                               std::vector<double>* scores) const {
   const std::size_t m = models_.size();
@@ -330,21 +392,15 @@ void CStatisticsSet::ScoreAll(const std::uint8_t* b, std::uint32_t n,
   double* const s1 = sums_.data();
   double* const s2 = s1 + m;
   double* const s3 = s2 + m;
-  for (std::uint32_t j = 0; j + 4 < n; ++j) {
-    const std::uint32_t k2 = b[j] | (static_cast<std::uint32_t>(b[j + 1]) << 8);
-    const std::uint32_t k3 = k2 | (static_cast<std::uint32_t>(b[j + 2]) << 16);
-    const bool triple = ((relevantTriples_[k3 >> 6] >> (k3 & 63)) & 1) != 0;
-    if (!relevantPairs_[k2] && !triple) continue;
-    const double* const w1 = singles_.data() + b[j] * m;
-    const double* const w2 = pairs_.data() + pairRow_[k2] * m;
-    for (std::size_t k = 0; k < m; ++k) {
-      s1[k] += w1[k];
-      s2[k] += w2[k];
-    }
-    if (triple) {
-      const std::uint32_t row = TripleRow(k3);
-      for (std::uint32_t e = tripleStart_[row]; e < tripleStart_[row + 1]; ++e) {
-        s3[triples_[e].model] += triples_[e].weight;
+  // The positions j with j + 4 < n, 64 at a time, in their order.
+  const std::uint32_t positions = n > 4 ? n - 4 : 0;
+  for (std::uint32_t base = 0; base < positions; base += 64) {
+    std::uint64_t candidates = CandidatePositions(b, base, n);
+    if (positions - base < 64) candidates &= (std::uint64_t{1} << (positions - base)) - 1;
+    for (std::uint32_t half = 0; half < 64; half += 32) {
+      for (auto bits = static_cast<std::uint32_t>(candidates >> half); bits != 0;
+           bits &= bits - 1) {
+        ScorePosition(b, base + half + CountTrailingZeros(bits), s1, s2, s3);
       }
     }
   }

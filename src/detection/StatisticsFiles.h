@@ -11,7 +11,6 @@
 // The files of a directory are read and checked once, when the detection is
 // built, and kept laid out for scoring for the rest of the run.
 
-#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -120,33 +119,44 @@ class CStatisticsSet {
   // one pass over the sample: at each position the weights of all files
   // are added side by side, each file's three sums in the order of the
   // positions, so each score is bit-identical to CStatisticsModel::Score.
-  // Positions where no file weighs the single byte, the pair or the triple
-  // are passed over, and a file that lacks a pair or triple another file
-  // lists adds an exact zero there: neither changes a sum.
+  // Only additions of exact zeros are left out (a sum that starts at +0.0
+  // is never -0.0, and adding a zero to it changes nothing): when every
+  // weighed key holds a byte 0x80 or above, as in every real table, the
+  // positions whose three bytes are all ASCII (found sixteen bytes at a
+  // time); the single bytes no file weighs, the pairs and triples no file
+  // lists, and the files that do not list a triple another file lists.
   void ScoreAll(const std::uint8_t* b, std::uint32_t n, std::vector<double>* scores) const;
 
  private:
   void BuildScoringIndex();
-  // The rows of the single bytes and pairs, and which pairs matter; returns
-  // how many triples with a weight other than zero the files list.
-  std::size_t IndexSinglesAndPairs();
-  // The triples' rows and the table that finds them.
-  void IndexTriples(std::size_t tripleCount);
+  void IndexSinglesAndPairs();
+  void IndexTriples();
+  // The positions base .. base + 63 that some weighed key may touch, as a
+  // bit each: all of them, or, when every weighed key holds a high byte,
+  // those where b[j], b[j + 1] or b[j + 2] is 0x80 or above. The n - base
+  // bytes from base on may be read (at most 80 of them).
+  std::uint64_t CandidatePositions(const std::uint8_t* b, std::uint32_t base,
+                                   std::uint32_t n) const;
+  // Adds the weights of position j to the sums (s1, s2, s3: Count() each).
+  void ScorePosition(const std::uint8_t* b, std::uint32_t j, double* s1, double* s2,
+                     double* s3) const;
   // The row of the triple `key` in triples_, 0 (a row of zeros) when no
   // file lists it.
   std::uint32_t TripleRow(std::uint32_t key) const;
 
   std::vector<std::unique_ptr<CStatisticsModel>> models_;
-  // Pairs whose own weight or whose first byte's weight is not zero in some
-  // file, and (a bit per key) the triples whose weight is not zero in some
-  // file.
-  std::bitset<65536> relevantPairs_;
-  std::vector<std::uint64_t> relevantTriples_;
+  // Whether every single byte, pair and triple some file weighs holds a
+  // byte 0x80 or above.
+  bool keysHoldHighByte_ = true;
   // The weights side by side, one row of Count() doubles per single byte
-  // and per pair row (row 0 of the pairs is all zeros).
+  // and per pair row (row 0 of the pairs, of the pairs no file weighs, is
+  // all zeros); and which single bytes some file weighs.
+  bool weightedSingle_[256] = {};
   std::vector<double> singles_;
   std::vector<std::uint32_t> pairRow_;  // 65536 entries
   std::vector<double> pairs_;
+  // A bit per key: the triples whose weight is not zero in some file.
+  std::vector<std::uint64_t> relevantTriples_;
   // Triple row r (1 and up; 0 for a triple no file lists) is
   // triples_[tripleStart_[r] .. tripleStart_[r + 1]): the files that list
   // it with a weight other than zero, in the order of the files.

@@ -529,6 +529,67 @@ TEST(ShippedStatisticsTest, ScoringAllFilesAtOnceIsBitIdentical) {
   }
 }
 
+// Scoring all files at once passes over the positions whose bytes are all
+// ASCII when every weighed key holds a high byte, 64 positions at a time;
+// a high byte just before or after a block's edge, or in the last bytes,
+// must still count exactly as the one-file scoring counts it. A file that
+// weighs ASCII keys turns the skipping off.
+TEST_F(StatisticsTest, ScoringAllFilesSkipsOnlyWhatAddsNothing) {
+  StatFile west("WES", 18);
+  west.Block({{0xE9, 1.5}, {0x80, -2.25}})
+      .Block({{0xE9 | ' ' << 8, 0.75}, {'a' | 0xE9 << 8, -1.125}, {0xE9 | 0xE9 << 8, 3.0}})
+      .Block({{'a' | 'b' << 8 | 0xE9 << 16, 7.0}, {0xE9 | 'a' << 8 | 'b' << 16, -0.5}});
+  StatFile other("OTH", 6);
+  other.Block({{0xE9, 0.1}, {0xF0, 0.3}})
+      .Block({{'b' | 0xE9 << 8, 0.2}, {0xF0 | 0xE9 << 8, 0.4}})
+      .Block({{'b' | 'a' << 8 | 0xE9 << 16, 0.7}, {0x80 | 0xE9 << 8 | 'a' << 16, 0.9}});
+  StatFile ascii("ASC", 14);
+  ascii.Block({{'a', 0.01}})
+      .Block({{'a' | 'b' << 8, 0.02}})
+      .Block({{'b' | 'a' << 8 | 'b' << 16, 0.03}});
+  Write("a-west.dat", west.bytes);
+  Write("b-other.dat", other.bytes);
+  struct Case {
+    const char* what;
+    std::size_t length;
+    std::vector<std::size_t> high;  // where 0xE9 goes; the rest is "abab..."
+  };
+  const Case cases[] = {
+      {"no high byte", 200, {}},
+      {"too short", 4, {0, 1, 2, 3}},
+      {"high byte in the last four bytes only", 70, {66, 67, 68, 69}},
+      {"at the end of the last position", 70, {65}},
+      {"around the first block edge", 200, {61, 62, 63, 64, 65, 66}},
+      {"just past the first block", 200, {64}},
+      {"two bytes past the first block", 200, {65}},
+      {"near the end of a short sample", 79, {60, 63, 74}},
+      {"second block edge", 300, {127, 128, 129, 191}},
+      {"every byte", 150, {}},
+  };
+  for (const bool withAscii : {false, true}) {
+    if (withAscii) Write("c-ascii.dat", ascii.bytes);
+    CStatisticsSet set;
+    set.Load(Dir());
+    ASSERT_EQ(set.Count(), withAscii ? 3u : 2u);
+    for (const Case& c : cases) {
+      std::string sample;
+      for (std::size_t k = 0; k < c.length; ++k) sample += "ab"[k % 2];
+      for (std::size_t at : c.high) sample[at] = '\xE9';
+      if (std::string(c.what) == "every byte") sample.assign(c.length, '\xE9');
+      const auto* b = reinterpret_cast<const std::uint8_t*>(sample.data());
+      const auto n = static_cast<std::uint32_t>(sample.size());
+      std::vector<double> scores;
+      set.ScoreAll(b, n, &scores);
+      for (std::size_t m = 0; m < set.Count(); ++m) {
+        const double direct = set.At(m).Score(b, n);
+        std::uint64_t a, d;
+        std::memcpy(&a, &direct, 8);
+        std::memcpy(&d, &scores[m], 8);
+        EXPECT_EQ(a, d) << c.what << ", file " << m << (withAscii ? ", ASCII keys" : "");
+      }
+    }
+  }
+}
 
 // ---- Evidence the scores do not use --------------------------------------------
 
