@@ -161,36 +161,79 @@ void CUtf8ToUtf16Filter::PutReplacement(OutputCursor& out, std::uint32_t last) {
   LogResourceMessage(2, 2, kStringUtf8Malformed, Position(last), static_cast<unsigned>(replacement_));
 }
 
-void CUtf8ToUtf16Filter::Decode(bool endOfInput) {
-  const std::uint8_t* const p = pending_.base();
-  const std::uint32_t n = pending_.length();
-  std::uint32_t pos = 0;
+namespace {
 
+// The vector kernel takes whole blocks of well-formed text from `in`
+// (`available` bytes, starting at a character boundary) and stops at one;
+// returns the bytes it took.
+inline std::uint32_t DecodeBlocks(OutputCursor& out, SimdLevel simd, const std::uint8_t* in,
+                                  std::uint32_t available) {
+  const KernelProgress done = DecodeUtf8Blocks(simd, in, available, out.Next(), out.Available());
+  out.Advance(done.written);
+  return done.consumed;
+}
+
+// Copies a run of ASCII bytes from `in` (`available` of them, the first one
+// ASCII) as units, as far as the output takes them; returns the run's length.
+inline std::uint32_t WidenAsciiRun(OutputCursor& out, const std::uint8_t* in,
+                                   std::uint32_t available) {
+  const std::uint32_t room = out.Available() / 2;
+  const std::uint32_t run = WidenAscii(in, std::min(available, room), out.Next());
+  out.Advance(2 * run);
+  return run;
+}
+
+// Well-formed two- and three-byte sequences of ordinary characters are the
+// bulk of non-ASCII text: the length of such a sequence at `in` (`available`
+// bytes), with its unit in `*unit`, or 0 for anything else. The units are
+// those the general path gives, without its bookkeeping.
+ORDANA_ALWAYS_INLINE std::uint32_t CommonSequence(const std::uint8_t* in, std::uint32_t available,
+                                                  char16_t* unit) {
+  const std::uint8_t c = in[0];
+  if (c >= 0xC2 && c < 0xE0) {
+    if (available >= 2 && IsContinuation(in[1])) {
+      *unit = static_cast<char16_t>(((c & 0x1Fu) << 6) | (in[1] & 0x3Fu));
+      return 2;
+    }
+  } else if (c >= 0xE0 && c < 0xF0) {
+    if (available >= 3 && IsContinuation(in[1]) && IsContinuation(in[2])) {
+      const std::uint32_t v = ((c & 0x0Fu) << 12) | ((in[1] & 0x3Fu) << 6) | (in[2] & 0x3Fu);
+      if (v >= 0x800 && (v < 0xD800 || v > 0xDFFF) && v < 0xFFFE) {
+        *unit = static_cast<char16_t>(v);
+        return 3;
+      }
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::uint32_t CUtf8ToUtf16Filter::SkipByteOrderMark() {
   // A byte order mark counts only at the very start of the file. With fewer
   // than three bytes the check waits; those bytes cannot be decoded yet
   // either, as EF starts a three-byte sequence.
-  if (!bomChecked_ && n >= 3) {
-    if (p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) pos = 3;
-    bomChecked_ = true;
-  }
+  const std::uint8_t* const p = pending_.base();
+  if (bomChecked_ || pending_.length() < 3) return 0;
+  bomChecked_ = true;
+  return p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF ? 3 : 0;
+}
 
-  // The loose policy lets encoded surrogates (ED A0..BF xx) through.
-  const std::uint8_t surrogateHigh = strict_ ? kLeads.high[0xED] : 0xBF;
+void CUtf8ToUtf16Filter::Decode(bool endOfInput) {
+  const std::uint8_t* const p = pending_.base();
+  const std::uint32_t n = pending_.length();
+  std::uint32_t pos = SkipByteOrderMark();
 
-  // The vector kernel takes whole blocks of well-formed text; a block it
-  // cannot take goes through the loop below, which the kernel is asked
-  // again only after: the loop starts at a character boundary, as the
-  // kernel needs, and ends at one.
+  // A block the vector kernel cannot take goes through the loop below,
+  // which asks the kernel again only after it: the loop starts and ends at
+  // character boundaries.
   const bool kernel = HaveUtf8Kernels(simd_);
   const bool bulk = simd_ != SimdLevel::kPlain;
   std::uint32_t kernelFrom = pos;
-
   OutputCursor out(*this);
   while (pos < n) {
     if (kernel && pos >= kernelFrom) {
-      const KernelProgress done = DecodeUtf8Blocks(simd_, p + pos, n - pos, out.Next(), out.Available());
-      out.Advance(done.written);
-      pos += done.consumed;
+      pos += DecodeBlocks(out, simd_, p + pos, n - pos);
       kernelFrom = pos + kKernelRetryDistance;
       if (pos >= n) break;
     }
@@ -202,100 +245,100 @@ void CUtf8ToUtf16Filter::Decode(bool endOfInput) {
         ++pos;
         continue;
       }
-      const std::uint32_t room = out.Available() / 2;
-      const std::uint32_t run = WidenAscii(p + pos, std::min(n - pos, room), out.Next());
-      out.Advance(2 * run);
-      pos += run;
+      pos += WidenAsciiRun(out, p + pos, n - pos);
       continue;
     }
-    // Well-formed two- and three-byte sequences of ordinary characters are
-    // the bulk of non-ASCII text; they give the same units as the general
-    // path below, without its bookkeeping.
-    if (c >= 0xC2 && c < 0xE0) {
-      if (n - pos >= 2 && IsContinuation(p[pos + 1])) {
-        if (!out.Reserve(2)) break;
-        out.PutUnit(static_cast<char16_t>(((c & 0x1Fu) << 6) | (p[pos + 1] & 0x3Fu)));
-        pos += 2;
-        continue;
-      }
-    } else if (c >= 0xE0 && c < 0xF0) {
-      if (n - pos >= 3 && IsContinuation(p[pos + 1]) && IsContinuation(p[pos + 2])) {
-        const std::uint32_t v =
-            ((c & 0x0Fu) << 12) | ((p[pos + 1] & 0x3Fu) << 6) | (p[pos + 2] & 0x3Fu);
-        if (v >= 0x800 && (v < 0xD800 || v > 0xDFFF) && v < 0xFFFE) {
-          if (!out.Reserve(2)) break;
-          out.PutUnit(static_cast<char16_t>(v));
-          pos += 3;
-          continue;
-        }
-      }
+    char16_t unit;
+    if (const std::uint32_t length = CommonSequence(p + pos, n - pos, &unit)) {
+      if (!out.Reserve(2)) break;
+      out.PutUnit(unit);
+      pos += length;
+      continue;
     }
     // Invariant: at most four bytes (a surrogate pair) are written below.
     if (!out.Reserve(4)) break;
-    const std::uint32_t k = kLeads.following[c];
-    if (k == 0) {
-      // A byte that starts no sequence: a continuation byte out of place,
-      // C0 and C1 (they could only start overlong forms), F5..FF.
-      PutReplacement(out, pos);
-      ++pos;
-      continue;
-    }
-    const std::uint32_t available = n - pos;
-    // The whole sequence is awaited, also when a byte already shows it to
-    // be broken, so that the message below can show all of it whatever the
-    // chunks.
-    if (available < k + 1 && !endOfInput) break;
-
-    // The maximal subpart: the lead and the continuation bytes that can
-    // follow it. Once a byte cannot, the bytes before it are one bad
-    // sequence and decoding resumes at that byte.
-    const std::uint8_t low = kLeads.low[c];
-    const std::uint8_t high = c == 0xED ? surrogateHigh : kLeads.high[c];
-    std::uint32_t value = c & kPayloadMask[k];
-    std::uint32_t j = 1;
-    for (; j <= k && j < available; ++j) {
-      const std::uint8_t b = p[pos + j];
-      if (j == 1 ? (b < low || b > high) : !IsContinuation(b)) break;
-      value = (value << 6) | (b & 0x3Fu);
-    }
-    if (j > k) {
-      if (value >= 0x10000) {
-        const std::uint32_t v = value - 0x10000;
-        out.PutUnit(static_cast<char16_t>(0xD800 + (v >> 10)));
-        out.PutUnit(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
-      } else if (value >= 0xD800 && value <= 0xDFFF) {
-        // Only the loose policy gets here.
-        out.PutUnit(static_cast<char16_t>(value));
-        LogResourceMessage(2, 1, kStringUtf8SurrogateKept, value, Position(pos + k));
-      } else if (value >= 0xFFFE) {
-        PutReplacement(out, pos + k);  // U+FFFE and U+FFFF are no characters
-      } else {
-        out.PutUnit(static_cast<char16_t>(value));
-      }
-      pos += k + 1;
-      continue;
-    }
-    if (j < available) {
-      // A byte that cannot continue the sequence.
-      if (available >= k + 1 && GetMessageLog() && GetMessageLog()->Enabled(2)) {
-        // The whole sequence, its bytes in hexadecimal: "c3 28".
-        std::u16string shown;
-        for (std::uint32_t b = 0; b <= k; ++b) {
-          if (b > 0) shown += u' ';
-          shown += Format(u"%02x", static_cast<unsigned>(p[pos + b]));
-        }
-        LogResourceMessage(2, 1, kStringUtf8MalformedBytes, k + 1, shown);
-      }
-    } else {
-      // The input ends inside the sequence.
-      LogResourceMessage(2, 1, kMessageUtf8Incomplete, k + 1, Position(pos));
-    }
-    PutReplacement(out, pos + j - 1);
-    pos += j;
+    const std::uint32_t used = DecodeSequence(out, pos, endOfInput);
+    if (used == 0) break;
+    pos += used;
   }
   // Once anything is decoded, a mark can no longer be at the start.
   if (pos > 0) bomChecked_ = true;
   Consume(pos);
+}
+
+ORDANA_ALWAYS_INLINE std::uint32_t CUtf8ToUtf16Filter::DecodeSequence(OutputCursor& out,
+                                                                       std::uint32_t pos,
+                                                                       bool endOfInput) {
+  const std::uint8_t* const p = pending_.base();
+  const std::uint8_t c = p[pos];
+  const std::uint32_t k = kLeads.following[c];
+  if (k == 0) {
+    // A byte that starts no sequence: a continuation byte out of place,
+    // C0 and C1 (they could only start overlong forms), F5..FF.
+    PutReplacement(out, pos);
+    return 1;
+  }
+  const std::uint32_t available = pending_.length() - pos;
+  // The whole sequence is awaited, also when a byte already shows it to
+  // be broken, so that the message below can show all of it whatever the
+  // chunks.
+  if (available < k + 1 && !endOfInput) return 0;
+
+  // The maximal subpart: the lead and the continuation bytes that can
+  // follow it. Once a byte cannot, the bytes before it are one bad
+  // sequence and decoding resumes at that byte. The loose policy lets
+  // encoded surrogates (ED A0..BF xx) through.
+  const std::uint8_t low = kLeads.low[c];
+  const std::uint8_t high = c != 0xED ? kLeads.high[c] : strict_ ? kLeads.high[0xED] : 0xBF;
+  std::uint32_t value = c & kPayloadMask[k];
+  std::uint32_t j = 1;
+  for (; j <= k && j < available; ++j) {
+    const std::uint8_t b = p[pos + j];
+    if (j == 1 ? (b < low || b > high) : !IsContinuation(b)) break;
+    value = (value << 6) | (b & 0x3Fu);
+  }
+  if (j > k) {
+    PutScalar(out, value, pos + k);
+    return k + 1;
+  }
+  if (j < available) {
+    // A byte that cannot continue the sequence.
+    if (available >= k + 1 && GetMessageLog() && GetMessageLog()->Enabled(2)) {
+      ReportBrokenSequence(p + pos, k + 1);
+    }
+  } else {
+    // The input ends inside the sequence.
+    LogResourceMessage(2, 1, kMessageUtf8Incomplete, k + 1, Position(pos));
+  }
+  PutReplacement(out, pos + j - 1);
+  return j;
+}
+
+ORDANA_ALWAYS_INLINE void CUtf8ToUtf16Filter::PutScalar(OutputCursor& out, std::uint32_t value,
+                                                        std::uint32_t last) {
+  if (value >= 0x10000) {
+    const std::uint32_t v = value - 0x10000;
+    out.PutUnit(static_cast<char16_t>(0xD800 + (v >> 10)));
+    out.PutUnit(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
+  } else if (value >= 0xD800 && value <= 0xDFFF) {
+    // Only the loose policy gets here.
+    out.PutUnit(static_cast<char16_t>(value));
+    LogResourceMessage(2, 1, kStringUtf8SurrogateKept, value, Position(last));
+  } else if (value >= 0xFFFE) {
+    PutReplacement(out, last);  // U+FFFE and U+FFFF are no characters
+  } else {
+    out.PutUnit(static_cast<char16_t>(value));
+  }
+}
+
+void CUtf8ToUtf16Filter::ReportBrokenSequence(const std::uint8_t* sequence, std::uint32_t length) {
+  // The whole sequence, its bytes in hexadecimal: "c3 28".
+  std::u16string shown;
+  for (std::uint32_t b = 0; b < length; ++b) {
+    if (b > 0) shown += u' ';
+    shown += Format(u"%02x", static_cast<unsigned>(sequence[b]));
+  }
+  LogResourceMessage(2, 1, kStringUtf8MalformedBytes, length, shown);
 }
 
 bool CUtf8ToUtf16Filter::Finish() {

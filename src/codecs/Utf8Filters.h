@@ -38,6 +38,18 @@ class CUtf8ToUtf16Filter : public CCharDecoderFilter {
 
  private:
   void Decode(bool endOfInput);
+  // 3 when the pending bytes start the file with a byte order mark, else 0.
+  std::uint32_t SkipByteOrderMark();
+  // Decodes the sequence at pending byte `pos` by the general rules (four
+  // bytes, the loose policy's surrogates, malformed input); room for four
+  // bytes is reserved. Returns the bytes it used, 0 when the rest of the
+  // sequence is still to come.
+  std::uint32_t DecodeSequence(OutputCursor& out, std::uint32_t pos, bool endOfInput);
+  // Writes the units of a decoded scalar value whose last byte is pending
+  // byte `last`, and says what it kept or replaced.
+  void PutScalar(OutputCursor& out, std::uint32_t value, std::uint32_t last);
+  // Says which `length` bytes form a sequence that a byte cannot continue.
+  void ReportBrokenSequence(const std::uint8_t* sequence, std::uint32_t length);
   // Writes U+FFFD for a bad sequence whose last byte is pending byte `last`.
   void PutReplacement(OutputCursor& out, std::uint32_t last);
 

@@ -1,7 +1,8 @@
 #pragma once
 // The compiler's intrinsics, each behind one name: the lowest and highest
 // set bit of a mask and the number of set bits, the acquire/release word accesses the status channel shares with
-// other processes, and whether the 128-bit vector unit (SSE2) may be used.
+// other processes, whether the 128-bit vector unit (SSE2) may be used, and
+// forced inlining.
 // Code elsewhere uses these names only, so a new compiler or target is one
 // change here.
 
@@ -15,6 +16,17 @@
 #include <emmintrin.h>
 #else
 #define ORDANA_HAVE_SSE2 0
+#endif
+
+// For a part of a hot loop that is split out to be read on its own: it is
+// inlined into the loop whatever the compiler's estimate, so that the loop
+// keeps its state in registers as if the part were written in it.
+#if defined(__GNUC__) || defined(__clang__)
+#define ORDANA_ALWAYS_INLINE inline __attribute__((always_inline))
+#elif defined(_MSC_VER)
+#define ORDANA_ALWAYS_INLINE __forceinline
+#else
+#define ORDANA_ALWAYS_INLINE inline
 #endif
 
 namespace ordana {
