@@ -100,6 +100,11 @@ double CStatisticsModel::PairWeight(std::uint32_t pair) const { return Find(pair
 
 double CStatisticsModel::TripleWeight(std::uint32_t triple) const { return Find(triples_, triple); }
 
+void CStatisticsModel::Reserve(int table, std::uint32_t count) {
+  std::vector<WeightedKey>& list = table == 1 ? pairs_ : triples_;
+  if (table == 1 || table == 2) list.reserve(list.size() + count);
+}
+
 void CStatisticsModel::Set(int table, std::uint32_t key, double weight) {
   if (table == 0 && key < 256) singles_[key] = weight;
   if (table == 1 && key < 65536) Put(&pairs_, key, weight);
@@ -162,6 +167,7 @@ StatisticsLoad LoadStatisticsModel(const char16_t* path, CStatisticsModel* model
     pos += kBlockHeaderSize;
     const std::uint32_t fit = (read - pos) / kEntrySize;
     const std::uint32_t take = count < fit ? count : fit;
+    model->Reserve(t, take);
     for (std::uint32_t e = 0; e < take; ++e, pos += kEntrySize) {
       const double weight = ReadDouble(body + pos + 4);
       if (!IsUsableWeight(weight)) weightsOk = false;
@@ -232,9 +238,13 @@ void CStatisticsSet::Load(const std::u16string& directory) {
 namespace {
 
 // The slot of a triple key in an open-addressing table of 2^(32 - shift)
-// slots (Fibonacci hashing).
+// slots (at least 512): the second and third bytes choose a run of 256
+// slots (Fibonacci hashing), the first byte the slot in it. A file lists its
+// triples by ascending key, so the triples that differ only in their first
+// byte come one after the other and fill one run; a text's triples with the
+// same two last bytes are found close together as well.
 inline std::uint32_t TripleSlot(std::uint32_t key, std::uint32_t shift) {
-  return (key * 0x9E3779B1u) >> shift;
+  return (((key >> 8) * 0x9E3779B1u) >> (shift + 8) << 8) | (key & 0xFF);
 }
 
 // Whether one of the bytes of a key is 0x80 or above.
@@ -280,14 +290,14 @@ void CStatisticsSet::IndexSinglesAndPairs() {
 
 void CStatisticsSet::IndexTriples() {
   const std::size_t m = models_.size();
-  relevantTriples_.assign((1u << 24) / 64, 0);
+  tripleFirstPairs_.assign(65536, false);
   std::size_t tripleCount = 0;
   for (const auto& model : models_) {
     model->ForEachTriple([&](std::uint32_t, double weight) { tripleCount += weight != 0.0; });
   }
   // Room for every triple at most half full: a lookup probes one or two
   // slots. Rows are numbered in the order the triples are first met.
-  std::uint32_t bits = 4;
+  std::uint32_t bits = 9;  // runs of 256 slots, at least two of them
   while ((std::size_t{1} << bits) < 2 * tripleCount) ++bits;
   tripleShift_ = 32 - bits;
   const std::uint32_t mask = (1u << bits) - 1;
@@ -303,7 +313,7 @@ void CStatisticsSet::IndexTriples() {
       if (tripleSlots_[slot].row == 0) {
         tripleSlots_[slot] = {key, static_cast<std::uint32_t>(counts.size())};
         counts.push_back(0);
-        relevantTriples_[key >> 6] |= std::uint64_t{1} << (key & 63);
+        tripleFirstPairs_[key & 0xFFFF] = true;
         if (!HoldsHighByte(key)) keysHoldHighByte_ = false;
       }
       ++counts[tripleSlots_[slot].row];
@@ -378,7 +388,7 @@ void CStatisticsSet::ScorePosition(const std::uint8_t* b, std::uint32_t j, doubl
     for (std::size_t k = 0; k < m; ++k) s2[k] += w2[k];
   }
   const std::uint32_t k3 = k2 | (static_cast<std::uint32_t>(b[j + 2]) << 16);
-  if (((relevantTriples_[k3 >> 6] >> (k3 & 63)) & 1) == 0) return;
+  if (!tripleFirstPairs_[k2]) return;
   const std::uint32_t row = TripleRow(k3);
   for (std::uint32_t e = tripleStart_[row]; e < tripleStart_[row + 1]; ++e) {
     s3[triples_[e].model] += triples_[e].weight;

@@ -43,6 +43,9 @@ class CStatisticsModel {
   // that no sample can form (a "single byte" above 0xFF) are left out: they
   // would never be found.
   void Set(int table, std::uint32_t key, double weight);
+  // Makes room for `count` more entries in table 1 or 2, so that a file's
+  // block is read without the list growing step by step.
+  void Reserve(int table, std::uint32_t count);
 
   // The score of a sample: over the positions j with j + 4 < n, the weights
   // of b[j], of the pair b[j] b[j+1] and of the triple b[j] b[j+1] b[j+2] are
@@ -155,8 +158,9 @@ class CStatisticsSet {
   std::vector<double> singles_;
   std::vector<std::uint32_t> pairRow_;  // 65536 entries
   std::vector<double> pairs_;
-  // A bit per key: the triples whose weight is not zero in some file.
-  std::vector<std::uint64_t> relevantTriples_;
+  // The pairs that begin a triple whose weight is not zero in some file:
+  // only at those is the table of triples asked.
+  std::vector<bool> tripleFirstPairs_;
   // Triple row r (1 and up; 0 for a triple no file lists) is
   // triples_[tripleStart_[r] .. tripleStart_[r + 1]): the files that list
   // it with a weight other than zero, in the order of the files.
