@@ -390,6 +390,28 @@ void CUtf16ToUtf8Filter::FilterEndOfInput() {
   }
 }
 
+namespace {
+
+// The vector kernel takes whole blocks of units from `in` (`available`
+// bytes) and stops before an unpaired surrogate; returns the bytes it took.
+inline std::uint32_t EncodeBlocks(OutputCursor& out, SimdLevel simd, const std::uint8_t* in,
+                                  std::uint32_t available) {
+  const KernelProgress done = EncodeUtf8Blocks(simd, in, available, out.Next(), out.Available());
+  out.Advance(done.written);
+  return done.consumed;
+}
+
+// Copies a run of ASCII units from `in` (`units` of them, the first one
+// ASCII) as bytes, as far as the output takes them; returns the run's length.
+inline std::uint32_t NarrowAsciiRun(OutputCursor& out, const std::uint8_t* in,
+                                    std::uint32_t units) {
+  const std::uint32_t run = NarrowAscii(in, std::min(units, out.Available()), out.Next());
+  out.Advance(run);
+  return run;
+}
+
+}  // namespace
+
 void CUtf16ToUtf8Filter::Encode(bool endOfInput) {
   const std::uint8_t* const p = pending_.base();
   const std::uint32_t n = pending_.length() & ~1u;
@@ -401,9 +423,7 @@ void CUtf16ToUtf8Filter::Encode(bool endOfInput) {
   OutputCursor out(*this);
   while (i < n) {
     if (kernel && i >= kernelFrom) {
-      const KernelProgress done = EncodeUtf8Blocks(simd_, p + i, n - i, out.Next(), out.Available());
-      out.Advance(done.written);
-      i += done.consumed;
+      i += EncodeBlocks(out, simd_, p + i, n - i);
       kernelFrom = i + 2 * kKernelRetryDistance;
       if (i >= n) break;
     }
@@ -415,9 +435,7 @@ void CUtf16ToUtf8Filter::Encode(bool endOfInput) {
       std::uint32_t units = std::min((n - i) / 2, out.Available() / 3);
       // Up to where the kernel is asked again (kernelFrom > i here).
       if (kernel) units = std::min(units, (kernelFrom - i) / 2);
-      std::uint8_t* const start = out.Next();
-      const std::uint32_t done = EncodeBmpRun(p + i, units, start, &i);
-      out.Advance(done);
+      out.Advance(EncodeBmpRun(p + i, units, out.Next(), &i));
       if (i >= n) break;
       if (!out.Reserve(4)) break;
     }
@@ -428,9 +446,7 @@ void CUtf16ToUtf8Filter::Encode(bool endOfInput) {
       continue;
     }
     if (u < 0x80) {
-      const std::uint32_t run = NarrowAscii(p + i, std::min((n - i) / 2, out.Available()), out.Next());
-      out.Advance(run);
-      i += 2 * run;
+      i += 2 * NarrowAsciiRun(out, p + i, (n - i) / 2);
       continue;
     }
     std::uint8_t* o = out.Next();
@@ -449,27 +465,38 @@ void CUtf16ToUtf8Filter::Encode(bool endOfInput) {
       i += 2;
       continue;
     }
-    if (u <= 0xDBFF) {
-      if (n - i < 4 && !endOfInput) break;  // the partner may come with the next chunk
-      const char16_t next = n - i >= 4 ? UnitAt(p + i + 2) : 0;
-      if (next >= 0xDC00 && next <= 0xDFFF) {
-        const std::uint32_t cp = 0x10000 + ((u - 0xD800u) << 10) + (next - 0xDC00u);
-        o[0] = static_cast<std::uint8_t>(0xF0 | (cp >> 18));
-        o[1] = static_cast<std::uint8_t>(0x80 | ((cp >> 12) & 0x3F));
-        o[2] = static_cast<std::uint8_t>(0x80 | ((cp >> 6) & 0x3F));
-        o[3] = static_cast<std::uint8_t>(0x80 | (cp & 0x3F));
-        out.Advance(4);
-        i += 4;
-        continue;
-      }
-    }
-    // An unpaired surrogate.
-    ReportUnpairedSurrogate(u, Position(i));
-    PutUnpairedSurrogate(u, o);
-    out.Advance(3);
-    i += 2;
+    const std::uint32_t used = EncodeSurrogate(out, p, i, n, endOfInput);
+    if (used == 0) break;
+    i += used;
   }
   Consume(i);
+}
+
+ORDANA_ALWAYS_INLINE std::uint32_t CUtf16ToUtf8Filter::EncodeSurrogate(OutputCursor& out,
+                                                                       const std::uint8_t* p,
+                                                                       std::uint32_t i,
+                                                                       std::uint32_t n,
+                                                                       bool endOfInput) {
+  const char16_t u = UnitAt(p + i);
+  std::uint8_t* o = out.Next();
+  if (u <= 0xDBFF) {
+    if (n - i < 4 && !endOfInput) return 0;  // the partner may come with the next chunk
+    const char16_t next = n - i >= 4 ? UnitAt(p + i + 2) : 0;
+    if (next >= 0xDC00 && next <= 0xDFFF) {
+      const std::uint32_t cp = 0x10000 + ((u - 0xD800u) << 10) + (next - 0xDC00u);
+      o[0] = static_cast<std::uint8_t>(0xF0 | (cp >> 18));
+      o[1] = static_cast<std::uint8_t>(0x80 | ((cp >> 12) & 0x3F));
+      o[2] = static_cast<std::uint8_t>(0x80 | ((cp >> 6) & 0x3F));
+      o[3] = static_cast<std::uint8_t>(0x80 | (cp & 0x3F));
+      out.Advance(4);
+      return 4;
+    }
+  }
+  // An unpaired surrogate.
+  ReportUnpairedSurrogate(u, Position(i));
+  PutUnpairedSurrogate(u, o);
+  out.Advance(3);
+  return 2;
 }
 
 void CUtf16ToUtf8Filter::PutUnpairedSurrogate(char16_t u, std::uint8_t* o) const {

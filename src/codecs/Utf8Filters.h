@@ -95,6 +95,12 @@ class CUtf16ToUtf8Filter : public CCharEncoderFilter {
 
  private:
   void Encode(bool endOfInput);
+  // Encodes the surrogate at byte `i` of the `n` pending bytes `p`: a pair
+  // as four bytes, an unpaired one as the policy says; room for four bytes
+  // is reserved. Returns the bytes it used, 0 when a high surrogate's
+  // partner is still to come.
+  std::uint32_t EncodeSurrogate(OutputCursor& out, const std::uint8_t* p, std::uint32_t i,
+                                std::uint32_t n, bool endOfInput);
   void PutByteOrderMark();
 
   bool writeBom_;
