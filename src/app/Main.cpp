@@ -156,28 +156,24 @@ int wmain(int count, char16_t* const* tokens) {
 
 namespace {
 
-int Run(int count, char16_t* const* tokens) {
-  platform::SetConsoleCodePages(1200);
-  if (count < 2) {
-    PrintUsage();
-    return Leave(kExitOk);
-  }
+// What the parts of Run return when the run goes on; anything else is the
+// exit code to leave with.
+constexpr int kGoOn = -1;
 
-  OptionsResult options = ApplyOptions(tokens, count);
-  if (options.exit) return Leave(options.exitCode);
-
-  Settings& settings = GetSettings();
+// Which paths are inputs and which the output, by what the command line
+// holds: a path list, --detect, or the input and output paths.
+int SettlePaths(Settings& settings) {
   if (settings.detectOnly) {
     // Every path, and every listed file, is an input.
     if (settings.pathArguments.empty() && settings.filesFromPath[0] == 0) {
       PrintUsage();
-      return Leave(kExitOk);
+      return kExitOk;
     }
   } else if (settings.filesFromPath[0] != 0) {
     // The inputs come from the list; a path on the command line is the output.
     if (settings.pathArgumentCount > 1 || (settings.inputPath[0] != 0 && !settings.inPlace)) {
       LogResourceMessage(1, 2, kStringFilesFromOnePath);
-      return Leave(kExitUnusableCommandLine);
+      return kExitUnusableCommandLine;
     }
     if (settings.inputPath[0] != 0) {
       for (std::size_t k = 0; k < kPathCapacity; ++k) settings.outputPath[k] = settings.inputPath[k];
@@ -186,15 +182,20 @@ int Run(int count, char16_t* const* tokens) {
     }
   } else if (settings.inputPath[0] == 0) {
     PrintUsage();
-    return Leave(kExitOk);
+    return kExitOk;
   }
+  return kGoOn;
+}
+
+// Paths a POSIX shell, not the user, made of the command line.
+int RefuseShellMadePaths(const Settings& settings) {
 #ifndef _WIN32
   // `ordana *.txt` reaches us as every matching name: the last of them would
   // be overwritten as the output. Only a shell produces more than two.
   // A detection writes nothing: there every path is an input.
   if (settings.pathArgumentCount > 2 && !settings.detectOnly) {
     LogResourceMessage(1, 2, kStringTooManyPaths, settings.pathArgumentCount);
-    return Leave(kExitUnusableCommandLine);
+    return kExitUnusableCommandLine;
   }
   // Windows' pipe namespace means nothing here; taken as a name it would
   // become a regular file called \\.\pipe\NAME in the current directory.
@@ -203,31 +204,39 @@ int Run(int count, char16_t* const* tokens) {
   for (const std::u16string& path : named) {
     if (StartsWithIgnoreCase(path.c_str(), u"\\\\.\\pipe\\")) {
       LogResourceMessage(1, 2, kStringWindowsPipeName, path);
-      return Leave(kExitUnusableCommandLine);
+      return kExitUnusableCommandLine;
     }
   }
+#else
+  (void)settings;
 #endif
+  return kGoOn;
+}
 
-  // Everything the command line names is checked before anything is
-  // created: a refused command line leaves every file as it was.
+// The source and destination character sets the command line names (the
+// lookup may rewrite a name in the settings).
+int LookUpCharsets(Settings& settings, CharsetId* sourceId, CharsetId* destinationId) {
   const CharsetLookup source = LookUpCharset(settings.sourceCharsetName);
   if (!source.known) {
     ReportUnknownCharset(kStringUnknownSourceName, settings.sourceCharsetName);
-    return Leave(kExitUnknownSource);
+    return kExitUnknownSource;
   }
   const CharsetLookup destination = LookUpCharset(settings.destinationCharsetName);
   if (!destination.known) {
     ReportUnknownCharset(kStringUnknownDestinationName, settings.destinationCharsetName);
-    return Leave(kExitUnknownDestination);
+    return kExitUnknownDestination;
   }
   if (destination.sourceOnly) {
     LogResourceMessage(1, 2, kStringSourceOnlyName, settings.destinationCharsetName);
-    return Leave(kExitUnknownDestination);
+    return kExitUnknownDestination;
   }
-  const CharsetId sourceId = source.id;
-  const CharsetId destinationId = destination.id;
-  if (settings.detectOnly) return Leave(RunDetection(sourceId));
+  *sourceId = source.id;
+  *destinationId = destination.id;
+  return kGoOn;
+}
 
+// The standard streams' names, and where a device's text goes.
+void SettleDevices(Settings& settings) {
   UseStandardStreamName(settings.inputPath, platform::StandardStream::kInput, kConsoleInputPath);
   UseStandardStreamName(settings.outputPath, platform::StandardStream::kOutput, kConsoleOutputPath);
   settings.inputIsDevice = IsDevicePath(settings.inputPath);
@@ -246,6 +255,53 @@ int Run(int count, char16_t* const* tokens) {
       GetMessageLog()->KeepOffStandardOutput();
     }
   }
+}
+
+// Builds the chain and converts every input; the exit code.
+int ConvertInputs(CharsetId sourceId, CharsetId destinationId) {
+  int assembled = AssembleChain(sourceId, destinationId);
+  if (assembled != kExitOk) return assembled;
+
+  int processed;
+  try {
+    processed = ProcessInputs();
+  } catch (const ProgramExit& exit) {
+    return exit.code;
+  }
+
+  LogMessage(1, 0, u"\r\n");
+  if (processed == 1) {
+    LogResourceMessage(1, 0, 152);
+  } else {
+    LogResourceMessage(1, 0, 150, processed);
+  }
+  return ReportFailedInputs();
+}
+
+int Run(int count, char16_t* const* tokens) {
+  platform::SetConsoleCodePages(1200);
+  if (count < 2) {
+    PrintUsage();
+    return Leave(kExitOk);
+  }
+
+  OptionsResult options = ApplyOptions(tokens, count);
+  if (options.exit) return Leave(options.exitCode);
+
+  Settings& settings = GetSettings();
+  if (int code = SettlePaths(settings); code != kGoOn) return Leave(code);
+  if (int code = RefuseShellMadePaths(settings); code != kGoOn) return Leave(code);
+
+  // Everything the command line names is checked before anything is
+  // created: a refused command line leaves every file as it was.
+  CharsetId sourceId = 0;
+  CharsetId destinationId = 0;
+  if (int code = LookUpCharsets(settings, &sourceId, &destinationId); code != kGoOn) {
+    return Leave(code);
+  }
+  if (settings.detectOnly) return Leave(RunDetection(sourceId));
+
+  SettleDevices(settings);
   if (!CheckReportFiles(settings, {settings.inputPath,
                                    settings.outputIsDevice ? u"" : settings.outputPath})) {
     return Leave(kExitUnusableCommandLine);
@@ -256,24 +312,7 @@ int Run(int count, char16_t* const* tokens) {
   SilenceWhenAsked(settings);
 
   LogResourceMessage(1, 0, 104, settings.sourceCharsetName, settings.destinationCharsetName);
-
-  int assembled = AssembleChain(sourceId, destinationId);
-  if (assembled != kExitOk) return Leave(assembled);
-
-  int processed;
-  try {
-    processed = ProcessInputs();
-  } catch (const ProgramExit& exit) {
-    return Leave(exit.code);
-  }
-
-  LogMessage(1, 0, u"\r\n");
-  if (processed == 1) {
-    LogResourceMessage(1, 0, 152);
-  } else {
-    LogResourceMessage(1, 0, 150, processed);
-  }
-  return Leave(ReportFailedInputs());
+  return Leave(ConvertInputs(sourceId, destinationId));
 }
 
 // --detect: every path is an input, each is only read, and standard output
