@@ -1,30 +1,46 @@
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <random>
 #include <stdexcept>
+#include <system_error>
 
 namespace ordana::test {
 
+// A new directory of this process under the system's temporary directory
+// (TMPDIR on POSIX, the user's temporary folder on Windows), readable only by
+// its owner; created with a random name, so parallel tests never share one.
 TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/ordana-test-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back(0);
-  if (!::mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = buffer.data();
+  namespace fs = std::filesystem;
+  const fs::path base = fs::temp_directory_path();
+  std::random_device seed;
+  std::mt19937_64 random((std::uint64_t{seed()} << 32) ^ seed());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, "ordana-test-%016llx",
+                  static_cast<unsigned long long>(random()));
+    std::error_code error;
+    if (fs::create_directory(base / name, error)) {
+      fs::permissions(base / name, fs::perms::owner_all, error);
+      path_ = (base / name).string();
+      return;
+    }
+  }
+  throw std::runtime_error("no scratch directory in " + base.string());
 }
 
 TempDir::~TempDir() {
-  std::string command = "rm -rf '" + path_ + "'";
-  if (std::system(command.c_str()) != 0) {
-    // Leaving a scratch directory behind is not worth failing a test over.
-  }
+  // Leaving a scratch directory behind is not worth failing a test over.
+  std::error_code error;
+  std::filesystem::remove_all(path_, error);
 }
 
 namespace {
