@@ -187,29 +187,27 @@ int SettlePaths(Settings& settings) {
   return kGoOn;
 }
 
-// Paths a POSIX shell, not the user, made of the command line.
+// Paths a shell, not the user, made of the command line.
 int RefuseShellMadePaths(const Settings& settings) {
-#ifndef _WIN32
-  // `ordana *.txt` reaches us as every matching name: the last of them would
-  // be overwritten as the output. Only a shell produces more than two.
-  // A detection writes nothing: there every path is an input.
-  if (settings.pathArgumentCount > 2 && !settings.detectOnly) {
+  // `ordana *.txt` reaches us as every matching name where the shell expands
+  // patterns: the last of them would be overwritten as the output. Only a
+  // shell produces more than two. A detection writes nothing: there every
+  // path is an input.
+  if (platform::kShellExpandsWildcards && settings.pathArgumentCount > 2 &&
+      !settings.detectOnly) {
     LogResourceMessage(1, 2, kStringTooManyPaths, settings.pathArgumentCount);
     return kExitUnusableCommandLine;
   }
-  // Windows' pipe namespace means nothing here; taken as a name it would
-  // become a regular file called \\.\pipe\NAME in the current directory.
+  // Another system's device name means nothing here; taken as a name it
+  // would become a regular file called \\.\pipe\NAME in the current directory.
   std::vector<std::u16string> named(settings.pathArguments);
   named.emplace_back(settings.outputPath);  // also when given by an option
   for (const std::u16string& path : named) {
-    if (StartsWithIgnoreCase(path.c_str(), u"\\\\.\\pipe\\")) {
+    if (platform::NamesForeignDevice(path.c_str())) {
       LogResourceMessage(1, 2, kStringWindowsPipeName, path);
       return kExitUnusableCommandLine;
     }
   }
-#else
-  (void)settings;
-#endif
   return kGoOn;
 }
 

@@ -506,11 +506,10 @@ const char16_t* LoadResourceString(std::uint32_t id, std::uint16_t language) {
 }
 
 const char16_t* LoadResourceString(std::uint32_t id) {
-#ifdef _WIN32
-  // The program's string-table resources, generated from the table above;
-  // the table itself serves modules without them (the tools).
+  // The program's string-table resources on Windows, generated from the
+  // table above; the table itself serves where there are none (POSIX, the
+  // tools).
   if (const char16_t* text = platform::LoadStringResource(id)) return text;
-#endif
   return LoadResourceString(id, platform::UserInterfaceLanguage());
 }
 

@@ -302,12 +302,41 @@ std::uint16_t UserInterfaceLanguage();
 // The four 16-bit parts of the program's product version as two 32-bit
 // words (major << 16 | minor, build << 16 | revision). False on failure.
 bool GetOwnProductVersion(std::uint32_t* mostSignificant, std::uint32_t* leastSignificant);
-#ifdef _WIN32
 // The text of string resource `id` of the program's own module, as
 // LoadStringW picks it for the user's interface language; null when the
-// module has no such string.
+// module has no such string (always on POSIX, which has no resources: the
+// compiled-in string table serves).
 const char16_t* LoadStringResource(std::uint32_t id);
+
+// ---- The command line ------------------------------------------------------
+
+// The process's command line as it reaches the program. On POSIX the shell
+// has split and unquoted it already: `tokens` is argv, converted to UTF-16.
+// Windows hands over one string (GetCommandLineW), which the program splits
+// itself with its own splitter: `split` is false and `text` holds it.
+struct ProcessCommandLine {
+  bool split = false;
+  std::vector<std::u16string> tokens;
+  std::u16string text;
+};
+ProcessCommandLine ReadProcessCommandLine(int argc, char** argv);
+
+// Whether the shell has expanded wildcards before the program runs: a POSIX
+// shell turns an unquoted `*.txt` into every matching name, so more paths
+// than a conversion takes can only have come from such a pattern. The
+// Windows shell passes patterns on as they are.
+constexpr bool kShellExpandsWildcards =
+#ifdef _WIN32
+    false;
+#else
+    true;
 #endif
+
+// True for a name in another system's device namespace that means nothing
+// here: on POSIX a Windows pipe name (\\.\pipe\NAME), which taken as a file
+// name would become a regular file of that name in the current directory.
+// Always false on Windows, where such a name is the device it names.
+bool NamesForeignDevice(const char16_t* path);
 
 // ---- Paths --------------------------------------------------------------
 

@@ -73,6 +73,32 @@ TEST(NativeTextTest, EveryByteStringRoundTrips) {
   EXPECT_EQ(FromNative("caf\xe9"), u"caf\xdce9");
 }
 
+TEST(CommandLineSourceTest, ArgvIsTheSplitTokenTable) {
+  char program[] = "ordana";
+  char pattern[] = "*.txt";
+  char name[] = "caf\xe9 \xc3\xa9";
+  char* argv[] = {program, pattern, name, nullptr};
+  const ProcessCommandLine line = ReadProcessCommandLine(3, argv);
+  EXPECT_TRUE(line.split);
+  EXPECT_TRUE(line.text.empty());
+  const std::vector<std::u16string> expected = {u"ordana", u"*.txt", u"caf\xdce9 \u00e9"};
+  EXPECT_EQ(line.tokens, expected);
+  EXPECT_TRUE(kShellExpandsWildcards);
+}
+
+TEST(CommandLineSourceTest, WindowsPipeNamesAreForeignDevices) {
+  struct Case {
+    const char16_t* path;
+    bool foreign;
+  };
+  const Case cases[] = {
+      {u"\\\\.\\pipe\\x", true},  {u"\\\\.\\PIPE\\x", true}, {u"\\\\.\\Pipe\\", true},
+      {u"\\\\.\\pipe", false},      {u"\\\\.\\pipex\\a", false}, {u"/tmp/pipe", false},
+      {u"\\\\.\\CONOUT$", false},   {u"", false},                  {u"\\\\?\\pipe\\x", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(NamesForeignDevice(c.path), c.foreign) << ToNative(c.path);
+}
+
 TEST(TempFileTest, CreatesDistinctEmptyFilesWithThePrefix) {
   test::TempDir dir;
   std::u16string first, second;

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/Platform.h"
+
 namespace ordana {
 namespace {
 
@@ -13,20 +15,20 @@ TEST(StatisticsDirectoriesTest, BesideTheProgramFirstThenTheInstalledDataDirecto
     std::u16string executableDirectory;
     std::vector<std::u16string> expected;
   };
-#ifdef _WIN32
-  const Case cases[] = {
-      {u"C:\\Tools", {u"C:\\Tools"}},
-      {u"C:\\", {u"C:\\"}},
-  };
-#else
-  const Case cases[] = {
-      {u"/usr/bin", {u"/usr/bin", u"/usr/share/ordana/stats"}},
-      {u"/opt/ordana/bin/", {u"/opt/ordana/bin/", u"/opt/ordana/share/ordana/stats"}},
-      {u"/home/u/build", {u"/home/u/build", u"/home/u/share/ordana/stats"}},
-      // The parent of the root is the root.
-      {u"/", {u"/", u"/share/ordana/stats"}},
-  };
-#endif
+  // Each system's spelling: Windows keeps the data beside the program only.
+  const std::vector<Case> cases =
+      platform::kInstalledDataDirectory[0] == 0
+          ? std::vector<Case>{
+                {u"C:\\Tools", {u"C:\\Tools"}},
+                {u"C:\\", {u"C:\\"}},
+            }
+          : std::vector<Case>{
+                {u"/usr/bin", {u"/usr/bin", u"/usr/share/ordana/stats"}},
+                {u"/opt/ordana/bin/", {u"/opt/ordana/bin/", u"/opt/ordana/share/ordana/stats"}},
+                {u"/home/u/build", {u"/home/u/build", u"/home/u/share/ordana/stats"}},
+                // The parent of the root is the root.
+                {u"/", {u"/", u"/share/ordana/stats"}},
+            };
   for (const Case& c : cases) {
     EXPECT_EQ(StatisticsDirectories(c.executableDirectory), c.expected);
   }

@@ -534,6 +534,29 @@ std::uint16_t UserInterfaceLanguage() {
   return 1033;
 }
 
+// No resources on POSIX: the compiled-in string table serves.
+const char16_t* LoadStringResource(std::uint32_t) { return nullptr; }
+
+// ---- The command line --------------------------------------------------------
+
+ProcessCommandLine ReadProcessCommandLine(int argc, char** argv) {
+  ProcessCommandLine line;
+  line.split = true;
+  line.tokens.reserve(static_cast<std::size_t>(argc));
+  for (int i = 0; i < argc; ++i) line.tokens.push_back(FromNative(argv[i]));
+  return line;
+}
+
+bool NamesForeignDevice(const char16_t* path) {
+  static const char16_t kPipePrefix[] = u"\\\\.\\pipe\\";
+  for (std::size_t k = 0; kPipePrefix[k] != 0; ++k) {
+    char16_t unit = path[k];
+    if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');
+    if (unit != kPipePrefix[k]) return false;
+  }
+  return true;
+}
+
 bool GetOwnProductVersion(std::uint32_t* mostSignificant, std::uint32_t* leastSignificant) {
   *mostSignificant = (ORDANA_VERSION_MAJOR << 16) | ORDANA_VERSION_MINOR;
   *leastSignificant = (ORDANA_VERSION_BUILD << 16) | ORDANA_VERSION_REVISION;

@@ -517,6 +517,19 @@ const char16_t* LoadStringResource(std::uint32_t id) {
       .first->second.c_str();
 }
 
+// ---- The command line --------------------------------------------------------
+
+ProcessCommandLine ReadProcessCommandLine(int, char**) {
+  // Windows hands over one string; the program's own splitter makes the
+  // tokens (argv, split by the C runtime by other rules, is not used).
+  ProcessCommandLine line;
+  line.split = false;
+  line.text = U(::GetCommandLineW());
+  return line;
+}
+
+bool NamesForeignDevice(const char16_t*) { return false; }
+
 bool GetOwnProductVersion(std::uint32_t* mostSignificant, std::uint32_t* leastSignificant) {
   *mostSignificant = 0;
   *leastSignificant = 0;
