@@ -62,7 +62,7 @@ inline Result Convert(CFilterChain& chain, Sink& sink, const std::uint8_t* data,
                       std::size_t chunk) {
   Result result;
   GetMessageLog()->SetSink(std::make_unique<LogSink>(&result.messages));
-  GetMessageLog()->SetMaximumLevel(2);
+  GetMessageLog()->SetMaximumLevel(kLevelDetails);
   CBuffer buffer;
   if (chunk == 0) chunk = size;
   for (std::size_t start = 0; start < size; start += chunk) {

@@ -73,7 +73,7 @@ int AppendDecoder(CFilterChain& chain, CharsetId id) {
       AppendNew<CNulFilter>(chain);
       return kExitOk;
     default:
-      LogResourceMessage(1, 1, 108, id);
+      LogResourceMessage(kLevelNormal, MessageKind::kRepaired, kStringUnknownSourceId, id);
       return kExitUnknownSource;
   }
 }
@@ -118,7 +118,7 @@ int AppendEncoder(CFilterChain& chain, CharsetId id) {
       AppendNew<CUtf16ToUtf32Filter>(chain, id == kCharsetUtf32Be, options);
       return kExitOk;
     default:  // "auto" among them: detection is for sources only
-      LogResourceMessage(1, 1, 109, id);
+      LogResourceMessage(kLevelNormal, MessageKind::kRepaired, kStringUnknownDestinationId, id);
       return kExitUnknownDestination;
   }
 }
@@ -142,7 +142,7 @@ int AssembleChain(CharsetId sourceId, CharsetId destinationId) {
     if (result != kExitOk) return result;
     PersistenceFilter() = AppendNew<CFilePersistenceFilter>(chain);
   } catch (const std::bad_alloc&) {
-    LogResourceMessage(1, 2, kStringOutOfMemory, "wmain", 660);
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringOutOfMemory, "wmain", 660);
     return kExitOutOfMemory;
   }
   return kExitOk;

@@ -90,7 +90,7 @@ namespace {
 
 constexpr const char16_t* kDefaultLogName = u"ordana.log";
 // Messages into a log file go up to this level unless /loglevel says otherwise.
-constexpr std::uint32_t kLogFileLevel = 2;
+constexpr LogLevel kLogFileLevel = kLevelDetails;
 
 // Copies a value into a fixed-size setting, refusing it when it does not
 // fit: a silently shortened path could name another file.
@@ -98,7 +98,7 @@ bool CopySetting(char16_t* target, std::uint32_t capacity, const char16_t* value
                  std::uint32_t what) {
   std::size_t n = TextLength(value);
   if (n >= capacity) {
-    LogResourceMessage(1, 2, kStringTooLong, LoadResourceString(what), capacity - 1, value);
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringTooLong, LoadResourceString(what), capacity - 1, value);
     return false;
   }
   for (std::size_t k = 0; k <= n; ++k) target[k] = value[k];
@@ -378,8 +378,8 @@ const OptionRow* FindOption(const char16_t* token) {
 }
 
 Step RefuseWithHint(std::uint32_t message, const char16_t* token) {
-  LogResourceMessage(1, 2, message, token);
-  LogResourceMessage(1, 0, platform::kPosixConventions ? kStringUsageHintPosix : kStringUsageHint);
+  LogResourceMessage(kLevelNormal, MessageKind::kFailure, message, token);
+  LogResourceMessage(kLevelNormal, MessageKind::kInformation, platform::kPosixConventions ? kStringUsageHintPosix : kStringUsageHint);
   return Step::kUnusable;
 }
 
@@ -399,7 +399,7 @@ bool LooksLikeUnknownOption(const char16_t* token) {
 
 Step TakePath(Settings& settings, const char16_t* token) {
   if (token[0] == 0) {
-    LogResourceMessage(1, 2, kStringEmptyArgument);
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringEmptyArgument);
     return Step::kUnusable;
   }
   ++settings.pathArgumentCount;
@@ -421,7 +421,7 @@ Step TakePath(Settings& settings, const char16_t* token) {
 void OpenLogFileOfSettings(const Settings& settings) {
   MessageLog* log = GetMessageLog();
   if (!log->OpenLogFile(settings.logPath)) {
-    LogResourceMessage(1, 2, kStringLogFileNotCreated,
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringLogFileNotCreated,
                DescribeError(log->lastOpenError()));
   }
 }
@@ -441,7 +441,7 @@ OptionsResult ApplyOptions(char16_t* const* tokens, int count) {
   Settings& settings = GetSettings();
   const OptionsResult unusable{true, kExitUnusableCommandLine};
   if (count > kMaxTokens) {
-    LogResourceMessage(1, 2, kStringTooManyArguments, kMaxTokens - 1);
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringTooManyArguments, kMaxTokens - 1);
     return unusable;
   }
   bool optionsEnded = false;

@@ -61,7 +61,7 @@ RunState& State() {
 // shortened.
 bool CheckPathLength(const std::u16string& path) {
   if (path.size() < kPathCapacity) return true;
-  LogResourceMessage(1, 2, kStringTooLong, LoadResourceString(kStringWhatPath), kPathCapacity - 1,
+  LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringTooLong, LoadResourceString(kStringWhatPath), kPathCapacity - 1,
                      path);
   return false;
 }
@@ -89,7 +89,7 @@ bool HasWildcards(const std::u16string& path) {
 }
 
 void ReportOutputError(const std::u16string& path, platform::ErrorCode error) {
-  LogResourceMessage(1, 2, 144, path, DescribeError(error));
+  LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringOutputError, path, DescribeError(error));
 }
 
 // Says that the reader of the converted text has gone. An error that ends
@@ -98,7 +98,7 @@ void ReportOutputClosed(const std::u16string& target) {
   constexpr std::uint32_t kStringOutputClosed = 250;
   MessageLog* log = GetMessageLog();
   if (log && log->sink()) {
-    LogResourceMessage(1, 2, kStringOutputClosed, target);
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringOutputClosed, target);
     return;
   }
   if (const char16_t* format = LoadResourceString(kStringOutputClosed)) {
@@ -237,21 +237,21 @@ bool OpenOutput(OutputMode mode, const std::u16string& outputPath, Replacement& 
 bool InputReadWhole(const std::u16string& inputPath, CFile& input,
                     const platform::FileIdentity& opened, const ConversionOutcome& outcome) {
   if (outcome.readError != 0) {
-    LogResourceMessage(1, 2, 145, inputPath, DescribeError(outcome.readError));
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringInputError, inputPath, DescribeError(outcome.readError));
     return false;
   }
   if (outcome.outputFailed || !opened.regular) return true;  // the output tells; a stream has no size
   platform::FileIdentity now;
   if (!platform::GetFileIdentity(input.handle(), &now)) {
-    LogResourceMessage(1, 2, 145, inputPath, DescribeError(platform::LastError()));
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringInputError, inputPath, DescribeError(platform::LastError()));
     return false;
   }
   if (now.size != opened.size || now.modified != opened.modified) {
-    LogResourceMessage(1, 2, kStringInputChanged, inputPath);
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringInputChanged, inputPath);
     return false;
   }
   if (outcome.bytesRead != opened.size) {
-    LogResourceMessage(1, 2, kStringInputShort, inputPath, outcome.bytesRead, opened.size);
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringInputShort, inputPath, outcome.bytesRead, opened.size);
     return false;
   }
   return true;
@@ -268,10 +268,10 @@ bool CommitReplacement(Replacement& replacement, const std::u16string& target,
       ReportOutputError(target, platform::LastError());
       break;
     case platform::CommitResult::kTargetDeleted:
-      LogResourceMessage(1, 2, kStringInputDeleted, target);
+      LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringInputDeleted, target);
       break;
     case platform::CommitResult::kTargetChanged:
-      LogResourceMessage(1, 2, kStringTargetChanged, target);
+      LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringTargetChanged, target);
       break;
   }
   replacement.Discard();
@@ -290,7 +290,7 @@ bool ConvertFileInto(const std::u16string& inputPath, const std::u16string& outp
   const std::u16string source = replaceInput ? platform::FollowFinalLink(inputPath) : inputPath;
   const std::u16string& target = replaceInput ? source : outputPath;
 
-  LogResourceMessage(2, 0, kStringInputOutput, inputPath, target);
+  LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringInputOutput, inputPath, target);
 
   // The input is opened before the output is created: an input that cannot
   // be read must not cost the user an existing output file, nor leave an
@@ -300,9 +300,9 @@ bool ConvertFileInto(const std::u16string& inputPath, const std::u16string& outp
   if (!input.Open(source.c_str(), platform::kOpenExisting, platform::kGenericRead,
                   platform::kFileShareRead, flags)) {
     if (replaceInput && platform::FileIsNotRegular(input.lastError())) {
-      LogResourceMessage(1, 2, kStringNotConvertedInPlace, inputPath);
+      LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringNotConvertedInPlace, inputPath);
     } else {
-      LogResourceMessage(1, 2, 145, inputPath, DescribeError(input.lastError()));
+      LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringInputError, inputPath, DescribeError(input.lastError()));
     }
     return InputFailed();
   }
@@ -314,12 +314,12 @@ bool ConvertFileInto(const std::u16string& inputPath, const std::u16string& outp
   if (!OpenOutput(mode, target, replacement)) return InputFailed();
   AppendGuard appendGuard(output, mode == OutputMode::kAppend);
 
-  LogResourceMessage(2, 0, kStringFileOpened, static_cast<std::uint32_t>(opened.size));
+  LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringFileOpened, static_cast<std::uint32_t>(opened.size));
 
   ConversionOutcome outcome;
   StatusReportingObserver reporting;
   RunConversion(GetFilterChain(), input, &reporting, &outcome);
-  if (outcome.chainError) LogResourceMessage(1, 2, 146);
+  if (outcome.chainError) LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringFilterChainError);
   const bool inputOk = InputReadWhole(inputPath, input, opened, outcome) && !outcome.chainError;
   input.Close();
 
@@ -390,12 +390,12 @@ int ConvertNamedFile(const std::u16string& directory, const std::u16string& name
   if (!settings.inputIsDevice && platform::IsSameFile(inputPath.c_str(), outputPath.c_str())) {
     if (State().appendToOutput) {
       // The file everything is appended to matches the pattern itself.
-      LogResourceMessage(1, 0, kStringSkippedOutputFile, inputPath);
+      LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringSkippedOutputFile, inputPath);
       return 0;
     }
     // An output that is the input itself, under whatever name, would be
     // truncated before it is read: convert in place instead.
-    LogResourceMessage(2, 0, kStringOutputIsInput, inputPath);
+    LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringOutputIsInput, inputPath);
     return ConvertInPlace(inputPath) ? 1 : 0;
   }
   return ConvertFile(inputPath, outputPath) ? 1 : 0;
@@ -431,7 +431,7 @@ bool AskYesNo(std::uint32_t resourceId, const std::u16string& text) {
   static bool insideAnswerLine = false;
   int wrongAnswers = 0;
   for (;;) {
-    WriteResourceUnconditionally(0, resourceId, text);
+    WriteResourceUnconditionally(MessageKind::kInformation, resourceId, text);
     int c;
     do {
       c = platform::ReadStandardInputChar();
@@ -451,14 +451,14 @@ bool AskYesNo(std::uint32_t resourceId, const std::u16string& text) {
     } while (true);
     if (c < 0) {
       // Nobody is left to answer: no is the answer that changes nothing.
-      WriteResourceUnconditionally(1, kStringNoAnswerInputEnded);
+      WriteResourceUnconditionally(MessageKind::kRepaired, kStringNoAnswerInputEnded);
       return false;
     }
     const char16_t key = ToUpperAscii(static_cast<char16_t>(c));
     if (key == yes || (lenient && key == u'Y')) return true;
     if (key == no || (lenient && key == u'N')) return false;
     if (lenient && !terminal && ++wrongAnswers > 1) {
-      WriteResourceUnconditionally(1, kStringNoAnswerTakenAsNo);
+      WriteResourceUnconditionally(MessageKind::kRepaired, kStringNoAnswerTakenAsNo);
       return false;
     }
   }
@@ -482,11 +482,11 @@ int WalkDirectory(const std::u16string& directory, const std::u16string& pattern
   if (!platform::ListDirectory(directory.c_str(), &entries, &error)) {
     const platform::ErrorCode code = platform::LastError();
     if (error == platform::ErrorClass::kFileNotFound) {
-      LogResourceMessage(1, 0, 147, pattern);
+      LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringFileNotFound, pattern);
     } else if (error == platform::ErrorClass::kPathNotFound) {
-      LogResourceMessage(1, 0, 148, directory);
+      LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringPathNotFound, directory);
     } else {
-      LogResourceMessage(1, 2, kStringListingFailed, DescribeError(code));
+      LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringListingFailed, DescribeError(code));
     }
     // A directory that is not there or cannot be read is a failed input; a
     // pattern that matches no file is not.
@@ -537,7 +537,7 @@ bool ReadInputList(const Settings& settings, std::vector<std::u16string>* names)
     CFile list;
     if (!list.Open(listPath.c_str(), platform::kOpenExisting, platform::kGenericRead,
                    platform::kFileShareRead, platform::kFileFlagSequentialScan)) {
-      LogResourceMessage(1, 2, kStringFilesFromUnreadable, listPath,
+      LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringFilesFromUnreadable, listPath,
                          DescribeError(list.lastError()));
       return false;
     }
@@ -579,8 +579,8 @@ int ConvertListedInputs(std::u16string* appendedOutput) {
       outputDirectory = qualified;
       state.outputRoot = qualified;
     } else {
-      if (!Confirm(111, LastPart(qualified))) {
-        LogResourceMessage(1, 0, 112);
+      if (!Confirm(kStringConfirmManyInputsOneOutput, LastPart(qualified))) {
+        LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringOutputFileForManyInputs);
         throw ProgramExit{kExitMultipleInputsDeclined};
       }
       state.appendToOutput = true;
@@ -697,7 +697,7 @@ bool DetectFile(const std::u16string& path, const std::u16string& shown) {
   if (!input.Open(path.c_str(), platform::kOpenExisting, platform::kGenericRead,
                   platform::kFileShareRead,
                   platform::kFileFlagSequentialScan | State().inputOpenFlags)) {
-    LogResourceMessage(1, 2, 145, path, DescribeError(input.lastError()));
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringInputError, path, DescribeError(input.lastError()));
     return InputFailed();
   }
   // A chunk's worth, gathered as the detection filter gathers it from the
@@ -708,7 +708,7 @@ bool DetectFile(const std::u16string& path, const std::u16string& shown) {
     if (input.Read(sample) == 0) break;
   }
   if (input.lastError() != 0) {
-    LogResourceMessage(1, 2, 145, path, DescribeError(input.lastError()));
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringInputError, path, DescribeError(input.lastError()));
     return InputFailed();
   }
   static const std::uint8_t kNothing = 0;
@@ -837,8 +837,8 @@ int ProcessInputs() {
         platform::QualifyPath(platform::ExpandEnvironmentStrings(settings.inputPath));
     if (!CheckPathLength(qualified)) throw ProgramExit{kExitUnusableCommandLine};
     if (platform::IsDirectory(qualified.c_str())) {
-      if (!Confirm(110, LastPart(qualified))) {
-        LogResourceMessage(1, 0, 113);
+      if (!Confirm(kStringConfirmDirectory, LastPart(qualified))) {
+        LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringDirectoryInputInvalid);
         throw ProgramExit{kExitDirectoryDeclined};
       }
       qualified = JoinPath(qualified, u"*.*");
@@ -870,12 +870,12 @@ int ProcessInputs() {
       if (!typed.empty() && (typed.back() == u'/' || typed.back() == platform::kPathSeparator)) {
         // Written as a directory that does not exist: never turn it into a
         // file of that name.
-        LogResourceMessage(1, 2, 148, qualified);
+        LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringPathNotFound, qualified);
         throw ProgramExit{kExitUnusableCommandLine};
       }
       if (state.inputHasWildcards) {
-        if (!Confirm(111, LastPart(qualified))) {
-          LogResourceMessage(1, 0, 112);
+        if (!Confirm(kStringConfirmManyInputsOneOutput, LastPart(qualified))) {
+          LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringOutputFileForManyInputs);
           throw ProgramExit{kExitMultipleInputsDeclined};
         }
         state.appendToOutput = true;

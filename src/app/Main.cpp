@@ -57,7 +57,7 @@ void UseStandardStreamName(char16_t* path, platform::StandardStream stream,
 
 // Says that `name` is not a known set, with the known names closest to it.
 void ReportUnknownCharset(std::uint32_t message, const char16_t* name) {
-  LogResourceMessage(1, 2, message, name);
+  LogResourceMessage(kLevelNormal, MessageKind::kFailure, message, name);
   const std::vector<std::u16string> closest = ClosestCharsetNames(name, 3);
   if (!closest.empty()) {
     std::u16string list;
@@ -65,9 +65,9 @@ void ReportUnknownCharset(std::uint32_t message, const char16_t* name) {
       if (!list.empty()) list += u", ";
       list += known;
     }
-    LogResourceMessage(1, 0, kStringClosestNames, list);
+    LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringClosestNames, list);
   }
-  LogResourceMessage(1, 0, kStringListAllHint);
+  LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringListAllHint);
 }
 
 // True when two paths name one file: the same existing file under any name,
@@ -92,13 +92,13 @@ bool CheckReportFiles(const Settings& settings, const std::vector<const char16_t
     return false;
   };
   if (settings.logToFile && clashes(settings.logPath)) {
-    LogResourceMessage(1, 2, kStringLogFileIsInputOrOutput, settings.logPath);
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringLogFileIsInputOrOutput, settings.logPath);
     return false;
   }
   if (settings.csvPath[0] != 0 &&
       (clashes(settings.csvPath) ||
        (settings.logToFile && NameOneFile(settings.csvPath, settings.logPath)))) {
-    LogResourceMessage(1, 2, kStringCsvIsInputOrOutput, settings.csvPath);
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringCsvIsInputOrOutput, settings.csvPath);
     return false;
   }
   return true;
@@ -108,7 +108,7 @@ bool CheckReportFiles(const Settings& settings, const std::vector<const char16_t
 void SilenceWhenAsked(Settings& settings) {
   if (!settings.silent) return;
   if (!settings.logToFile) {
-    GetMessageLog()->SetMaximumLevel(1);
+    GetMessageLog()->SetMaximumLevel(kLevelNormal);
     GetMessageLog()->OpenLogFile(nullptr);
   }
   settings.answerWithoutAsking = true;
@@ -119,9 +119,9 @@ int ReportFailedInputs() {
   const int failed = FailedInputCount();
   if (failed == 0) return kExitOk;
   if (failed == 1) {
-    LogResourceMessage(1, 2, kStringOneInputFailed);
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringOneInputFailed);
   } else {
-    LogResourceMessage(1, 2, kStringInputsFailed, failed);
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringInputsFailed, failed);
   }
   return kExitInputsFailed;
 }
@@ -145,7 +145,7 @@ int wmain(int count, char16_t* const* tokens) {
     // could not) and whatever else this process registered.
     platform::RemoveRegisteredObjects();
     try {
-      LogResourceMessage(1, 2, kStringOutOfMemory, "wmain", 660);
+      LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringOutOfMemory, "wmain", 660);
       return Leave(kExitOutOfMemory);
     } catch (const std::bad_alloc&) {
       // Not even the message fits; the exit code still tells.
@@ -172,7 +172,7 @@ int SettlePaths(Settings& settings) {
   } else if (settings.filesFromPath[0] != 0) {
     // The inputs come from the list; a path on the command line is the output.
     if (settings.pathArgumentCount > 1 || (settings.inputPath[0] != 0 && !settings.inPlace)) {
-      LogResourceMessage(1, 2, kStringFilesFromOnePath);
+      LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringFilesFromOnePath);
       return kExitUnusableCommandLine;
     }
     if (settings.inputPath[0] != 0) {
@@ -195,7 +195,7 @@ int RefuseShellMadePaths(const Settings& settings) {
   // path is an input.
   if (platform::kShellExpandsWildcards && settings.pathArgumentCount > 2 &&
       !settings.detectOnly) {
-    LogResourceMessage(1, 2, kStringTooManyPaths, settings.pathArgumentCount);
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringTooManyPaths, settings.pathArgumentCount);
     return kExitUnusableCommandLine;
   }
   // Another system's device name means nothing here; taken as a name it
@@ -204,7 +204,7 @@ int RefuseShellMadePaths(const Settings& settings) {
   named.emplace_back(settings.outputPath);  // also when given by an option
   for (const std::u16string& path : named) {
     if (platform::NamesForeignDevice(path.c_str())) {
-      LogResourceMessage(1, 2, kStringWindowsPipeName, path);
+      LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringWindowsPipeName, path);
       return kExitUnusableCommandLine;
     }
   }
@@ -225,7 +225,7 @@ int LookUpCharsets(Settings& settings, CharsetId* sourceId, CharsetId* destinati
     return kExitUnknownDestination;
   }
   if (destination.sourceOnly) {
-    LogResourceMessage(1, 2, kStringSourceOnlyName, settings.destinationCharsetName);
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringSourceOnlyName, settings.destinationCharsetName);
     return kExitUnknownDestination;
   }
   *sourceId = source.id;
@@ -267,11 +267,11 @@ int ConvertInputs(CharsetId sourceId, CharsetId destinationId) {
     return exit.code;
   }
 
-  LogMessage(1, 0, u"\r\n");
+  LogMessage(kLevelNormal, MessageKind::kInformation, u"\r\n");
   if (processed == 1) {
-    LogResourceMessage(1, 0, 152);
+    LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringOneFileProcessed);
   } else {
-    LogResourceMessage(1, 0, 150, processed);
+    LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringFilesProcessed, processed);
   }
   return ReportFailedInputs();
 }
@@ -309,7 +309,7 @@ int Run(int count, char16_t* const* tokens) {
 
   SilenceWhenAsked(settings);
 
-  LogResourceMessage(1, 0, 104, settings.sourceCharsetName, settings.destinationCharsetName);
+  LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringCharsetLine, settings.sourceCharsetName, settings.destinationCharsetName);
   return Leave(ConvertInputs(sourceId, destinationId));
 }
 

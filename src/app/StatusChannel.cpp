@@ -253,7 +253,7 @@ StatusRecord* StatusChannel::Acquire() {
   if (!mapped() || readOnly_) return nullptr;
   if (!mutex_.native || !empty_.native || !full_.native) {
     // Mapped, but its mutex or semaphores could not be opened.
-    LogResourceMessage(2, 2, kStringChannelNotOpened, names_.mapping);
+    LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringChannelNotOpened, names_.mapping);
     return nullptr;
   }
 
@@ -263,14 +263,14 @@ StatusRecord* StatusChannel::Acquire() {
   const std::uint32_t mutexWait = congested_ ? 0 : limits_.mutexWait;
   if (platform::WaitSharedSemaphore(empty_, recordWait) != platform::WaitResult::kSignaled) {
     congested_ = true;
-    LogResourceMessage(2, 2, kStringChannelNoFreeRecord, names_.mapping, recordWait);
+    LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringChannelNoFreeRecord, names_.mapping, recordWait);
     return nullptr;
   }
   if (platform::WaitSharedMutex(mutex_, mutexWait) != platform::WaitResult::kSignaled) {
     congested_ = true;
     // The free record we counted is given back: nothing was taken.
     platform::ReleaseSharedSemaphore(empty_, 1);
-    LogResourceMessage(2, 2, kStringChannelMutexHeld, names_.mapping, mutexWait);
+    LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringChannelMutexHeld, names_.mapping, mutexWait);
     return nullptr;
   }
   StatusChannelHeader* h = header();
@@ -496,9 +496,9 @@ StatusChannel* OpenStatusChannel() {
       if (state.channel->untrusted()) {
         // Someone else's object under our name: it may be read or changed by
         // them, so nothing goes into it. Said once; converting goes on.
-        LogResourceMessage(1, 1, kStringChannelNotTrusted, state.channel->names().mapping);
+        LogResourceMessage(kLevelNormal, MessageKind::kRepaired, kStringChannelNotTrusted, state.channel->names().mapping);
       } else {
-        LogResourceMessage(2, 2, kStringChannelNotOpened, state.channel->names().mapping);
+        LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringChannelNotOpened, state.channel->names().mapping);
       }
     }
   }

@@ -212,7 +212,7 @@ bool TakeWalkFile(const std::u16string& path, const std::u16string& name,
   const Settings& settings = GetSettings();
   *openFlags = platform::kOpenRegularFileOnly;
   if (IsTemporaryFileName(name)) {
-    LogResourceMessage(1, 0, kStringSkippedTemporary, path);
+    LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringSkippedTemporary, path);
     return false;
   }
   platform::PathInfo info;
@@ -222,7 +222,7 @@ bool TakeWalkFile(const std::u16string& path, const std::u16string& name,
     // Only the user's own links are followed; the user's own link to
     // nothing goes on to the conversion, which reports it.
     if (!info.linkOwnedByUser && !settings.followAllLinks) {
-      LogResourceMessage(1, 0, kStringSkippedForeignLink, path);
+      LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringSkippedForeignLink, path);
       return false;
     }
   } else {
@@ -231,15 +231,15 @@ bool TakeWalkFile(const std::u16string& path, const std::u16string& name,
   }
   if (info.type == platform::PathType::kMissing) return true;
   if (info.type != platform::PathType::kFile) {
-    LogResourceMessage(1, 0, kStringSkippedDevice, path);
+    LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringSkippedDevice, path);
     return false;
   }
   if (Contains(State().runFiles, info.identity)) {
-    LogResourceMessage(1, 0, kStringSkippedRunFile, path);
+    LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringSkippedRunFile, path);
     return false;
   }
   if (Contains(State().messageFiles, info.identity)) {
-    LogResourceMessage(1, 0, kStringSkippedMessageFile, path);
+    LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringSkippedMessageFile, path);
     return false;
   }
   if (!settings.convertBinaryFiles) {
@@ -248,7 +248,7 @@ bool TakeWalkFile(const std::u16string& path, const std::u16string& name,
       const ContentKind kind = ClassifyContent(sample.data(), sample.size(), State().wideSource);
       if (kind != ContentKind::kText) {
         const char16_t* reason = LoadResourceString(ReasonText(kind));
-        LogResourceMessage(1, 0, kStringSkippedBinary, path, reason ? reason : u"");
+        LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringSkippedBinary, path, reason ? reason : u"");
         return false;
       }
     }
@@ -258,12 +258,12 @@ bool TakeWalkFile(const std::u16string& path, const std::u16string& name,
 
 bool EnterWalkDirectory(const std::u16string& path, const std::u16string& name) {
   if (IsVersionControlDirectory(name)) {
-    LogResourceMessage(1, 0, kStringSkippedVersionControl, path);
+    LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringSkippedVersionControl, path);
     return false;
   }
   platform::PathInfo info;
   if (platform::InspectPath(path.c_str(), &info) && Contains(State().createdDirectories, info.identity)) {
-    LogResourceMessage(1, 0, kStringSkippedCreatedDirectory, path);
+    LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringSkippedCreatedDirectory, path);
     return false;
   }
   return true;

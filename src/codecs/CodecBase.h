@@ -25,6 +25,7 @@
 
 #include "codecs/CharsetRegistry.h"
 #include "core/Filter.h"
+#include "core/MessageLog.h"
 
 namespace ordana {
 
@@ -150,9 +151,11 @@ class OutputCursor {
   std::uint8_t* end_ = nullptr;        // base + reservation
 };
 
-// The summary line a codec prints when a file is done: kind 2 when there
-// were errors, else 0.
-inline std::uint32_t SummaryKind(std::uint32_t errors) { return errors != 0 ? 2 : 0; }
+// The summary line a codec prints when a file is done: a failure when there
+// were errors, else information.
+inline MessageKind SummaryKind(std::uint32_t errors) {
+  return errors != 0 ? MessageKind::kFailure : MessageKind::kInformation;
+}
 
 // Moves every whole UTF-16 code unit of `filter`'s pending input to its
 // output with the two bytes of each exchanged (little endian <-> big

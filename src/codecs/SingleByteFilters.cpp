@@ -196,12 +196,12 @@ CSingleByteToUtf16Filter::CSingleByteToUtf16Filter(CharsetId charset, const Code
 std::uint16_t CSingleByteToUtf16Filter::DecodeUndefined(std::uint32_t b, std::uint32_t index) {
   if (strict_) {
     ++errorCount_;
-    LogResourceMessage(2, 2, kStringSingleByteUndecodable, charset_, b, Position(index));
+    LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringSingleByteUndecodable, charset_, b, Position(index));
     // U+FFFF (a noncharacter) marks the place of the lost byte.
     return kUnmapped;
   }
   const std::uint16_t u = static_cast<std::uint16_t>(kByteEscapeBase + b);
-  LogResourceMessage(2, 1, kStringSingleByteUndecodableKept, charset_, b, Position(index),
+  LogResourceMessage(kLevelDetails, MessageKind::kRepaired, kStringSingleByteUndecodableKept, charset_, b, Position(index),
                      static_cast<std::uint32_t>(u));
   return u;
 }
@@ -213,7 +213,7 @@ CUtf16ToUtf8Filter* CSingleByteToUtf16Filter::DirectEncoder() const {
   auto* encoder = static_cast<CUtf16ToUtf8Filter*>(next);
   if (!encoder->AcceptsDirectOutput()) return nullptr;
   // The filter trace shows every step of both filters: it is made by them.
-  if (const MessageLog* log = GetMessageLog(); log && log->Enabled(5)) return nullptr;
+  if (const MessageLog* log = GetMessageLog(); log && log->Enabled(kLevelTrace)) return nullptr;
   return encoder;
 }
 
@@ -333,7 +333,7 @@ std::int32_t CSingleByteToUtf16Filter::Filter() {
 }
 
 bool CSingleByteToUtf16Filter::Finish() {
-  LogResourceMessage(2, SummaryKind(errorCount_), kStringDecodingErrors, Format(u"SCS(%d)", charset_),
+  LogResourceMessage(kLevelDetails, SummaryKind(errorCount_), kStringDecodingErrors, Format(u"SCS(%d)", charset_),
              errorCount_);
   return true;
 }
@@ -389,11 +389,11 @@ std::int32_t CUtf16ToSingleByteFilter::Filter() {
         if (!strict_ && u - kByteEscapeBase < 0x100) {
           // A byte the decoder could not map, carried here to be restored.
           e = u - kByteEscapeBase;
-          LogResourceMessage(2, 1, kStringSingleByteEscapeRestored, charset_, u, Position(i), e);
+          LogResourceMessage(kLevelDetails, MessageKind::kRepaired, kStringSingleByteEscapeRestored, charset_, u, Position(i), e);
         } else {
           ++errorCount_;
           e = kUnmappableByte;
-          LogResourceMessage(2, 2, kStringSingleByteUnencodable, charset_,
+          LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringSingleByteUnencodable, charset_,
                      u, u, Position(i));
         }
       }
@@ -416,7 +416,7 @@ void CUtf16ToSingleByteFilter::FilterEndOfInput() {
 }
 
 bool CUtf16ToSingleByteFilter::Finish() {
-  LogResourceMessage(2, SummaryKind(errorCount_), kStringEncodingErrors, Format(u"DCS(%d)", charset_),
+  LogResourceMessage(kLevelDetails, SummaryKind(errorCount_), kStringEncodingErrors, Format(u"DCS(%d)", charset_),
              errorCount_);
   return true;
 }

@@ -270,14 +270,14 @@ std::int32_t CUtf32ToUtf16Filter::Filter() {
           bigEndian_ ? ReadUtf32Unit<true>(in + 4 * i) : ReadUtf32Unit<false>(in + 4 * i);
       if (v > kLastCodePoint) {
         ++errorCount_;
-        LogResourceMessage(2, 2, kMessageUtf32BeyondRange, v, Position(4 * i));
+        LogResourceMessage(kLevelDetails, MessageKind::kFailure, kMessageUtf32BeyondRange, v, Position(4 * i));
         out.PutUnit(replacement_);
       } else if (strict_) {
         ++errorCount_;
-        LogResourceMessage(2, 2, kMessageSurrogateReplaced, u"UTF-32", v, Position(4 * i));
+        LogResourceMessage(kLevelDetails, MessageKind::kFailure, kMessageSurrogateReplaced, u"UTF-32", v, Position(4 * i));
         out.PutUnit(replacement_);
       } else {
-        LogResourceMessage(2, 1, kMessageSurrogateKept, u"UTF-32", v, Position(4 * i));
+        LogResourceMessage(kLevelDetails, MessageKind::kRepaired, kMessageSurrogateKept, u"UTF-32", v, Position(4 * i));
         out.PutUnit(static_cast<char16_t>(v));
       }
       ++i;
@@ -295,7 +295,7 @@ void CUtf32ToUtf16Filter::FilterEndOfInput() {
   OutputCursor out(*this);
   if (!out.Reserve(2)) return;
   ++errorCount_;
-  LogResourceMessage(2, 2, kMessageUtf32Incomplete, left, Position(0));
+  LogResourceMessage(kLevelDetails, MessageKind::kFailure, kMessageUtf32Incomplete, left, Position(0));
   Consume(left);
   out.PutUnit(replacement_);
 }
@@ -344,10 +344,10 @@ void CUtf16ToUtf32Filter::Encode(bool endOfInput) {
       std::uint32_t v = UnitAt(in + 2 * i);
       if (strict_) {
         ++errorCount_;
-        LogResourceMessage(2, 2, kMessageSurrogateReplaced, u"UTF-32", v, Position(2 * i));
+        LogResourceMessage(kLevelDetails, MessageKind::kFailure, kMessageSurrogateReplaced, u"UTF-32", v, Position(2 * i));
         v = 0xFFFD;
       } else {
-        LogResourceMessage(2, 1, kMessageSurrogateKept, u"UTF-32", v, Position(2 * i));
+        LogResourceMessage(kLevelDetails, MessageKind::kRepaired, kMessageSurrogateKept, u"UTF-32", v, Position(2 * i));
       }
       if (bigEndian_) {
         WriteUtf32Unit<true>(out.Next(), v);

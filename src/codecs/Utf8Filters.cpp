@@ -158,7 +158,7 @@ void CUtf8ToUtf16Filter::FilterEndOfInput() { Decode(true); }
 void CUtf8ToUtf16Filter::PutReplacement(OutputCursor& out, std::uint32_t last) {
   out.PutUnit(replacement_);
   ++errorCount_;
-  LogResourceMessage(2, 2, kStringUtf8Malformed, Position(last), static_cast<unsigned>(replacement_));
+  LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringUtf8Malformed, Position(last), static_cast<unsigned>(replacement_));
 }
 
 namespace {
@@ -303,12 +303,12 @@ ORDANA_ALWAYS_INLINE std::uint32_t CUtf8ToUtf16Filter::DecodeSequence(OutputCurs
   }
   if (j < available) {
     // A byte that cannot continue the sequence.
-    if (available >= k + 1 && GetMessageLog() && GetMessageLog()->Enabled(2)) {
+    if (available >= k + 1 && GetMessageLog() && GetMessageLog()->Enabled(kLevelDetails)) {
       ReportBrokenSequence(p + pos, k + 1);
     }
   } else {
     // The input ends inside the sequence.
-    LogResourceMessage(2, 1, kMessageUtf8Incomplete, k + 1, Position(pos));
+    LogResourceMessage(kLevelDetails, MessageKind::kRepaired, kMessageUtf8Incomplete, k + 1, Position(pos));
   }
   PutReplacement(out, pos + j - 1);
   return j;
@@ -323,7 +323,7 @@ ORDANA_ALWAYS_INLINE void CUtf8ToUtf16Filter::PutScalar(OutputCursor& out, std::
   } else if (value >= 0xD800 && value <= 0xDFFF) {
     // Only the loose policy gets here.
     out.PutUnit(static_cast<char16_t>(value));
-    LogResourceMessage(2, 1, kStringUtf8SurrogateKept, value, Position(last));
+    LogResourceMessage(kLevelDetails, MessageKind::kRepaired, kStringUtf8SurrogateKept, value, Position(last));
   } else if (value >= 0xFFFE) {
     PutReplacement(out, last);  // U+FFFE and U+FFFF are no characters
   } else {
@@ -338,11 +338,11 @@ void CUtf8ToUtf16Filter::ReportBrokenSequence(const std::uint8_t* sequence, std:
     if (b > 0) shown += u' ';
     shown += Format(u"%02x", static_cast<unsigned>(sequence[b]));
   }
-  LogResourceMessage(2, 1, kStringUtf8MalformedBytes, length, shown);
+  LogResourceMessage(kLevelDetails, MessageKind::kRepaired, kStringUtf8MalformedBytes, length, shown);
 }
 
 bool CUtf8ToUtf16Filter::Finish() {
-  LogResourceMessage(2, SummaryKind(errorCount_), kStringDecodingErrors, u"UTF-8", errorCount_);
+  LogResourceMessage(kLevelDetails, SummaryKind(errorCount_), kStringDecodingErrors, u"UTF-8", errorCount_);
   return true;
 }
 
@@ -514,15 +514,15 @@ void CUtf16ToUtf8Filter::PutUnpairedSurrogate(char16_t u, std::uint8_t* o) const
 void CUtf16ToUtf8Filter::ReportUnpairedSurrogate(char16_t u, std::uint64_t position) {
   if (strict_) {
     ++errorCount_;
-    LogResourceMessage(2, 2, kStringUtf8EncodeSurrogateReplaced, static_cast<unsigned>(u),
+    LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringUtf8EncodeSurrogateReplaced, static_cast<unsigned>(u),
                        position);
   } else {
-    LogResourceMessage(2, 1, kStringUtf8EncodeSurrogateKept, static_cast<unsigned>(u), position);
+    LogResourceMessage(kLevelDetails, MessageKind::kRepaired, kStringUtf8EncodeSurrogateKept, static_cast<unsigned>(u), position);
   }
 }
 
 bool CUtf16ToUtf8Filter::Finish() {
-  LogResourceMessage(2, SummaryKind(errorCount_), kStringEncodingErrors, u"UTF-8", errorCount_);
+  LogResourceMessage(kLevelDetails, SummaryKind(errorCount_), kStringEncodingErrors, u"UTF-8", errorCount_);
   return true;
 }
 

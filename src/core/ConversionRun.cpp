@@ -46,7 +46,7 @@ bool RunConversion(CFilterChain& chain, CFile& input, ConversionObserver* observ
 
   CBuffer chunk;
   const std::uint32_t startTick = platform::GetTickCount();
-  LogMessage(1, 0, u"%s\r\n", path);
+  LogMessage(kLevelNormal, MessageKind::kInformation, u"%s\r\n", path);
 
   const CFilePersistenceFilter* persistence = FindPersistence(chain);
   bool result = true;
@@ -82,9 +82,9 @@ bool RunConversion(CFilterChain& chain, CFile& input, ConversionObserver* observ
   if (observer) observer->Done();
   // The elapsed time is the program's own text with its line end: written
   // as it is, not escaped like a path.
-  if (GetMessageLog() && GetMessageLog()->Enabled(2)) {
-    if (const char16_t* format = LoadResourceString(107)) {
-      LogOwnText(2, 0, Format(format, FormatElapsed(endTick - startTick)).c_str());
+  if (GetMessageLog() && GetMessageLog()->Enabled(kLevelDetails)) {
+    if (const char16_t* format = LoadResourceString(kStringRequiredTime)) {
+      LogOwnText(kLevelDetails, MessageKind::kInformation, Format(format, FormatElapsed(endTick - startTick)).c_str());
     }
   }
   if (persistence && persistence->writeError() != 0) outcome->outputFailed = true;

@@ -13,10 +13,10 @@ bool CFilter::Process(CBuffer& input) {
   // A disabled filter with nothing of its own passes the input straight on;
   // copying it through the pending input first would change nothing.
   if (!enabled_ && pending_.empty() && output_.empty() && NextFilter()) {
-    LogResourceMessage(5, 0, kStringTraceFilter, input.length(), GetName(), 0);
-    LogResourceMessage(5, 0, kStringTraceDisabled, GetName());
+    LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceFilter, input.length(), GetName(), 0);
+    LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceDisabled, GetName());
     if (!input.empty()) {
-      LogResourceMessage(5, 0, kStringTraceSkipped, input.length());
+      LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceSkipped, input.length());
       Forward(input);
     }
     input.Clear();
@@ -35,25 +35,25 @@ bool CFilter::Process(CBuffer& input) {
       pending_.Append(input.base() + taken, slice);
       taken += slice;
     }
-    LogResourceMessage(5, 0, kStringTraceFilter, pending_.length(), GetName(),
+    LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceFilter, pending_.length(), GetName(),
                enabled_ ? 1 : 0);
     std::int32_t result;
     if (enabled_) {
       result = Filter();
     } else {
-      LogResourceMessage(5, 0, kStringTraceDisabled, GetName());
+      LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceDisabled, GetName());
       result = -1;
     }
     if (!output_.empty()) Forward(output_);
     if (result == -1 && !pending_.empty()) {
-      LogResourceMessage(5, 0, kStringTraceSkipped, pending_.length());
+      LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceSkipped, pending_.length());
       Forward(pending_);
     }
     if (taken == total) break;
     if (pending_.Room() == 0) {
       // Nothing was consumed and nothing could be passed on: the rest has
       // nowhere to go.
-      LogResourceMessage(1, 2, kStringFilterDroppedBytes, GetName(), total - taken);
+      LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringFilterDroppedBytes, GetName(), total - taken);
       break;
     }
   }
@@ -64,13 +64,13 @@ bool CFilter::Process(CBuffer& input) {
 bool CFilter::Forward(CBuffer& data) {
   CFilter* next = NextFilter();
   if (!next) return false;
-  LogResourceMessage(5, 0, kStringTraceForwarding, data.length(),
+  LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceForwarding, data.length(),
              next->GetName(), enabled_ ? 1 : 0);
   return next->Process(data);
 }
 
 bool CFilter::Flush(CBuffer& target) {
-  LogResourceMessage(5, 0, kStringTraceFlushing, target.length(), GetName());
+  LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceFlushing, target.length(), GetName());
   if (pending_.length() > 0 && &target != &pending_) {
     if (!target.Prepend(pending_.base(), pending_.length())) return false;
   }

@@ -13,10 +13,10 @@ MessageLog::MessageLog() : savedStandardOutput_(platform::GetStandardOutput()) {
 
 MessageLog::~MessageLog() = default;
 
-void MessageLog::WritePrefix(std::uint32_t kind) {
+void MessageLog::WritePrefix(MessageKind kind) {
   platform::SystemTime t = platform::GetSystemTimeUtc();
   sink_->Printf(u"%04u-%02u-%02u %02u:%02u:%02u,%04u (%d): ", t.year, t.month, t.day, t.hour,
-                t.minute, t.second, t.milliseconds, kind);
+                t.minute, t.second, t.milliseconds, static_cast<std::uint32_t>(kind));
 }
 
 namespace {
@@ -79,7 +79,7 @@ void PrintUtf8Lines(platform::Handle handle, const char16_t* text) {
 
 void PrintForUser(const char16_t* text) {
   if (!platform::kPosixConventions) {
-    LogOwnText(1, 0, text);
+    LogOwnText(kLevelNormal, MessageKind::kInformation, text);
     return;
   }
   // The process's own standard output, also when a log file has taken its
@@ -96,14 +96,14 @@ void PrintToStandardError(const char16_t* text) {
   platform::WriteConsole(platform::GetStandardError(), wellFormed.data(), wellFormed.size());
 }
 
-void MessageLog::Write(std::uint32_t kind, const char16_t* format, const FormatArg* args,
+void MessageLog::Write(MessageKind kind, const char16_t* format, const FormatArg* args,
                        std::size_t count) {
   if (!sink_) return;
   if (timestampPrefix_) WritePrefix(kind);
   sink_->Printf(u"%s", Compose(format, args, count));
 }
 
-void MessageLog::WriteResource(std::uint32_t kind, std::uint32_t id, const FormatArg* args,
+void MessageLog::WriteResource(MessageKind kind, std::uint32_t id, const FormatArg* args,
                                std::size_t count) {
   if (!sink_) return;
   if (timestampPrefix_) WritePrefix(kind);
@@ -111,7 +111,7 @@ void MessageLog::WriteResource(std::uint32_t kind, std::uint32_t id, const Forma
   if (format && *format) sink_->Printf(u"%s", Compose(format, args, count));
 }
 
-void MessageLog::WriteOwnText(std::uint32_t kind, const char16_t* text) {
+void MessageLog::WriteOwnText(MessageKind kind, const char16_t* text) {
   if (!sink_) return;
   if (timestampPrefix_) WritePrefix(kind);
   sink_->Printf(u"%s", MakeWellFormed(text));

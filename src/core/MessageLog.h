@@ -1,11 +1,11 @@
 #pragma once
 // MessageLog: every text the program shows goes through here.
 //
-// A message has a level (1 normal, 2 details, 5 filter trace) and is written
-// only when its level is at most the maximum level; the level test comes
-// before any formatting, so a disabled trace costs one comparison. A message
-// also has a kind (0 information, 1 repaired or substituted, 2 failure),
-// shown in the time-stamp prefix of a log file.
+// A message has a level (kLevelNormal, kLevelDetails, kLevelTrace) and is
+// written only when its level is at most the maximum level; the level test
+// comes before any formatting, so a disabled trace costs one comparison. A
+// message also has a kind (MessageKind), shown as its number in the
+// time-stamp prefix of a log file.
 //
 // Text arguments are shown with their control characters escaped (see
 // TextEscaping.h), and everything written is well-formed UTF-16.
@@ -26,18 +26,32 @@
 
 namespace ordana {
 
+// Message levels. The maximum level is a number the user chooses
+// (/loglevel=N), so levels stay numbers; these are the ones messages use.
+using LogLevel = std::uint32_t;
+constexpr LogLevel kLevelNormal = 1;   // what every run shows
+constexpr LogLevel kLevelDetails = 2;  // per-input details (/log, /loglevel=2)
+constexpr LogLevel kLevelTrace = 5;    // the filters' trace
+
+// What a message tells; its number appears in a log file's prefix.
+enum class MessageKind : std::uint32_t {
+  kInformation = 0,
+  kRepaired = 1,  // malformed text repaired or a character substituted
+  kFailure = 2,
+};
+
 class MessageLog {
  public:
   MessageLog();
   ~MessageLog();
 
-  bool Enabled(std::uint32_t level) const { return level <= maximumLevel_; }
+  bool Enabled(LogLevel level) const { return level <= maximumLevel_; }
 
-  void Write(std::uint32_t kind, const char16_t* format, const FormatArg* args, std::size_t count);
-  void WriteResource(std::uint32_t kind, std::uint32_t id, const FormatArg* args, std::size_t count);
+  void Write(MessageKind kind, const char16_t* format, const FormatArg* args, std::size_t count);
+  void WriteResource(MessageKind kind, std::uint32_t id, const FormatArg* args, std::size_t count);
   // Writes the program's own text as it is (made well-formed only): no
   // format, nothing escaped.
-  void WriteOwnText(std::uint32_t kind, const char16_t* text);
+  void WriteOwnText(MessageKind kind, const char16_t* text);
 
   // Points the process's standard output back at the handle it had when the
   // log was created and makes the console side the sink.
@@ -53,8 +67,8 @@ class MessageLog {
   // said once per run, however many inputs and chains need it.
   bool FirstTimeFor(std::uint32_t id);
 
-  std::uint32_t maximumLevel() const { return maximumLevel_; }
-  void SetMaximumLevel(std::uint32_t level) { maximumLevel_ = level; }
+  LogLevel maximumLevel() const { return maximumLevel_; }
+  void SetMaximumLevel(LogLevel level) { maximumLevel_ = level; }
   CFile* sink() const { return sink_.get(); }
   // For tests: replaces the sink.
   void SetSink(std::unique_ptr<CFile> sink) { sink_ = std::move(sink); }
@@ -64,10 +78,10 @@ class MessageLog {
   platform::ErrorCode lastOpenError() const { return lastOpenError_; }
 
  private:
-  void WritePrefix(std::uint32_t kind);
+  void WritePrefix(MessageKind kind);
 
   std::unique_ptr<CFile> sink_;
-  std::uint32_t maximumLevel_ = 1;
+  LogLevel maximumLevel_ = kLevelNormal;
   platform::Handle savedStandardOutput_;
   bool timestampPrefix_ = false;
   bool silent_ = false;
@@ -92,7 +106,7 @@ void DestroyMessageLog();
 void ResetMessageLog();
 
 template <class... Args>
-void LogMessage(std::uint32_t level, std::uint32_t kind, const char16_t* format,
+void LogMessage(LogLevel level, MessageKind kind, const char16_t* format,
                 const Args&... args) {
   MessageLog* log = GetMessageLog();
   if (!log || !log->Enabled(level)) return;
@@ -105,7 +119,7 @@ void LogMessage(std::uint32_t level, std::uint32_t kind, const char16_t* format,
 }
 
 template <class... Args>
-void LogResourceMessage(std::uint32_t level, std::uint32_t kind, std::uint32_t id,
+void LogResourceMessage(LogLevel level, MessageKind kind, std::uint32_t id,
                         const Args&... args) {
   MessageLog* log = GetMessageLog();
   if (!log || !log->Enabled(level)) return;
@@ -118,7 +132,7 @@ void LogResourceMessage(std::uint32_t level, std::uint32_t kind, std::uint32_t i
 }
 
 // The program's own text (a listing line), written as it is.
-inline void LogOwnText(std::uint32_t level, std::uint32_t kind, const char16_t* text) {
+inline void LogOwnText(LogLevel level, MessageKind kind, const char16_t* text) {
   MessageLog* log = GetMessageLog();
   if (!log || !log->Enabled(level)) return;
   log->WriteOwnText(kind, text);
@@ -126,7 +140,7 @@ inline void LogOwnText(std::uint32_t level, std::uint32_t kind, const char16_t* 
 
 // A question: written whatever the maximum level is.
 template <class... Args>
-void WriteResourceUnconditionally(std::uint32_t kind, std::uint32_t id, const Args&... args) {
+void WriteResourceUnconditionally(MessageKind kind, std::uint32_t id, const Args&... args) {
   MessageLog* log = GetMessageLog();
   if (!log) return;
   if constexpr (sizeof...(Args) == 0) {
@@ -138,7 +152,7 @@ void WriteResourceUnconditionally(std::uint32_t kind, std::uint32_t id, const Ar
 }
 
 template <class... Args>
-void WriteMessageUnconditionally(std::uint32_t kind, const char16_t* format, const Args&... args) {
+void WriteMessageUnconditionally(MessageKind kind, const char16_t* format, const Args&... args) {
   MessageLog* log = GetMessageLog();
   if (!log) return;
   if constexpr (sizeof...(Args) == 0) {

@@ -89,11 +89,11 @@ void CAutoDetectionInputFilter::Construct(const std::vector<std::u16string>& dir
   for (const std::u16string& directory : directories) {
     FindStatisticsFiles(directory.empty() ? u"." : directory);
     if (StatisticsFileCount() > 0) {
-      LogResourceMessage(2, 0, kMessageStatisticsDirectory, directory);
+      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kMessageStatisticsDirectory, directory);
       break;
     }
   }
-  LogResourceMessage(2, 0, kStringStatisticsFilesFound, StatisticsFileCount());
+  LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringStatisticsFilesFound, StatisticsFileCount());
 }
 
 void CAutoDetectionInputFilter::ReportMissingStatisticsFiles() const {
@@ -101,7 +101,7 @@ void CAutoDetectionInputFilter::ReportMissingStatisticsFiles() const {
   // with it this filter, may be built more than once.
   MessageLog* log = GetMessageLog();
   if (!log || !log->FirstTimeFor(kMessageNoStatisticsFiles)) return;
-  LogResourceMessage(1, 1, kMessageNoStatisticsFiles, searchedDirectories_);
+  LogResourceMessage(kLevelNormal, MessageKind::kRepaired, kMessageNoStatisticsFiles, searchedDirectories_);
 }
 
 CAutoDetectionInputFilter::~CAutoDetectionInputFilter() = default;
@@ -121,7 +121,7 @@ double CAutoDetectionInputFilter::ScoreSample(const std::uint8_t* b, std::uint32
 CharsetId CAutoDetectionInputFilter::DecideByStatistics(const std::uint8_t* b, std::uint32_t n) {
   if (statistics_.Count() == 0) return kCharsetUnknown;
   if (!ScoredBytesHaveHighByte(b, n)) {
-    LogResourceMessage(2, 0, kMessageNoEvidence);
+    LogResourceMessage(kLevelDetails, MessageKind::kInformation, kMessageNoEvidence);
     return kCharsetUnknown;
   }
   std::vector<double> scores;
@@ -134,7 +134,7 @@ CharsetId CAutoDetectionInputFilter::DecideByStatistics(const std::uint8_t* b, s
   if (order.size() > 1 && scores[order.front()] == scores[order.back()]) {
     // Every file scores the same: the text says nothing about the set, and
     // the first file by name must not win by default.
-    LogResourceMessage(2, 0, kMessageNoEvidence);
+    LogResourceMessage(kLevelDetails, MessageKind::kInformation, kMessageNoEvidence);
     return kCharsetUnknown;
   }
   for (std::size_t k : order) {
@@ -154,7 +154,7 @@ CharsetId CAutoDetectionInputFilter::DecideByStatistics(const std::uint8_t* b, s
     if (k != chosen && lead < kFallbackMargin) {
       char16_t leader[64];
       char16_t kept[64];
-      LogResourceMessage(2, 0, kMessageWeakLead, CharsetName(statistics_.At(chosen).charset, leader),
+      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kMessageWeakLead, CharsetName(statistics_.At(chosen).charset, leader),
                          lead, CharsetName(id, kept));
       chosen = k;
     }
@@ -173,7 +173,7 @@ CharsetId CAutoDetectionInputFilter::DecideByStatistics(const std::uint8_t* b, s
       if (DecodesCleanly(charsetOf(k), sample)) {
         char16_t from[64];
         char16_t to[64];
-        LogResourceMessage(2, 0, kMessageUnclean, CharsetName(charsetOf(chosen), from),
+        LogResourceMessage(kLevelDetails, MessageKind::kInformation, kMessageUnclean, CharsetName(charsetOf(chosen), from),
                            CharsetName(charsetOf(k), to));
         chosen = k;
         break;
@@ -194,7 +194,7 @@ CharsetId CAutoDetectionInputFilter::DecideByStatistics(const std::uint8_t* b, s
   char16_t name[64];
   char label[5] = {};
   std::memcpy(label, winner.label, 4);
-  LogResourceMessage(2, 0, kStringDetectedByStatistics, CharsetName(winner.charset, name),
+  LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetectedByStatistics, CharsetName(winner.charset, name),
              static_cast<const char*>(label));
   // How sure the choice was: the best set that decodes the text differently.
   for (std::size_t k : order) {
@@ -202,7 +202,7 @@ CharsetId CAutoDetectionInputFilter::DecideByStatistics(const std::uint8_t* b, s
     char16_t other[64];
     char otherLabel[5] = {};
     std::memcpy(otherLabel, statistics_.At(k).label, 4);
-    LogResourceMessage(2, 0, kMessageRunnerUp, CharsetName(charsetOf(k), other),
+    LogResourceMessage(kLevelDetails, MessageKind::kInformation, kMessageRunnerUp, CharsetName(charsetOf(k), other),
                        static_cast<const char*>(otherLabel), scores[chosen] - scores[k]);
     break;
   }
@@ -240,29 +240,29 @@ CharsetId CAutoDetectionInputFilter::Decide(const std::uint8_t* b, std::uint32_t
   using B = DetectionBasis;
   if (n >= 4) {
     if (b[0] == 0xFE && b[1] == 0xFF) {
-      LogResourceMessage(2, 0, kStringDetectedWithMark, u"UTF-16BE");
+      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetectedWithMark, u"UTF-16BE");
       return Decided(kCharsetUtf16Be, B::kByteOrderMark);
     }
     if (b[0] == 0xFF && b[1] == 0xFE) {
       if (n >= 8 && b[2] == 0 && b[3] == 0) {
-        LogResourceMessage(2, 0, kStringDetectedWithMark, u"UTF-32");
+        LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetectedWithMark, u"UTF-32");
         return Decided(kCharsetUtf32, B::kByteOrderMark);
       }
-      LogResourceMessage(2, 0, kStringDetectedWithMark, u"UTF-16");
+      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetectedWithMark, u"UTF-16");
       return Decided(kCharsetUtf16, B::kByteOrderMark);
     }
     if (b[0] != 0 && b[1] == 0 && b[2] != 0 && b[3] == 0) {
-      LogResourceMessage(2, 0, kStringDetected, u"UTF-16");
+      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetected, u"UTF-16");
       return Decided(kCharsetUtf16, B::kZeroPattern);
     }
     if (b[0] == 0 && b[1] != 0 && b[2] == 0 && b[3] != 0) {
-      LogResourceMessage(2, 0, kStringDetected, u"UTF-16BE");
+      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetected, u"UTF-16BE");
       return Decided(kCharsetUtf16Be, B::kZeroPattern);
     }
   }
   if (n >= 3) {
     if (b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
-      LogResourceMessage(2, 0, kStringDetectedWithMark, u"UTF-8");
+      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetectedWithMark, u"UTF-8");
       return Decided(kCharsetUtf8, B::kByteOrderMark);
     }
     // The counts run over the whole sample. Deciding at the first point
@@ -286,7 +286,7 @@ CharsetId CAutoDetectionInputFilter::Decide(const std::uint8_t* b, std::uint32_t
       if (decidedAt < 0 && valid > invalid && valid >= 2) decidedAt = p;
     }
     if (decidedAt >= 0 && valid > invalid && valid >= 2) {
-      LogResourceMessage(2, 0, kStringDetectedUtf8,
+      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetectedUtf8,
                  static_cast<std::uint32_t>(decidedAt));
       return Decided(kCharsetUtf8, B::kUtf8);
     }
@@ -295,38 +295,38 @@ CharsetId CAutoDetectionInputFilter::Decide(const std::uint8_t* b, std::uint32_t
     const std::uint32_t w0 = b[0] | (b[1] << 8), w1 = b[2] | (b[3] << 8);
     const std::uint32_t w2 = b[4] | (b[5] << 8), w3 = b[6] | (b[7] << 8);
     if (b[0] == 0 && b[1] == 0 && b[2] == 0xFE && b[3] == 0xFF) {
-      LogResourceMessage(2, 0, kStringDetectedWithMark, u"UTF-32BE");
+      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetectedWithMark, u"UTF-32BE");
       return Decided(kCharsetUtf32Be, B::kByteOrderMark);
     }
     if (w0 != 0 && w1 == 0 && w2 != 0 && w3 == 0) {
-      LogResourceMessage(2, 0, kStringDetected, u"UTF-32");
+      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetected, u"UTF-32");
       return Decided(kCharsetUtf32, B::kZeroPattern);
     }
     if (w0 == 0 && w1 != 0 && w2 == 0 && w3 != 0) {
-      LogResourceMessage(2, 0, kStringDetected, u"UTF-32BE");
+      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetected, u"UTF-32BE");
       return Decided(kCharsetUtf32Be, B::kZeroPattern);
     }
   }
   // Well-formed UTF-8 with fewer multi-byte sequences than the count above
   // asks for (a short text with one accented letter).
   if (IsWellFormedUtf8(b, n)) {
-    LogResourceMessage(2, 0, kStringDetectedUtf8, n);
+    LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetectedUtf8, n);
     return Decided(kCharsetUtf8, B::kUtf8);
   }
   // UTF-32 and UTF-16 without a byte order mark in any script, by the shape
   // of the whole sample (the tests above look at its first units only).
   switch (DetectUnicodeWithoutMark(b, n)) {
     case UnicodeForm::kUtf32Le:
-      LogResourceMessage(2, 0, kStringDetected, u"UTF-32");
+      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetected, u"UTF-32");
       return Decided(kCharsetUtf32, B::kUnicodeShape);
     case UnicodeForm::kUtf32Be:
-      LogResourceMessage(2, 0, kStringDetected, u"UTF-32BE");
+      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetected, u"UTF-32BE");
       return Decided(kCharsetUtf32Be, B::kUnicodeShape);
     case UnicodeForm::kUtf16Le:
-      LogResourceMessage(2, 0, kStringDetected, u"UTF-16");
+      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetected, u"UTF-16");
       return Decided(kCharsetUtf16, B::kUnicodeShape);
     case UnicodeForm::kUtf16Be:
-      LogResourceMessage(2, 0, kStringDetected, u"UTF-16BE");
+      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetected, u"UTF-16BE");
       return Decided(kCharsetUtf16Be, B::kUnicodeShape);
     case UnicodeForm::kNone:
       break;
@@ -336,7 +336,7 @@ CharsetId CAutoDetectionInputFilter::Decide(const std::uint8_t* b, std::uint32_t
     const CharsetId chosen = DecideByStatistics(b, n);
     if (chosen != kCharsetUnknown) return Decided(chosen, B::kStatistics);
   }
-  LogResourceMessage(2, 0, kStringDetectedFallback);
+  LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetectedFallback);
   return Decided(kFallbackCharset, B::kFallback);
 }
 
@@ -349,7 +349,7 @@ void CAutoDetectionInputFilter::Detect() {
   successor->InsertBefore(decoder.release());
   Disable();
   successor->Detach();
-  LogResourceMessage(2, 0, kStringRemovedLastFilter, successor->GetName());
+  LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringRemovedLastFilter, successor->GetName());
   delete successor;
 }
 
@@ -368,7 +368,7 @@ bool CAutoDetectionInputFilter::Flush(CBuffer& target) {
     // The input ended before a whole chunk came: decide on what is there and
     // pass it on to the decoder, which is flushed next.
     Detect();
-    LogResourceMessage(5, 0, kStringTraceSkipped, pending_.length());
+    LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceSkipped, pending_.length());
     Forward(pending_);
     return true;
   }

@@ -210,25 +210,25 @@ void CStatisticsSet::Load(const std::u16string& directory) {
       case StatisticsLoad::kNotStatistics:
         break;  // some other program's .dat file
       case StatisticsLoad::kNotRegular:
-        LogResourceMessage(2, 0, kMessageNotRegular, path);
+        LogResourceMessage(kLevelDetails, MessageKind::kInformation, kMessageNotRegular, path);
         break;
       case StatisticsLoad::kTooLarge:
-        LogResourceMessage(2, 0, kMessageTooLarge, path,
+        LogResourceMessage(kLevelDetails, MessageKind::kInformation, kMessageTooLarge, path,
                            static_cast<std::uint32_t>(kLargestStatisticsFile));
         break;
       case StatisticsLoad::kBadWeight:
-        LogResourceMessage(2, 0, kMessageBadWeight, path,
+        LogResourceMessage(kLevelDetails, MessageKind::kInformation, kMessageBadWeight, path,
                            static_cast<std::uint32_t>(kLargestStatisticsWeight),
                            static_cast<std::uint32_t>(kLargestStatisticsWeight));
         break;
       case StatisticsLoad::kNotSingleByte:
         // The detection could only hand such a file's set to a decoder that
         // cannot serve it.
-        LogResourceMessage(2, 0, kMessageNotSingleByte, path, model->charset);
+        LogResourceMessage(kLevelDetails, MessageKind::kInformation, kMessageNotSingleByte, path, model->charset);
         break;
       case StatisticsLoad::kOpenFailed:
       case StatisticsLoad::kReadFailed:
-        LogResourceMessage(2, 0, kMessageUnreadable, path, DescribeError(platform::LastError()));
+        LogResourceMessage(kLevelDetails, MessageKind::kInformation, kMessageUnreadable, path, DescribeError(platform::LastError()));
         break;
     }
   }

@@ -16,27 +16,27 @@ using test::LogCapture;
 
 TEST(MessageLogTest, LevelsUpToTheMaximumAreWritten) {
   LogCapture log(2);
-  LogMessage(1, 0, u"one\r\n");
-  LogMessage(2, 1, u"two\r\n");
-  LogMessage(5, 0, u"trace\r\n");
-  LogMessage(0xFFFFFFFFu, 0, u"huge\r\n");
+  LogMessage(kLevelNormal, MessageKind::kInformation, u"one\r\n");
+  LogMessage(kLevelDetails, MessageKind::kRepaired, u"two\r\n");
+  LogMessage(kLevelTrace, MessageKind::kInformation, u"trace\r\n");
+  LogMessage(0xFFFFFFFFu, MessageKind::kInformation, u"huge\r\n");
   EXPECT_EQ(log.narrow(), "one\r\ntwo\r\n");
 }
 
 TEST(MessageLogTest, LevelZeroSuppressesEverything) {
   LogCapture log(0);
-  LogMessage(1, 0, u"one\r\n");
-  LogResourceMessage(1, 0, 152);
+  LogMessage(kLevelNormal, MessageKind::kInformation, u"one\r\n");
+  LogResourceMessage(kLevelNormal, MessageKind::kInformation, 152);
   EXPECT_EQ(log.narrow(), "");
   // A question is written whatever the level.
-  WriteResourceUnconditionally(0, 110, u"dir");
+  WriteResourceUnconditionally(MessageKind::kInformation, 110, u"dir");
   EXPECT_NE(log.narrow().find("\"dir\""), std::string::npos);
 }
 
 TEST(MessageLogTest, ResourceMessagesUseTheTableAsFormat) {
   LogCapture log(1);
-  LogResourceMessage(1, 0, 150, 3);
-  LogResourceMessage(1, 0, 999);  // no such entry: nothing
+  LogResourceMessage(kLevelNormal, MessageKind::kInformation, 150, 3);
+  LogResourceMessage(kLevelNormal, MessageKind::kInformation, 999);  // no such entry: nothing
   std::string expected = platform::ToNative(LoadResourceString(150));
   expected.replace(expected.find("%d"), 2, "3");
   EXPECT_EQ(log.narrow(), expected);
@@ -51,8 +51,8 @@ TEST(MessageLogTest, LogFileHasTheSystemsEncodingAndTimeStamps) {
   platform::Handle original = platform::GetStandardOutput();
   ASSERT_TRUE(log->OpenLogFile(dir.File16("x.log").c_str()));
   EXPECT_NE(platform::GetStandardOutput(), original);  // standard output points at the file
-  log->SetMaximumLevel(2);
-  LogMessage(2, 2, u"failed %s\r\n", u"here");
+  log->SetMaximumLevel(kLevelDetails);
+  LogMessage(kLevelDetails, MessageKind::kFailure, u"failed %s\r\n", u"here");
   DestroyMessageLog();
   EXPECT_EQ(platform::GetStandardOutput(), original);
   ResetMessageLog();
@@ -73,16 +73,16 @@ TEST(MessageLogTest, LogFileHasTheSystemsEncodingAndTimeStamps) {
 // TABs stay; what a %c brings in is made harmless too.
 TEST(MessageLogTest, ControlCharactersOfArgumentsAreEscaped) {
   LogCapture log(2);
-  LogMessage(1, 0, u"Input: %s, Output: %s\r\n", u"a\tb\nc\x1b[31m", u"/x\r.txt");
-  LogMessage(2, 2, u"\tunit %c and %c and %c\r\n", char16_t{0x1b}, char16_t{0xDC81}, char16_t{u'e'});
-  LogResourceMessage(1, 0, 110, u"dir\nname");
+  LogMessage(kLevelNormal, MessageKind::kInformation, u"Input: %s, Output: %s\r\n", u"a\tb\nc\x1b[31m", u"/x\r.txt");
+  LogMessage(kLevelDetails, MessageKind::kFailure, u"\tunit %c and %c and %c\r\n", char16_t{0x1b}, char16_t{0xDC81}, char16_t{u'e'});
+  LogResourceMessage(kLevelNormal, MessageKind::kInformation, 110, u"dir\nname");
   std::u16string question = LoadResourceString(110);
   question.replace(question.find(u"%s"), 2, u"dir\\nname");
   EXPECT_EQ(log.text(), u"Input: a\\tb\\nc\\x1b[31m, Output: /x\\r.txt\r\n"
                         u"\tunit \\x1b and \uFFFD and e\r\n" +
                             question);
   // The program's own text (a listing line) stays as it is.
-  LogOwnText(1, 0, u"utf-8\tUTF-8\r\n");
+  LogOwnText(kLevelNormal, MessageKind::kInformation, u"utf-8\tUTF-8\r\n");
   EXPECT_EQ(log.text().substr(log.text().size() - 13), u"utf-8\tUTF-8\r\n");
 }
 
@@ -93,7 +93,7 @@ TEST(MessageLogTest, LogFileIsWellFormed) {
   ResetMessageLog();
   MessageLog* log = GetMessageLog();
   ASSERT_TRUE(log->OpenLogFile(dir.File16("w.log").c_str()));
-  LogMessage(1, 0, u"%s|%c\r\n", u"caf\xDCE9\xD800", char16_t{0xDFFF});
+  LogMessage(kLevelNormal, MessageKind::kInformation, u"%s|%c\r\n", u"caf\xDCE9\xD800", char16_t{0xDFFF});
   DestroyMessageLog();
   ResetMessageLog();
   const std::string bytes = test::ReadWholeFile(dir.File("w.log"));
@@ -112,8 +112,8 @@ TEST(MessageLogTest, ConsoleSideIsStandardErrorInUtf8OnPosix) {
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
   ResetMessageLog();  // attaches to the captured standard error
-  LogMessage(1, 0, u"caf\u00e9 %s\r\n", u"\u4e2d\tx");
-  LogResourceMessage(1, 0, 152);
+  LogMessage(kLevelNormal, MessageKind::kInformation, u"caf\u00e9 %s\r\n", u"\u4e2d\tx");
+  LogResourceMessage(kLevelNormal, MessageKind::kInformation, 152);
   PrintToStandardError(u"last\r\nword\r\n");
   ResetMessageLog();
   const std::string err = testing::internal::GetCapturedStderr();
@@ -128,7 +128,7 @@ TEST(MessageLogTest, SilentModeDiscardsEverything) {
   EXPECT_TRUE(log->OpenLogFile(nullptr));
   EXPECT_TRUE(log->silent());
   EXPECT_EQ(log->sink(), nullptr);
-  LogMessage(1, 0, u"nothing\r\n");  // must not crash
+  LogMessage(kLevelNormal, MessageKind::kInformation, u"nothing\r\n");  // must not crash
   // Once silent, a later log file is not opened either.
   EXPECT_TRUE(log->OpenLogFile(u"/nonexistent/dir/never.log"));
   EXPECT_EQ(log->sink(), nullptr);

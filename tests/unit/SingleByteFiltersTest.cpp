@@ -301,7 +301,7 @@ class KindLog {
   KindLog() {
     ResetMessageLog();
     EXPECT_TRUE(GetMessageLog()->OpenLogFile(dir_.File16("kinds.log").c_str()));
-    GetMessageLog()->SetMaximumLevel(2);
+    GetMessageLog()->SetMaximumLevel(kLevelDetails);
   }
   ~KindLog() { Close(); }
 
