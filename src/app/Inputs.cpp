@@ -809,6 +809,89 @@ int DetectInputs(CharsetId source) {
 }
 
 namespace {
+
+// Where the inputs are and where their text goes, as the paths name them.
+struct Places {
+  std::u16string inputDirectory;
+  std::u16string inputPattern;
+  std::u16string outputDirectory;
+  std::u16string outputFile;
+};
+
+// The input path: a device, or a directory (converted whole once the user
+// agrees) or a file name or pattern in a directory.
+void SettleInput(const Settings& settings, RunState& state, Places* places) {
+  if (settings.inputIsDevice) {
+    places->inputPattern = settings.inputPath;
+    return;
+  }
+  std::u16string qualified =
+      platform::QualifyPath(platform::ExpandEnvironmentStrings(settings.inputPath));
+  if (!CheckPathLength(qualified)) throw ProgramExit{kExitUnusableCommandLine};
+  if (platform::IsDirectory(qualified.c_str())) {
+    if (!Confirm(kStringConfirmDirectory, LastPart(qualified))) {
+      LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringDirectoryInputInvalid);
+      throw ProgramExit{kExitDirectoryDeclined};
+    }
+    qualified = JoinPath(qualified, u"*.*");
+    if (!CheckPathLength(qualified)) throw ProgramExit{kExitUnusableCommandLine};
+  }
+  state.inputHasWildcards = HasWildcards(qualified);
+  places->inputDirectory = DirectoryPart(qualified);
+  places->inputPattern = LastPart(qualified);
+}
+
+// The output path: a device, in place, a directory, or one file (which
+// every input of a pattern is appended to once the user agrees).
+void SettleOutput(Settings& settings, RunState& state, Places* places) {
+  if (settings.outputIsDevice) {
+    places->outputFile = settings.outputPath;
+    return;
+  }
+  if (settings.inPlace) {
+    places->outputDirectory = places->inputDirectory;
+    return;
+  }
+  const std::u16string typed = platform::ExpandEnvironmentStrings(settings.outputPath);
+  const std::u16string qualified = platform::QualifyPath(typed);
+  if (!CheckPathLength(qualified)) throw ProgramExit{kExitUnusableCommandLine};
+  if (platform::IsDirectory(qualified.c_str())) {
+    places->outputDirectory = qualified;
+    // The same directory under any spelling means in place.
+    if (!settings.inputIsDevice &&
+        platform::IsSameFile(qualified.c_str(), places->inputDirectory.c_str())) {
+      settings.inPlace = true;
+    } else {
+      state.outputRoot = qualified;
+    }
+    return;
+  }
+  if (!typed.empty() && (typed.back() == u'/' || typed.back() == platform::kPathSeparator)) {
+    // Written as a directory that does not exist: never turn it into a
+    // file of that name.
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringPathNotFound, qualified);
+    throw ProgramExit{kExitUnusableCommandLine};
+  }
+  if (state.inputHasWildcards) {
+    if (!Confirm(kStringConfirmManyInputsOneOutput, LastPart(qualified))) {
+      LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringOutputFileForManyInputs);
+      throw ProgramExit{kExitMultipleInputsDeclined};
+    }
+    state.appendToOutput = true;
+  }
+  places->outputFile = qualified;
+  places->outputDirectory = DirectoryPart(qualified);
+}
+
+// The output that every input was appended to is closed at the end, where
+// a failure to get it onto the disk can still be told.
+void CloseAppendedOutput(const RunState& state, const std::u16string& path) {
+  CFilePersistenceFilter& persistence = *PersistenceFilter();
+  if (state.appendToOutput && persistence.stream().IsOpen() && !CloseOutput(persistence, path)) {
+    InputFailed();
+  }
+}
+
 }  // namespace
 
 int ProcessInputs() {
@@ -818,84 +901,20 @@ int ProcessInputs() {
   if (settings.filesFromPath[0] != 0) {
     std::u16string appendedOutput;
     const int processed = ConvertListedInputs(&appendedOutput);
-    CFilePersistenceFilter& persistence = *PersistenceFilter();
-    if (state.appendToOutput && persistence.stream().IsOpen() &&
-        !CloseOutput(persistence, appendedOutput)) {
-      InputFailed();
-    }
+    CloseAppendedOutput(state, appendedOutput);
     return processed;
   }
-  std::u16string inputDirectory;
-  std::u16string inputPattern;
-  std::u16string outputDirectory;
-  std::u16string outputFile;
-
-  if (settings.inputIsDevice) {
-    inputPattern = settings.inputPath;
-  } else {
-    std::u16string qualified =
-        platform::QualifyPath(platform::ExpandEnvironmentStrings(settings.inputPath));
-    if (!CheckPathLength(qualified)) throw ProgramExit{kExitUnusableCommandLine};
-    if (platform::IsDirectory(qualified.c_str())) {
-      if (!Confirm(kStringConfirmDirectory, LastPart(qualified))) {
-        LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringDirectoryInputInvalid);
-        throw ProgramExit{kExitDirectoryDeclined};
-      }
-      qualified = JoinPath(qualified, u"*.*");
-      if (!CheckPathLength(qualified)) throw ProgramExit{kExitUnusableCommandLine};
-    }
-    state.inputHasWildcards = HasWildcards(qualified);
-    inputDirectory = DirectoryPart(qualified);
-    inputPattern = LastPart(qualified);
-  }
-
-  if (settings.outputIsDevice) {
-    outputFile = settings.outputPath;
-  } else if (settings.inPlace) {
-    outputDirectory = inputDirectory;
-  } else {
-    const std::u16string typed = platform::ExpandEnvironmentStrings(settings.outputPath);
-    const std::u16string qualified = platform::QualifyPath(typed);
-    if (!CheckPathLength(qualified)) throw ProgramExit{kExitUnusableCommandLine};
-    if (platform::IsDirectory(qualified.c_str())) {
-      outputDirectory = qualified;
-      // The same directory under any spelling means in place.
-      if (!settings.inputIsDevice &&
-          platform::IsSameFile(qualified.c_str(), inputDirectory.c_str())) {
-        settings.inPlace = true;
-      } else {
-        state.outputRoot = qualified;
-      }
-    } else {
-      if (!typed.empty() && (typed.back() == u'/' || typed.back() == platform::kPathSeparator)) {
-        // Written as a directory that does not exist: never turn it into a
-        // file of that name.
-        LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringPathNotFound, qualified);
-        throw ProgramExit{kExitUnusableCommandLine};
-      }
-      if (state.inputHasWildcards) {
-        if (!Confirm(kStringConfirmManyInputsOneOutput, LastPart(qualified))) {
-          LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringOutputFileForManyInputs);
-          throw ProgramExit{kExitMultipleInputsDeclined};
-        }
-        state.appendToOutput = true;
-      }
-      outputFile = qualified;
-      outputDirectory = DirectoryPart(qualified);
-    }
-  }
-
+  Places places;
+  SettleInput(settings, state, &places);
+  SettleOutput(settings, state, &places);
   if (state.inputHasWildcards) BeginWalk();
-  int processed = state.inputHasWildcards
-                      ? WalkDirectory(inputDirectory, inputPattern, outputDirectory, outputFile)
-                      : ConvertNamedFile(inputDirectory, inputPattern, outputDirectory, outputFile);
-
-  // The output that every input was appended to is closed here, where a
-  // failure to get it onto the disk can still be told.
-  CFilePersistenceFilter& persistence = *PersistenceFilter();
-  if (state.appendToOutput && persistence.stream().IsOpen() && !CloseOutput(persistence, outputFile)) {
-    InputFailed();
-  }
+  const int processed =
+      state.inputHasWildcards
+          ? WalkDirectory(places.inputDirectory, places.inputPattern, places.outputDirectory,
+                          places.outputFile)
+          : ConvertNamedFile(places.inputDirectory, places.inputPattern, places.outputDirectory,
+                             places.outputFile);
+  CloseAppendedOutput(state, places.outputFile);
   return processed;
 }
 
