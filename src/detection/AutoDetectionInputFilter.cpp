@@ -39,16 +39,46 @@ int Utf8FollowingBytes(std::uint8_t c) {
   return 0;
 }
 
+// The sequences of a sample by the wide rule above: how many are complete
+// and how many broken, and the first lead byte at which the complete ones
+// outnumber the broken ones, at least two of them (-1: never).
+struct Utf8Count {
+  std::uint32_t valid = 0;
+  std::uint32_t invalid = 0;
+  std::int64_t decidedAt = -1;
+};
+
+Utf8Count CountUtf8Sequences(const std::uint8_t* b, std::uint32_t n) {
+  Utf8Count count;
+  for (std::uint32_t p = 0; p < n; ++p) {
+    // Only lead bytes (0xC0 and up) change the counts: eight bytes without
+    // one go at once.
+    for (; p + 8 <= n; p += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, b + p, sizeof word);
+      if ((word & (word << 1) & 0x8080808080808080u) != 0) break;
+    }
+    if (p >= n) break;
+    const int need = Utf8FollowingBytes(b[p]);
+    if (need == 0) continue;
+    bool ok = p + static_cast<std::uint32_t>(need) < n;
+    for (int k = 1; ok && k <= need; ++k) ok = (b[p + k] & 0xC0) == 0x80;
+    if (ok) {
+      ++count.valid;
+    } else {
+      ++count.invalid;
+    }
+    if (count.decidedAt < 0 && count.valid > count.invalid && count.valid >= 2) count.decidedAt = p;
+  }
+  return count;
+}
+
 // Whether any byte that the scoring reads is 0x80 or above: the positions
 // j with j + 4 < n read b[j], b[j+1] and b[j+2]. Without one, the sets
 // between which the statistics files choose all decode the sample alike, and
 // a file's score is no evidence for its set.
 bool ScoredBytesHaveHighByte(const std::uint8_t* b, std::uint32_t n) {
-  if (n < 5) return false;
-  for (std::uint32_t k = 0; k + 2 < n; ++k) {
-    if (b[k] >= 0x80) return true;
-  }
-  return false;
+  return n >= 5 && SkipAscii(b, 0, n - 2) < n - 2;
 }
 
 constexpr std::uint32_t kMessageNoEvidence = 336;
@@ -118,7 +148,8 @@ double CAutoDetectionInputFilter::ScoreSample(const std::uint8_t* b, std::uint32
   return current_.Score(b, n);
 }
 
-CharsetId CAutoDetectionInputFilter::DecideByStatistics(const std::uint8_t* b, std::uint32_t n) {
+CharsetId CAutoDetectionInputFilter::DecideByStatistics(const std::uint8_t* b, std::uint32_t n,
+                                                        const SampleByteCounts& counts) {
   if (statistics_.Count() == 0) return kCharsetUnknown;
   if (!ScoredBytesHaveHighByte(b, n)) {
     LogResourceMessage(kLevelDetails, MessageKind::kInformation, kMessageNoEvidence);
@@ -161,7 +192,7 @@ CharsetId CAutoDetectionInputFilter::DecideByStatistics(const std::uint8_t* b, s
     break;
   }
   SampleBytes sample;
-  CollectSampleBytes(b, n, &sample);
+  CollectSampleBytes(b, n, counts, &sample);
   // Scores this close to the choice's count as a tie for the checks below.
   const double close = std::fabs(scores[chosen]) * kCloseFraction + kCloseBits;
   // A set that leaves a byte of the text undefined, or reads it as a C1
@@ -270,24 +301,10 @@ CharsetId CAutoDetectionInputFilter::Decide(const std::uint8_t* b, std::uint32_t
     // happen to form valid sequences (DOS-866, TIS-620) for UTF-8 on its
     // first two words, and replace the rest of it; the message still names
     // that first point.
-    std::uint32_t valid = 0;
-    std::uint32_t invalid = 0;
-    std::int64_t decidedAt = -1;
-    for (std::uint32_t p = 0; p < n; ++p) {
-      const int need = Utf8FollowingBytes(b[p]);
-      if (need == 0) continue;
-      bool ok = p + static_cast<std::uint32_t>(need) < n;
-      for (int k = 1; ok && k <= need; ++k) ok = (b[p + k] & 0xC0) == 0x80;
-      if (ok) {
-        ++valid;
-      } else {
-        ++invalid;
-      }
-      if (decidedAt < 0 && valid > invalid && valid >= 2) decidedAt = p;
-    }
-    if (decidedAt >= 0 && valid > invalid && valid >= 2) {
+    const Utf8Count utf8 = CountUtf8Sequences(b, n);
+    if (utf8.decidedAt >= 0 && utf8.valid > utf8.invalid && utf8.valid >= 2) {
       LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetectedUtf8,
-                 static_cast<std::uint32_t>(decidedAt));
+                         static_cast<std::uint32_t>(utf8.decidedAt));
       return Decided(kCharsetUtf8, B::kUtf8);
     }
   }
@@ -315,7 +332,10 @@ CharsetId CAutoDetectionInputFilter::Decide(const std::uint8_t* b, std::uint32_t
   }
   // UTF-32 and UTF-16 without a byte order mark in any script, by the shape
   // of the whole sample (the tests above look at its first units only).
-  switch (DetectUnicodeWithoutMark(b, n)) {
+  // The byte counts serve the UTF-16 test and the single-byte checks.
+  SampleByteCounts counts;
+  CountSampleBytes(b, n, &counts);
+  switch (DetectUnicodeWithoutMark(b, n, counts)) {
     case UnicodeForm::kUtf32Le:
       LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetected, u"UTF-32");
       return Decided(kCharsetUtf32, B::kUnicodeShape);
@@ -333,7 +353,7 @@ CharsetId CAutoDetectionInputFilter::Decide(const std::uint8_t* b, std::uint32_t
   }
   if (n >= 4 && StatisticsFileCount() == 0) ReportMissingStatisticsFiles();
   if (n >= 4 && StatisticsFileCount() > 0) {
-    const CharsetId chosen = DecideByStatistics(b, n);
+    const CharsetId chosen = DecideByStatistics(b, n, counts);
     if (chosen != kCharsetUnknown) return Decided(chosen, B::kStatistics);
   }
   LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetectedFallback);

@@ -16,6 +16,7 @@
 #include "codecs/CharsetRegistry.h"
 #include "codecs/CodecBase.h"
 #include "core/Filter.h"
+#include "detection/DetectionEvidence.h"
 #include "detection/StatisticsFiles.h"
 
 namespace ordana {
@@ -93,7 +94,8 @@ class CAutoDetectionInputFilter : public CFilter {
   // Records and returns a decision.
   CharsetId Decided(CharsetId charset, DetectionBasis basis);
   // The set the statistics files choose, kCharsetUnknown when they cannot.
-  CharsetId DecideByStatistics(const std::uint8_t* b, std::uint32_t n);
+  CharsetId DecideByStatistics(const std::uint8_t* b, std::uint32_t n,
+                               const SampleByteCounts& counts);
   // The decoder of a decided set.
   CFilter* MakeDecoder(CharsetId charset) const;
 

@@ -1,5 +1,7 @@
 #include "detection/DetectionEvidence.h"
 
+#include <cstring>
+
 #include "platform/Utf8.h"
 
 namespace ordana {
@@ -91,22 +93,44 @@ bool Utf32Plausible(const std::uint8_t* b, std::uint32_t n, bool bigEndian) {
 
 }  // namespace
 
+std::uint32_t SkipAscii(const std::uint8_t* b, std::uint32_t from, std::uint32_t n) {
+  std::uint32_t k = from;
+  for (; k + 8 <= n; k += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, b + k, sizeof word);
+    if ((word & 0x8080808080808080u) != 0) break;
+  }
+  while (k < n && b[k] < 0x80) ++k;
+  return k;
+}
+
+void CountSampleBytes(const std::uint8_t* b, std::uint32_t n, SampleByteCounts* counts) {
+  *counts = SampleByteCounts();
+  for (std::uint32_t k = 0; k + 1 < n; k += 2) {
+    ++counts->even[b[k]];
+    ++counts->odd[b[k + 1]];
+  }
+}
+
 UnicodeForm DetectUnicodeWithoutMark(const std::uint8_t* b, std::uint32_t n) {
+  if (n < 16) return UnicodeForm::kNone;
+  SampleByteCounts counts;
+  CountSampleBytes(b, n, &counts);
+  return DetectUnicodeWithoutMark(b, n, counts);
+}
+
+UnicodeForm DetectUnicodeWithoutMark(const std::uint8_t* b, std::uint32_t n,
+                                     const SampleByteCounts& counts) {
   if (n < 16) return UnicodeForm::kNone;
   if (Utf32Plausible(b, n, false)) return UnicodeForm::kUtf32Le;
   if (Utf32Plausible(b, n, true)) return UnicodeForm::kUtf32Be;
-  // The bytes at even and at odd offsets: the high bytes of the units read
-  // big endian and little endian. A reading they rule out is not measured.
-  std::uint32_t evenCounts[256] = {};
-  std::uint32_t oddCounts[256] = {};
-  for (std::uint32_t k = 0; k + 1 < n; k += 2) {
-    ++evenCounts[b[k]];
-    ++oddCounts[b[k + 1]];
-  }
+  // The bytes at even and at odd offsets are the high bytes of the units
+  // read big endian and little endian. A reading they rule out is not
+  // measured.
   const Utf16Shape le =
-      Utf16MayBePlausible(oddCounts, n / 2) ? MeasureUtf16(b, n, false) : Utf16Shape();
+      Utf16MayBePlausible(counts.odd, n / 2) ? MeasureUtf16(b, n, false) : Utf16Shape();
   const Utf16Shape be =
-      Utf16MayBePlausible(evenCounts, n / 2) ? MeasureUtf16(b, n, true) : Utf16Shape();
+      Utf16MayBePlausible(counts.even, n / 2) ? MeasureUtf16(b, n, true) : Utf16Shape();
   const bool leOk = le.Plausible();
   const bool beOk = be.Plausible();
   if (leOk && (!beOk || le.Strength() >= be.Strength())) return UnicodeForm::kUtf16Le;
@@ -119,7 +143,7 @@ bool IsWellFormedUtf8(const std::uint8_t* b, std::uint32_t n) {
   std::uint32_t k = 0;
   while (k < n) {
     if (b[k] < 0x80) {
-      ++k;
+      k = SkipAscii(b, k + 1, n);
       continue;
     }
     char32_t value = 0;
@@ -134,12 +158,18 @@ bool IsWellFormedUtf8(const std::uint8_t* b, std::uint32_t n) {
 }
 
 void CollectSampleBytes(const std::uint8_t* b, std::uint32_t n, SampleBytes* sample) {
-  std::uint32_t counts[256] = {};
-  for (std::uint32_t k = 0; k < n; ++k) ++counts[b[k]];
+  SampleByteCounts counts;
+  CountSampleBytes(b, n, &counts);
+  CollectSampleBytes(b, n, counts, sample);
+}
+
+void CollectSampleBytes(const std::uint8_t* b, std::uint32_t n, const SampleByteCounts& counts,
+                        SampleBytes* sample) {
   std::uint32_t controls = 0;
   for (std::uint32_t c = 0; c < 256; ++c) {
-    sample->present[c] = counts[c] != 0;
-    if (c < 0x20 && !IsTextControl(c) && c != 0x1B) controls += counts[c];
+    const std::uint32_t count = counts.even[c] + counts.odd[c] + (n % 2 == 1 && b[n - 1] == c);
+    sample->present[c] = count != 0;
+    if (c < 0x20 && !IsTextControl(c) && c != 0x1B) controls += count;
   }
   sample->clearlyText = n > 0 && controls * 100 <= n;
 }

@@ -31,6 +31,22 @@ enum class UnicodeForm { kNone, kUtf16Le, kUtf16Be, kUtf32Le, kUtf32Be };
 // Samples under 16 bytes are too short to tell.
 UnicodeForm DetectUnicodeWithoutMark(const std::uint8_t* b, std::uint32_t n);
 
+// How often each byte value occurs at the even and at the odd offsets of a
+// sample (the last byte of a sample of odd length is in neither): what the
+// UTF-16 test and the single-byte checks below need, counted once.
+struct SampleByteCounts {
+  std::uint32_t even[256] = {};
+  std::uint32_t odd[256] = {};
+};
+void CountSampleBytes(const std::uint8_t* b, std::uint32_t n, SampleByteCounts* counts);
+// The same test with the sample's counts already made.
+UnicodeForm DetectUnicodeWithoutMark(const std::uint8_t* b, std::uint32_t n,
+                                     const SampleByteCounts& counts);
+
+// The first position at or after `from` and before n whose byte is 0x80 or
+// above; n when there is none (runs of ASCII go by eight bytes at a time).
+std::uint32_t SkipAscii(const std::uint8_t* b, std::uint32_t from, std::uint32_t n);
+
 // True when the whole sample is well-formed UTF-8 (shortest forms, no
 // surrogates, nothing above U+10FFFF; a sequence cut off by the end of the
 // sample is not held against it) with at least one sequence of two or more
@@ -47,6 +63,9 @@ struct SampleBytes {
   bool clearlyText = false;
 };
 void CollectSampleBytes(const std::uint8_t* b, std::uint32_t n, SampleBytes* sample);
+// The same from the sample's counts (n bytes, ending in b[n - 1]).
+void CollectSampleBytes(const std::uint8_t* b, std::uint32_t n, const SampleByteCounts& counts,
+                        SampleBytes* sample);
 
 // False when the set leaves a byte of the sample undefined, or, in a sample
 // that is clearly text, maps one to a C1 control character (U+0080..U+009F).

@@ -658,23 +658,100 @@ TEST(DetectionEvidenceTest, WellFormedUtf8) {
       {"caf\xC3\xA9", true},
       {"\xE2\x82\xAC 5", true},
       {"\xF0\x9F\x98\x80!", true},
-      {"ab\xC3", false},                  // only a cut-off sequence: no evidence
-      {"\xC3\xA4 and \xE2\x82", true},    // cut off at the end of the sample
+      {"ab\xC3", false},                // only a cut-off sequence: no evidence
+      {"\xC3\xA4 and \xE2\x82", true},  // cut off at the end of the sample
       {"plain ASCII", false},
-      {"caf\xE9", false},                 // Latin-1
-      {"\xC0\xAF", false},                // overlong
-      {"\xE0\x80\xAF", false},            // overlong
-      {"\xED\xA0\x80", false},            // surrogate
-      {"\xF4\x90\x80\x80", false},        // above U+10FFFF
+      {"caf\xE9", false},           // Latin-1
+      {"\xC0\xAF", false},          // overlong
+      {"\xE0\x80\xAF", false},      // overlong
+      {"\xED\xA0\x80", false},      // surrogate
+      {"\xF4\x90\x80\x80", false},  // above U+10FFFF
       {"\xF5\x80\x80\x80", false},
-      {"\xC3\xA9\x80", false},            // stray continuation
+      {"\xC3\xA9\x80", false},  // stray continuation
       {"\xC3\xA9 \xC3(", false},
+      // Runs of ASCII are passed over eight bytes at a time.
+      {std::string(13, 'a') + "\xC3\xA9", true},
+      {std::string(16, 'a') + "\xE9" + std::string(9, 'b'), false},
+      {std::string(8, 'a') + "\xC3", false},
+      {std::string(7, 'a') + "\xC3\xA9" + std::string(20, 'a') + "\xC3(", false},
+      {std::string(23, 'a') + "\xC3\xA9" + std::string(8, 'a') + "\xE2\x82\xAC", true},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(IsWellFormedUtf8(reinterpret_cast<const std::uint8_t*>(c.bytes.data()),
                                static_cast<std::uint32_t>(c.bytes.size())),
               c.wellFormed)
         << c.bytes;
+  }
+}
+
+// The bytes a sample holds are counted once, at the even and the odd
+// offsets; the last byte of a sample of odd length is in neither count and
+// must still be seen.
+TEST(DetectionEvidenceTest, SampleBytesComeFromBothHalvesAndTheLastByte) {
+  const struct {
+    const char* what;
+    std::string bytes;
+  } cases[] = {
+      {"high byte last, odd length", "abcd\x80"},
+      {"high byte last, even length", "abc\x80"},
+      {"control last decides: 2 of 101", std::string(1, '\x01') + std::string(99, 'a') + "\x02"},
+      {"control last, 1 of 101", std::string(100, 'a') + "\x02"},
+      {"one byte", "\xE9"},
+      {"empty", ""},
+  };
+  for (const auto& c : cases) {
+    const auto* b = reinterpret_cast<const std::uint8_t*>(c.bytes.data());
+    const auto n = static_cast<std::uint32_t>(c.bytes.size());
+    SampleBytes sample;
+    CollectSampleBytes(b, n, &sample);
+    std::uint32_t controls = 0;
+    for (std::uint32_t c2 = 0; c2 < 256; ++c2) {
+      const auto count = static_cast<std::uint32_t>(
+          std::count(c.bytes.begin(), c.bytes.end(), static_cast<char>(c2)));
+      EXPECT_EQ(sample.present[c2], count != 0) << c.what << ", byte " << c2;
+      if (c2 < 0x20 && c2 != 0x09 && c2 != 0x0A && c2 != 0x0C && c2 != 0x0D && c2 != 0x1B)
+        controls += count;
+    }
+    EXPECT_EQ(sample.clearlyText, n > 0 && controls * 100 <= n) << c.what;
+  }
+}
+
+// The UTF-8 count passes over bytes that cannot lead a sequence eight at a
+// time; the decision and the position it names stay those of a byte by
+// byte count.
+TEST_F(StatisticsTest, Utf8CountNamesTheSamePositionAcrossLongRuns) {
+  CAutoDetectionInputFilter filter(Dir(), CodecOptions{});
+  const struct {
+    const char* what;
+    std::string bytes;
+    CharsetId charset;
+    std::uint32_t decidedAt;  // of the "Analyzed" message, when UTF-8
+  } cases[] = {
+      {"two sequences after 16 ASCII bytes", std::string(16, 'a') + "\xC3\xA4\xC3\xB6",
+       kCharsetUtf8, 18},
+      {"second sequence after a long run", "\xC3\xA4" + std::string(21, 'x') + "\xE2\x82\xAC",
+       kCharsetUtf8, 23},
+      {"continuation bytes are no leads",
+       std::string(9, 'a') + "\x80\xBF\x80\xBF\x80\xBF\x80\xBF"
+                             "ab\xC3\xA4 \xC3\xB6",
+       kCharsetUtf8, 22},
+      {"leads in the middle of long runs", "\xC3\x89" + std::string(22, 'x') + "\xC3\x80" + std::string(6, 'x'),
+       kCharsetUtf8, 24},
+      {"broken ones outweigh", std::string(12, 'a') + "\xC3( \xC3) \xC3\xA4" + std::string(9, 'z'),
+       14, 0},
+  };
+  for (const auto& c : cases) {
+    const std::size_t before = log_.narrow().size();
+    const DetectionResult& result =
+        filter.Examine(reinterpret_cast<const std::uint8_t*>(c.bytes.data()),
+                       static_cast<std::uint32_t>(c.bytes.size()));
+    EXPECT_EQ(result.charset, c.charset) << c.what;
+    if (c.charset != kCharsetUtf8) continue;
+    EXPECT_NE(log_.narrow().substr(before).find("Detected SCS: UTF-8 (Analyzed " +
+                                                std::to_string(c.decidedAt) + " Bytes)"),
+              std::string::npos)
+        << c.what << "\n"
+        << log_.narrow();
   }
 }
 
