@@ -68,12 +68,12 @@ inline Result Convert(CFilterChain& chain, Sink& sink, const std::uint8_t* data,
   for (std::size_t start = 0; start < size; start += chunk) {
     const std::size_t n = size - start < chunk ? size - start : chunk;
     buffer.Clear();
-    buffer.Append(data + start, static_cast<std::uint32_t>(n));
-    chain.Process(buffer, start);
+    // A chunk fits an empty buffer, and the chain takes every input whole.
+    if (!buffer.Append(data + start, static_cast<std::uint32_t>(n))) std::abort();
+    if (!chain.Process(buffer, start)) std::abort();
     if (!buffer.empty()) std::abort();  // Process must take all of its input
   }
-  chain.Flush();
-  chain.Finish();
+  if (!chain.Flush() || !chain.Finish()) std::abort();
   result.output.swap(sink.data);
   result.errors = chain.First()->errorCount();
   chain.Reset();

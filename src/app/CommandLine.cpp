@@ -291,7 +291,8 @@ Step ShowHelp(Settings& settings, const char16_t*) {
 Step ShowVersion(Settings& settings, const char16_t*) {
   return ShowAndLeave(settings, [] {
     std::uint32_t most = 0, least = 0;
-    platform::GetOwnProductVersion(&most, &least);
+    // Without a version resource the parts stay 0 and the line says 0.0.0.0.
+    (void)platform::GetOwnProductVersion(&most, &least);
     PrintForUser(Format(u"ordana %u.%u.%u.%u\n", most >> 16, most & 0xFFFF, least >> 16,
                         least & 0xFFFF)
                      .c_str());

@@ -5,6 +5,8 @@
 #include "codecs/CharsetRegistry.h"
 #include "core/TextEscaping.h"
 #include "core/Format.h"
+#include "core/MessageLog.h"
+#include "core/StringTable.h"
 #include "platform/Platform.h"
 
 namespace ordana {
@@ -51,7 +53,8 @@ CsvReport::CsvReport(const char16_t* path) : path_(path) {
   std::uint64_t size = 0;
   if (platform::GetFileSize(file_.handle(), &size) && size == 0) {
     static const unsigned char kByteOrderMark[2] = {0xFF, 0xFE};
-    file_.WriteBytes(kByteOrderMark, sizeof kByteOrderMark);
+    // A failure is kept in error() for the opener to report.
+    (void)Write(kByteOrderMark, sizeof kByteOrderMark);
   }
   if (locked) platform::UnlockFile(file_.handle());
 }
@@ -69,8 +72,16 @@ bool CsvReport::Names(const char16_t* path) const {
   return IsOpen() && platform::IsSameFile(path_.c_str(), path);
 }
 
-void CsvReport::WriteLine(const StatusRecord& record) {
-  if (!IsOpen()) return;
+bool CsvReport::Write(const void* data, std::uint32_t size) {
+  // The platform writes everything or fails with a reason.
+  if (file_.WriteBytes(data, size) == size) return true;
+  if (error_ == 0) error_ = file_.lastError();
+  return false;
+}
+
+bool CsvReport::WriteLine(const StatusRecord& record) {
+  // A report that could not be opened drops its lines (see the constructor).
+  if (!IsOpen()) return true;
   const std::u16string line = FormatCsvLine(record, separator_);
   // Little-endian whatever the machine, and one write per line.
   std::string bytes;
@@ -79,7 +90,7 @@ void CsvReport::WriteLine(const StatusRecord& record) {
     bytes += static_cast<char>(unit & 0xFF);
     bytes += static_cast<char>(unit >> 8);
   }
-  file_.WriteBytes(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+  return Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
 }
 
 namespace {
@@ -87,6 +98,11 @@ namespace {
 std::unique_ptr<CsvReport>& TheReport() {
   static std::unique_ptr<CsvReport> report;
   return report;
+}
+
+bool& ReportFailed() {
+  static bool failed = false;
+  return failed;
 }
 
 }  // namespace
@@ -102,5 +118,13 @@ CsvReport* OpenCsvReport(const char16_t* path) {
 CsvReport* GetCsvReport() { return TheReport().get(); }
 
 void CloseCsvReport() { TheReport().reset(); }
+
+void ReportCsvWriteFailure(const CsvReport& report) {
+  if (ReportFailed()) return;
+  ReportFailed() = true;
+  LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringCsvWriteFailed, report.path(), DescribeError(report.error()));
+}
+
+bool CsvReportFailed() { return ReportFailed(); }
 
 }  // namespace ordana

@@ -38,14 +38,23 @@ class CsvReport {
   bool IsOpen() const { return file_.IsOpen(); }
   // True when `path` names this report: the same text, or the same file.
   bool Names(const char16_t* path) const;
-  // Appends the record's line (WriteCsvLine); write errors are ignored.
-  void WriteLine(const StatusRecord& record);
+  // Appends the record's line; false when it could not be written whole
+  // (error() says why).
+  [[nodiscard]] bool WriteLine(const StatusRecord& record);
+  // The first write error of the report (the byte order mark included), 0
+  // when every write went through.
+  platform::ErrorCode error() const { return error_; }
   void Close();
 
  private:
   std::u16string path_;
+  // Writes `size` bytes with one call; false (and the error kept) when not
+  // all of them were written.
+  bool Write(const void* data, std::uint32_t size);
+
   CFile file_;
   char16_t separator_ = u'\t';
+  platform::ErrorCode error_ = 0;
 };
 
 // The process's report writer (/csv): the same path keeps the open report,
@@ -56,5 +65,10 @@ CsvReport* GetCsvReport();
 // Closes the file and deletes the writer; the driver calls it when the
 // inputs are done.
 void CloseCsvReport();
+// Says, once per run, that the process's report lost a line (or its byte
+// order mark), with the reason; the run then ends with exit code 4.
+void ReportCsvWriteFailure(const CsvReport& report);
+// True once a write of the process's report has failed.
+bool CsvReportFailed();
 
 }  // namespace ordana

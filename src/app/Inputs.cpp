@@ -318,7 +318,9 @@ bool ConvertFileInto(const std::u16string& inputPath, const std::u16string& outp
 
   ConversionOutcome outcome;
   StatusReportingObserver reporting;
-  RunConversion(GetFilterChain(), input, &reporting, &outcome);
+  // The outcome says what failed, each part reported below; the result only
+  // sums it up.
+  (void)RunConversion(GetFilterChain(), input, &reporting, &outcome);
   if (outcome.chainError) LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringFilterChainError);
   const bool inputOk = InputReadWhole(inputPath, input, opened, outcome) && !outcome.chainError;
   input.Close();

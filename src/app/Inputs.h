@@ -32,7 +32,7 @@ int FailedInputCount();
 
 // Converts one input into one output; true when both could be opened and the
 // conversion ran to the end.
-bool ConvertFile(const std::u16string& inputPath, const std::u16string& outputPath);
+[[nodiscard]] bool ConvertFile(const std::u16string& inputPath, const std::u16string& outputPath);
 
 // Converts the files of `directory` whose names match `pattern` (and, with
 // /r, those of its subdirectories); returns how many were processed.

@@ -109,15 +109,17 @@ void SilenceWhenAsked(Settings& settings) {
   if (!settings.silent) return;
   if (!settings.logToFile) {
     GetMessageLog()->SetMaximumLevel(kLevelNormal);
-    GetMessageLog()->OpenLogFile(nullptr);
+    // No path: nothing is opened, the log only falls silent.
+    (void)GetMessageLog()->OpenLogFile(nullptr);
   }
   settings.answerWithoutAsking = true;
 }
 
-// Says how many inputs failed, if any; the exit code that tells it.
+// Says how many inputs failed, if any; the exit code that tells it. A CSV
+// report that lost lines fails the run as well (it said so when it failed).
 int ReportFailedInputs() {
   const int failed = FailedInputCount();
-  if (failed == 0) return kExitOk;
+  if (failed == 0) return CsvReportFailed() ? kExitInputsFailed : kExitOk;
   if (failed == 1) {
     LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringOneInputFailed);
   } else {
@@ -305,7 +307,10 @@ int Run(int count, char16_t* const* tokens) {
     return Leave(kExitUnusableCommandLine);
   }
   if (settings.logToFile) OpenLogFileOfSettings(settings);
-  if (settings.csvPath[0] != 0) OpenCsvReport(settings.csvPath);
+  if (settings.csvPath[0] != 0) {
+    const CsvReport* report = OpenCsvReport(settings.csvPath);
+    if (report->error() != 0) ReportCsvWriteFailure(*report);
+  }
 
   SilenceWhenAsked(settings);
 

@@ -55,7 +55,10 @@ void StatusReportingObserver::ChainFinished(const CFilterChain& chain) {
 
 void StatusReportingObserver::Done() {
   record_->endTime = platform::GetSystemTimeAsFileTime();
-  if (CsvReport* report = GetCsvReport()) report->WriteLine(*record_);
+  if (CsvReport* report = GetCsvReport(); report && !report->WriteLine(*record_)) {
+    // The conversion itself is done and stays; the report lost its line.
+    ReportCsvWriteFailure(*report);
+  }
   // Last: a reader that sees "done" sees the finished record whole, and on
   // another process's channel the record is the consumer's from now on.
   SetStatusState(record_, kStatusDone);

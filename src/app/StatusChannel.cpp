@@ -207,8 +207,20 @@ bool StatusChannel::InitialiseAsCreator() {
   }
   // Last, with release ordering: whoever sees the signature sees the lists.
   StoreRelease(SignatureWord(h), kStatusChannelSignature);
-  if (locked) platform::ReleaseSharedMutex(mutex_);
+  if (locked) Release(mutex_, 0);
   return true;
+}
+
+void StatusChannel::Release(platform::SyncObject object, std::uint32_t count) const {
+  const bool released = count == 0 ? platform::ReleaseSharedMutex(object)
+                                   : platform::ReleaseSharedSemaphore(object, count);
+  // The system refuses only an object that is broken (replaced under its
+  // name, or a count beyond its maximum). Nothing here can mend it; the
+  // user learns that the channel's counts may be wrong from now on.
+  if (!released) {
+    LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringChannelReleaseFailed, names_.mapping,
+                       DescribeError(platform::LastError()));
+  }
 }
 
 bool StatusChannel::WaitUntilInitialised() const {
@@ -269,7 +281,7 @@ StatusRecord* StatusChannel::Acquire() {
   if (platform::WaitSharedMutex(mutex_, mutexWait) != platform::WaitResult::kSignaled) {
     congested_ = true;
     // The free record we counted is given back: nothing was taken.
-    platform::ReleaseSharedSemaphore(empty_, 1);
+    Release(empty_, 1);
     LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringChannelMutexHeld, names_.mapping, mutexWait);
     return nullptr;
   }
@@ -285,9 +297,9 @@ StatusRecord* StatusChannel::Acquire() {
     h->usedHead = index;
     h->usedCount += 1;
   }
-  platform::ReleaseSharedMutex(mutex_);
+  Release(mutex_, 0);
   // "Full" counts records handed over; nothing is handed over without one.
-  if (record) platform::ReleaseSharedSemaphore(full_, 1);
+  if (record) Release(full_, 1);
   congested_ = record == nullptr;
   return record;
 }
@@ -432,16 +444,16 @@ CollectResult StatusChannel::CollectFinished(std::vector<CollectedRecord>* colle
   // Another process of this user may have cut the area short; touching what
   // is not there any more would raise SIGBUS.
   if (platform::SharedMemoryCurrentSize(memory_) < kStatusChannelSize) {
-    if (locked) platform::ReleaseSharedMutex(mutex_);
+    if (locked) Release(mutex_, 0);
     return CollectResult::kFailed;
   }
   const CollectCounts counts = CollectFromArea(memory_.base, collected, maximum);
   rejected_ = counts.rejected;
   // Only what was acquired is released: releasing a mutex this process never
   // got would let two holders in at once when the real holder releases it.
-  if (locked) platform::ReleaseSharedMutex(mutex_);
+  if (locked) Release(mutex_, 0);
   if (counts.returned > 0) {
-    platform::ReleaseSharedSemaphore(empty_, static_cast<std::uint32_t>(counts.returned));
+    Release(empty_, static_cast<std::uint32_t>(counts.returned));
   }
   return locked ? CollectResult::kCollected : CollectResult::kMutexTakenOver;
 }

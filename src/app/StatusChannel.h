@@ -123,16 +123,16 @@ class StatusChannel {
   // not initialised by its creator in time, or when an object under one of
   // the names is not trusted (untrusted() then says so); the object then
   // stays without mapping.
-  bool Open();
+  [[nodiscard]] bool Open();
   // Maps an existing channel only to read it (following a converter); no
   // mutex or semaphore is opened. False when there is no such channel or it
   // is not trusted.
-  bool OpenToRead();
+  [[nodiscard]] bool OpenToRead();
   // Reads the record at the free-list head without touching the mapping
   // (ReadSharedMemory), a consistent copy as SnapshotStatusRecord makes it.
   // An empty free list gives an empty record (start time 0). False when the
   // area is not whole any more (truncated under us).
-  bool ReadFreeHeadRecord(StatusRecord* record) const;
+  [[nodiscard]] bool ReadFreeHeadRecord(StatusRecord* record) const;
   // Unmaps and closes everything. The names are removed (where names outlive
   // their handles) when this process owns the channel, or when it created
   // the channel for an owner that no longer exists.
@@ -167,7 +167,7 @@ class StatusChannel {
   // `maximum` of them), appends them oldest first to `collected` and to the
   // free list's tail, and releases "Empty" once per record. Records still
   // being converted stay on the used list.
-  CollectResult CollectFinished(std::vector<CollectedRecord>* collected,
+  [[nodiscard]] CollectResult CollectFinished(std::vector<CollectedRecord>* collected,
                                 std::size_t maximum = kStatusChannelCapacity);
 
  private:
@@ -178,6 +178,9 @@ class StatusChannel {
   bool Opened();
   void RemoveNames() const;
   bool Refuse(bool untrusted);
+  // Gives back the mutex (`count` 0) or `count` counts of a semaphore that
+  // this process took; says so at level 2 when the system refuses.
+  void Release(platform::SyncObject object, std::uint32_t count) const;
 
   std::uint32_t ownerId_;
   StatusChannelLimits limits_;

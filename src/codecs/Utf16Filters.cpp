@@ -51,7 +51,8 @@ std::int32_t CUtf16ToUtf16InputFilter::Filter() {
   CountPassedOn(whole);
   Forward(pending_);
   pending_.Clear();
-  if (whole != before) pending_.Append(&odd, 1);
+  // One byte into the buffer just emptied: it always fits.
+  if (whole != before) (void)pending_.Append(&odd, 1);
   return 0;
 }
 
@@ -90,7 +91,9 @@ void CUtf16ToUtf16OutputFilter::PutByteOrderMark() {
   if (!writeBom_) return;
   static const std::uint8_t kLittle[2] = {0xFF, 0xFE};
   static const std::uint8_t kBig[2] = {0xFE, 0xFF};
-  output_.Append(bigEndian_ ? kBig : kLittle, 2);
+  // Called on an empty output (a new or reset filter), where the mark
+  // always fits.
+  (void)output_.Append(bigEndian_ ? kBig : kLittle, 2);
 }
 
 std::int32_t CUtf16ToUtf16OutputFilter::Filter() {
@@ -108,7 +111,11 @@ void CUtf16ToUtf16OutputFilter::FilterEndOfInput() {
   if (!TakeHalfUnit(bigEndian_ ? u"UTF-16BE" : u"UTF-16")) return;
   static const std::uint8_t kLittle[2] = {0xFD, 0xFF};
   static const std::uint8_t kBig[2] = {0xFF, 0xFD};
-  output_.Append(bigEndian_ ? kBig : kLittle, 2);
+  OutputCursor out(*this);
+  if (!out.Reserve(2)) return;
+  const std::uint8_t* replacement = bigEndian_ ? kBig : kLittle;
+  out.PutByte(replacement[0]);
+  out.PutByte(replacement[1]);
 }
 
 bool CUtf16ToUtf16OutputFilter::Reset() {

@@ -322,7 +322,9 @@ CUtf16ToUtf32Filter::CUtf16ToUtf32Filter(bool bigEndian, const CodecOptions& opt
 void CUtf16ToUtf32Filter::PutByteOrderMark() {
   // The mark waits in the output buffer until the first chunk of the file
   // pushes it on; an empty file is never fed to the chain and so stays empty.
-  if (writeBom_) output_.Append(bigEndian_ ? kBigEndianMark : kLittleEndianMark, 4);
+  // Called on an empty output (a new or reset filter), where the mark
+  // always fits.
+  if (writeBom_) (void)output_.Append(bigEndian_ ? kBigEndianMark : kLittleEndianMark, 4);
 }
 
 std::int32_t CUtf16ToUtf32Filter::Filter() {

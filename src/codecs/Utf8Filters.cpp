@@ -368,7 +368,9 @@ CUtf16ToUtf8Filter::CUtf16ToUtf8Filter(const CodecOptions& options)
 
 void CUtf16ToUtf8Filter::PutByteOrderMark() {
   static const std::uint8_t kMark[3] = {0xEF, 0xBB, 0xBF};
-  if (writeBom_) output_.Append(kMark, 3);
+  // Called on an empty output (a new or reset filter), where the mark
+  // always fits.
+  if (writeBom_) (void)output_.Append(kMark, 3);
 }
 
 std::int32_t CUtf16ToUtf8Filter::Filter() {

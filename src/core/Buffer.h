@@ -47,9 +47,9 @@ class CBuffer {
   void Discard(std::uint32_t n);
   void Clear() { length_ = 0; }
   // Appends size bytes when they fit; false (and nothing written) when not.
-  bool Append(const void* data, std::uint32_t size);
+  [[nodiscard]] bool Append(const void* data, std::uint32_t size);
   // Inserts size bytes at the front when they fit; false when not.
-  bool Prepend(const void* data, std::uint32_t size);
+  [[nodiscard]] bool Prepend(const void* data, std::uint32_t size);
   // Makes [length, length + size) usable for a direct write and returns its
   // start, or null when it would leave the reservation.
   std::uint8_t* PrepareWrite(std::uint32_t size);

@@ -29,6 +29,15 @@ const CFilePersistenceFilter* FindPersistence(const CFilterChain& chain) {
   return nullptr;
 }
 
+// Sends on what the filters still hold and closes the conversion. False
+// when a flush or finish failed (pending input that could not be put in
+// front of the output): text was lost, as with a failed Process.
+bool FinishChain(CFilterChain& chain) {
+  const bool flushed = chain.Flush();
+  const bool finished = chain.Finish();
+  return flushed && finished;
+}
+
 }  // namespace
 
 bool RunConversion(CFilterChain& chain, CFile& input, ConversionObserver* observer,
@@ -37,8 +46,7 @@ bool RunConversion(CFilterChain& chain, CFile& input, ConversionObserver* observ
   if (!outcome) outcome = &local;
   *outcome = ConversionOutcome();
 
-  // A pipe or a device has no size: it is announced as 0, which is no
-  // error of the input.
+  // A pipe or a device has no size (no error of the input): announced as 0.
   std::uint64_t size = 0;
   if (!platform::GetFileSize(input.handle(), &size)) size = 0;
   const std::u16string& path = input.path();
@@ -73,8 +81,10 @@ bool RunConversion(CFilterChain& chain, CFile& input, ConversionObserver* observ
     }
   }
 
-  chain.Flush();
-  chain.Finish();
+  if (!FinishChain(chain)) {
+    result = false;
+    outcome->chainError = true;
+  }
   if (observer) observer->ChainFinished(chain);
   chain.Reset();
 

@@ -45,7 +45,7 @@ class ConversionObserver {
 // there is no point in reading a FIFO or /dev/zero on into a full disk.
 // True when the whole input was read and converted and the output took all
 // of it.
-bool RunConversion(CFilterChain& chain, CFile& input, ConversionObserver* observer,
+[[nodiscard]] bool RunConversion(CFilterChain& chain, CFile& input, ConversionObserver* observer,
                    ConversionOutcome* outcome = nullptr);
 
 // The elapsed-time text of the "Required time" message, for d milliseconds.

@@ -105,7 +105,8 @@ void CFile::WriteText(const std::u16string& text) {
     bytes[2 * k] = static_cast<char>(text[k] & 0xFF);
     bytes[2 * k + 1] = static_cast<char>(text[k] >> 8);
   }
-  WriteBytes(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+  // A failure is kept in lastError() for the caller of Print to look at.
+  (void)WriteBytes(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
 }
 
 void CFile::Print(const char16_t* format, const FormatArg* args, std::size_t count) {

@@ -26,14 +26,14 @@ class CFile {
   CFile(const CFile&) = delete;
   CFile& operator=(const CFile&) = delete;
 
-  virtual bool Create(const char16_t* path, std::uint32_t access, std::uint32_t share);
-  virtual bool Open(const char16_t* path, std::uint32_t disposition, std::uint32_t access,
+  [[nodiscard]] virtual bool Create(const char16_t* path, std::uint32_t access, std::uint32_t share);
+  [[nodiscard]] virtual bool Open(const char16_t* path, std::uint32_t disposition, std::uint32_t access,
                     std::uint32_t share, std::uint32_t flags);
   virtual void Truncate(std::uint64_t length);
-  virtual std::uint32_t WriteBytes(const void* data, std::uint32_t size);
-  virtual std::uint32_t Write(const CBuffer& buffer);
-  virtual std::uint32_t ReadBytes(void* destination, std::uint32_t size);
-  virtual std::uint32_t Read(CBuffer& buffer);
+  [[nodiscard]] virtual std::uint32_t WriteBytes(const void* data, std::uint32_t size);
+  [[nodiscard]] virtual std::uint32_t Write(const CBuffer& buffer);
+  [[nodiscard]] virtual std::uint32_t ReadBytes(void* destination, std::uint32_t size);
+  [[nodiscard]] virtual std::uint32_t Read(CBuffer& buffer);
   // True once a read found nothing more to read: the end of a file, or of a
   // pipe whose writer has gone. A read that fails is not the end; its error
   // is in lastError().

@@ -36,10 +36,12 @@ std::int32_t CFilePersistenceFilter::Filter() {
 }
 
 bool CFilePersistenceFilter::Flush(CBuffer& target) {
-  CFilter::Flush(target);
+  // Pending input that could not be put in front of the target is lost:
+  // the flush says so.
+  const bool flushed = CFilter::Flush(target);
   WriteOut(target);
   target.Clear();
-  return true;
+  return flushed;
 }
 
 bool CFilePersistenceFilter::Reset() {

@@ -32,7 +32,9 @@ bool CFilter::Process(CBuffer& input) {
     std::uint32_t slice = total - taken;
     if (slice > pending_.Room()) slice = pending_.Room();
     if (slice > 0) {
-      pending_.Append(input.base() + taken, slice);
+      // The slice fits the room left; only a page the system refuses to
+      // commit fails here, and then the input cannot be taken.
+      if (!pending_.Append(input.base() + taken, slice)) return false;
       taken += slice;
     }
     LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceFilter, pending_.length(), GetName(),

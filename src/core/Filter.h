@@ -56,11 +56,11 @@ class CFilter : public CLinkedListNode<int> {
   explicit CFilter(std::uint32_t category);
   ~CFilter() override;
 
-  virtual bool Process(CBuffer& input);
+  [[nodiscard]] virtual bool Process(CBuffer& input);
   virtual bool Forward(CBuffer& data);
-  virtual bool Flush(CBuffer& target);
+  [[nodiscard]] virtual bool Flush(CBuffer& target);
   virtual std::int32_t Filter();
-  virtual bool Finish();
+  [[nodiscard]] virtual bool Finish();
   virtual const char16_t* GetName() const;
   virtual std::uint32_t GetType() const;
   virtual bool Reset();
@@ -80,7 +80,7 @@ class CFilter : public CLinkedListNode<int> {
   // Makes room for `size` more output bytes, forwarding the output first when
   // they would not fit behind it. False when there is still no room (there is
   // no next filter to take the output).
-  bool EnsureOutputRoom(std::uint32_t size);
+  [[nodiscard]] bool EnsureOutputRoom(std::uint32_t size);
   // Forwards the output once it has reached the commit size.
   void ForwardIfFull();
 
@@ -106,10 +106,10 @@ class CFilterChain : public CLinkedList<int> {
   CFilterChain() : CLinkedList<int>(true) {}
   ~CFilterChain() override;
 
-  virtual bool Process(CBuffer& input, std::uint64_t streamOffset);
-  virtual bool Flush();
+  [[nodiscard]] virtual bool Process(CBuffer& input, std::uint64_t streamOffset);
+  [[nodiscard]] virtual bool Flush();
   virtual bool Reset();
-  virtual bool Finish();
+  [[nodiscard]] virtual bool Finish();
 
   CFilter* First() const { return static_cast<CFilter*>(head()); }
 };

@@ -64,7 +64,10 @@ class Utf8LineSink : public CFile {
       lines += text[k];
     }
     const std::string bytes = platform::ToNative(lines.data(), lines.size());
-    if (!bytes.empty()) WriteBytes(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    // What fails is kept in lastError(); the message itself is dropped, as
+    // every message that cannot be written is (a reader that has gone must
+    // not stop the run).
+    if (!bytes.empty()) (void)WriteBytes(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
   }
 };
 
@@ -93,7 +96,9 @@ void PrintToStandardError(const char16_t* text) {
     return;
   }
   const std::u16string wellFormed = MakeWellFormed(text);
-  platform::WriteConsole(platform::GetStandardError(), wellFormed.data(), wellFormed.size());
+  // A message that cannot be written is dropped: there is no other place
+  // to say so.
+  (void)platform::WriteConsole(platform::GetStandardError(), wellFormed.data(), wellFormed.size());
 }
 
 void MessageLog::Write(MessageKind kind, const char16_t* format, const FormatArg* args,
@@ -189,7 +194,9 @@ bool MessageLog::OpenLogFile(const char16_t* path) {
   platform::SetStandardOutput(file->handle());
   if (!platform::kPosixConventions) {
     static const std::uint8_t kByteOrderMark[2] = {0xFF, 0xFE};
-    file->WriteBytes(kByteOrderMark, 2);
+    // A failure stays in the sink's lastError(), like that of every later
+    // message written into the log.
+    (void)file->WriteBytes(kByteOrderMark, 2);
   }
   sink_ = std::move(file);
   return true;

@@ -57,7 +57,7 @@ class MessageLog {
   // log was created and makes the console side the sink.
   void AttachStandardOutput();
   // Opens `path` as the log file (null: silent, discard everything).
-  bool OpenLogFile(const char16_t* path);
+  [[nodiscard]] bool OpenLogFile(const char16_t* path);
   // The standard output carries converted text: from now on messages that
   // would go there go to the standard error instead (also when a log file
   // cannot be created), so that no message ever lands in the data.

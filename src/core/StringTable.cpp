@@ -494,6 +494,12 @@ const StringRow kStrings[] = {
     {452, u"%.3f seconds\r\n", u"%.3f Sekunden\r\n"},
     {453, u"%.3f ms\r\n", u"%.3f ms\r\n"},
     {454, u"Not a regular file", u"Keine reguläre Datei"},
+    {540,
+     u"Error: the CSV report %s could not be written: %s\r\n",
+     u"Fehler: Der CSV-Bericht %s konnte nicht geschrieben werden: %s\r\n"},
+    {541,
+     u"The status channel %s could not give back its mutex or a semaphore: %s\r\n",
+     u"Der Statuskanal %s konnte seinen Mutex oder einen Semaphor nicht zurückgeben: %s\r\n"},
 };
 
 }  // namespace

@@ -118,6 +118,9 @@ constexpr std::uint32_t kStringElapsedMinutes = 451;
 constexpr std::uint32_t kStringElapsedSeconds = 452;
 constexpr std::uint32_t kStringElapsedMilliseconds = 453;
 constexpr std::uint32_t kStringNotARegularFile = 454;
+// Results that must not go unnoticed: the CSV report and the status channel.
+constexpr std::uint32_t kStringCsvWriteFailed = 540;
+constexpr std::uint32_t kStringChannelReleaseFailed = 541;
 
 // The text of entry `id` in the user's interface language, or null when
 // there is no such entry.

@@ -140,12 +140,14 @@ StatisticsLoad LoadStatisticsModel(const char16_t* path, CStatisticsModel* model
     return notRegular ? StatisticsLoad::kNotRegular : StatisticsLoad::kOpenFailed;
   }
   if (size > kLargestStatisticsFile) {
-    platform::CloseHandle(handle);
+    // Only read: closing it cannot lose anything.
+    (void)platform::CloseHandle(handle);
     return StatisticsLoad::kTooLarge;
   }
   std::vector<std::uint8_t> data;
   const bool readOk = ReadWhole(handle, size, &data);
-  platform::CloseHandle(handle);
+  // Only read: closing it cannot lose anything.
+  (void)platform::CloseHandle(handle);
 
   if (data.size() < 4 || std::memcmp(data.data(), "STAT", 4) != 0) {
     return StatisticsLoad::kNotStatistics;

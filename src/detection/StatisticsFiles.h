@@ -101,7 +101,7 @@ enum class StatisticsLoad {
 // the end of the file contribute the entries that are there, and parsing ends
 // with them; bytes after the third block are ignored. `model` holds what was
 // parsed whatever the result; only kLoaded makes it usable.
-StatisticsLoad LoadStatisticsModel(const char16_t* path, CStatisticsModel* model);
+[[nodiscard]] StatisticsLoad LoadStatisticsModel(const char16_t* path, CStatisticsModel* model);
 
 // Every usable statistics file of a directory, parsed once.
 class CStatisticsSet {

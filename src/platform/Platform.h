@@ -72,27 +72,27 @@ enum Disposition : std::uint32_t {
 
 // Opens or creates a file. Returns kInvalidHandle on failure (see LastError).
 // A directory is never opened as a file.
-Handle OpenFile(const char16_t* path, std::uint32_t disposition, std::uint32_t access,
+[[nodiscard]] Handle OpenFile(const char16_t* path, std::uint32_t disposition, std::uint32_t access,
                 std::uint32_t share, std::uint32_t flags);
 // Closes a handle; closing kNullHandle or kInvalidHandle does nothing.
 // False when the system reported an error on closing (see LastError).
-bool CloseHandle(Handle handle);
+[[nodiscard]] bool CloseHandle(Handle handle);
 // One read or write call; false on failure (see LastError). A read of 0 bytes
 // with a true result is the end of the input.
-bool ReadFile(Handle handle, void* data, std::uint32_t size, std::uint32_t* done);
-bool WriteFile(Handle handle, const void* data, std::uint32_t size, std::uint32_t* done);
-bool FlushFileBuffers(Handle handle);
-bool GetFileSize(Handle handle, std::uint64_t* size);
+[[nodiscard]] bool ReadFile(Handle handle, void* data, std::uint32_t size, std::uint32_t* done);
+[[nodiscard]] bool WriteFile(Handle handle, const void* data, std::uint32_t size, std::uint32_t* done);
+[[nodiscard]] bool FlushFileBuffers(Handle handle);
+[[nodiscard]] bool GetFileSize(Handle handle, std::uint64_t* size);
 // Moves the file position; origin 0 = begin, 1 = current, 2 = end.
-bool SetFilePointer(Handle handle, std::int64_t distance, int origin, std::uint64_t* newPosition);
-bool SetEndOfFile(Handle handle);
+[[nodiscard]] bool SetFilePointer(Handle handle, std::int64_t distance, int origin, std::uint64_t* newPosition);
+[[nodiscard]] bool SetEndOfFile(Handle handle);
 // Takes an exclusive advisory lock that other processes taking it on the
 // same file wait for (flock on POSIX, LockFileEx on a byte far beyond any
 // data on Windows, so that reads and writes are not blocked); false when the
 // system refuses. UnlockFile gives it back.
-bool LockFile(Handle handle);
+[[nodiscard]] bool LockFile(Handle handle);
 void UnlockFile(Handle handle);
-bool DeleteFile(const char16_t* path);
+[[nodiscard]] bool DeleteFile(const char16_t* path);
 // True when both paths name the same existing file (after following links).
 bool IsSameFile(const char16_t* a, const char16_t* b);
 bool IsDirectory(const char16_t* path);
@@ -104,8 +104,8 @@ bool PathExists(const char16_t* path);
 // refused like every other special file (and a directory); then the result
 // is kInvalidHandle and `*notRegular` is true. Other failures leave
 // `*notRegular` false (see LastError).
-Handle OpenRegularFileForReading(const char16_t* path, std::uint64_t* size, bool* notRegular);
-bool CreateDirectory(const char16_t* path);
+[[nodiscard]] Handle OpenRegularFileForReading(const char16_t* path, std::uint64_t* size, bool* notRegular);
+[[nodiscard]] bool CreateDirectory(const char16_t* path);
 
 struct DirectoryEntry {
   std::u16string name;
@@ -116,7 +116,7 @@ struct DirectoryEntry {
 // file system delivers them. On failure returns false and sets `error`
 // (LastError holds the code): kPathNotFound when the directory does not
 // exist.
-bool ListDirectory(const char16_t* path, std::vector<DirectoryEntry>* entries, ErrorClass* error);
+[[nodiscard]] bool ListDirectory(const char16_t* path, std::vector<DirectoryEntry>* entries, ErrorClass* error);
 // Matches a file name against a pattern of '*' and '?' without regard to
 // case; "*.*" matches every name, with or without a dot.
 bool MatchPathSpec(const char16_t* name, const char16_t* pattern);
@@ -154,7 +154,7 @@ struct FileIdentity {
   }
 };
 // Fills every field; false for a handle that is no disk file on Windows.
-bool GetFileIdentity(Handle handle, FileIdentity* identity);
+[[nodiscard]] bool GetFileIdentity(Handle handle, FileIdentity* identity);
 
 enum class PathType {
   kMissing,    // nothing, or a symbolic link to nothing
@@ -172,7 +172,7 @@ struct PathInfo {
   FileIdentity identity;  // of what the path names, when it names something
 };
 // False when nothing at all stands under `path` (not even a dangling link).
-bool InspectPath(const char16_t* path, PathInfo* info);
+[[nodiscard]] bool InspectPath(const char16_t* path, PathInfo* info);
 
 // The process's own standard streams under a file name: on POSIX
 // /dev/stdin and /dev/fd/0 are the standard input, /dev/stdout and
@@ -203,7 +203,7 @@ struct ReplacementFile {
 // replaced) and registers it for clean-up. With `targetMustBeWritable`, an
 // existing target that the user may not write is refused (permission
 // denied), as opening it for writing would be.
-bool CreateReplacementFile(const char16_t* target, bool targetMustBeWritable, ReplacementFile* file);
+[[nodiscard]] bool CreateReplacementFile(const char16_t* target, bool targetMustBeWritable, ReplacementFile* file);
 
 enum class CommitResult {
   kCommitted,
@@ -219,13 +219,13 @@ enum class CommitResult {
 // name still names that file; then renames it relative to the open
 // directory and closes it. Whatever the result, the caller discards what was
 // not committed.
-CommitResult CommitReplacementFile(ReplacementFile* file, const FileIdentity* expected);
+[[nodiscard]] CommitResult CommitReplacementFile(ReplacementFile* file, const FileIdentity* expected);
 // Closes the temporary and removes it (only while its name still names it).
 void DiscardReplacementFile(ReplacementFile* file);
 
 // Creates an empty file "<prefix>XXXX.tmp" (hexadecimal digits) in
 // `directory`, exclusively, and stores its path. False on failure.
-bool CreateTempFile(const char16_t* directory, const char16_t* prefix, std::u16string* path);
+[[nodiscard]] bool CreateTempFile(const char16_t* directory, const char16_t* prefix, std::u16string* path);
 
 // ---- Standard handles and the console -------------------------------------
 
@@ -257,7 +257,7 @@ enum class OutputKind {
 };
 OutputKind QueryOutputKind(Handle handle);
 // Writes text to a console: WriteConsoleW on Windows, UTF-8 bytes on POSIX.
-bool WriteConsole(Handle handle, const char16_t* text, std::size_t count);
+[[nodiscard]] bool WriteConsole(Handle handle, const char16_t* text, std::size_t count);
 // Reads one byte from the standard input; -1 at the end of the input.
 int ReadStandardInputChar();
 // True when the standard input is a terminal (a console), not a pipe or file.
@@ -277,9 +277,9 @@ struct MemoryRegion {
   std::size_t committed = 0;
   void* registration = nullptr;  // backend bookkeeping (the fault handler)
 };
-bool ReserveRegion(std::size_t reserveSize, std::size_t commitSize, MemoryRegion* region);
+[[nodiscard]] bool ReserveRegion(std::size_t reserveSize, std::size_t commitSize, MemoryRegion* region);
 // Makes [address, address + size) usable, within a reserved region.
-bool CommitRange(MemoryRegion* region, std::size_t offset, std::size_t size);
+[[nodiscard]] bool CommitRange(MemoryRegion* region, std::size_t offset, std::size_t size);
 void ReleaseRegion(MemoryRegion* region);
 
 // ---- Time and process ---------------------------------------------------
@@ -301,7 +301,7 @@ std::uint32_t GetCurrentProcessId();
 std::uint16_t UserInterfaceLanguage();
 // The four 16-bit parts of the program's product version as two 32-bit
 // words (major << 16 | minor, build << 16 | revision). False on failure.
-bool GetOwnProductVersion(std::uint32_t* mostSignificant, std::uint32_t* leastSignificant);
+[[nodiscard]] bool GetOwnProductVersion(std::uint32_t* mostSignificant, std::uint32_t* leastSignificant);
 // The text of string resource `id` of the program's own module, as
 // LoadStringW picks it for the user's interface language; null when the
 // module has no such string (always on POSIX, which has no resources: the
@@ -448,18 +448,18 @@ struct SharedMemory {
 // already and is trusted (then `*alreadyExisted` is true), and maps `size`
 // bytes of it read/write. False on failure (see LastSharedObjectError); an
 // existing area smaller than `size` is a failure.
-bool CreateSharedMemory(const char16_t* name, std::size_t size, SharedMemory* memory,
+[[nodiscard]] bool CreateSharedMemory(const char16_t* name, std::size_t size, SharedMemory* memory,
                         bool* alreadyExisted);
 // Opens and maps an existing, trusted area; false when there is none (or it
 // is smaller than `size`). `readOnly` maps it for reading only: another
 // process's area that this one only reads.
-bool OpenSharedMemory(const char16_t* name, std::size_t size, SharedMemory* memory,
+[[nodiscard]] bool OpenSharedMemory(const char16_t* name, std::size_t size, SharedMemory* memory,
                       bool readOnly = false);
 // Copies `count` bytes at `offset` of the area without touching the mapping
 // where the object can shrink under it (POSIX: another process may truncate
 // it, and touching a page beyond its end raises SIGBUS). False when the area
 // is not that large (any more).
-bool ReadSharedMemory(const SharedMemory& memory, std::size_t offset, void* out,
+[[nodiscard]] bool ReadSharedMemory(const SharedMemory& memory, std::size_t offset, void* out,
                       std::size_t count);
 // The object's size now (it may have been truncated since it was mapped).
 std::size_t SharedMemoryCurrentSize(const SharedMemory& memory);
@@ -477,25 +477,25 @@ enum class WaitResult { kSignaled, kTimedOut, kFailed };
 constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;
 
 // Creates the mutex, not owned, exclusively.
-bool CreateSharedMutex(const char16_t* name, SyncObject* mutex);
+[[nodiscard]] bool CreateSharedMutex(const char16_t* name, SyncObject* mutex);
 // Opens an existing, trusted mutex.
-bool OpenSharedMutex(const char16_t* name, SyncObject* mutex);
+[[nodiscard]] bool OpenSharedMutex(const char16_t* name, SyncObject* mutex);
 // Waits at most `milliseconds` (0: just try; kWaitForever: no limit). A mutex
 // whose holder died counts as acquired where the system can tell (Windows);
 // POSIX cannot, so callers bound their waits.
-WaitResult WaitSharedMutex(SyncObject mutex, std::uint32_t milliseconds);
+[[nodiscard]] WaitResult WaitSharedMutex(SyncObject mutex, std::uint32_t milliseconds);
 // Releases a mutex; only ever after a wait that acquired it.
-bool ReleaseSharedMutex(SyncObject mutex);
+[[nodiscard]] bool ReleaseSharedMutex(SyncObject mutex);
 void RemoveSharedMutexName(const char16_t* name);
 
 // Creates the semaphore with `initial` of at most `maximum` counts,
 // exclusively.
-bool CreateSharedSemaphore(const char16_t* name, std::uint32_t initial, std::uint32_t maximum,
+[[nodiscard]] bool CreateSharedSemaphore(const char16_t* name, std::uint32_t initial, std::uint32_t maximum,
                            SyncObject* semaphore);
 // Opens an existing, trusted semaphore, keeping its count.
-bool OpenSharedSemaphore(const char16_t* name, SyncObject* semaphore);
-WaitResult WaitSharedSemaphore(SyncObject semaphore, std::uint32_t milliseconds);
-bool ReleaseSharedSemaphore(SyncObject semaphore, std::uint32_t count);
+[[nodiscard]] bool OpenSharedSemaphore(const char16_t* name, SyncObject* semaphore);
+[[nodiscard]] WaitResult WaitSharedSemaphore(SyncObject semaphore, std::uint32_t milliseconds);
+[[nodiscard]] bool ReleaseSharedSemaphore(SyncObject semaphore, std::uint32_t count);
 void RemoveSharedSemaphoreName(const char16_t* name);
 
 // Closes a mutex or semaphore handle; the object lives on while others have

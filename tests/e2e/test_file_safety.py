@@ -278,6 +278,78 @@ class WriteErrorTest(SafetyTestCase):
 
 
 @needs_fault_library
+class ReportWriteErrorTest(SafetyTestCase):
+    """A CSV report on a full disk: the conversions are done and stay, the
+    report keeps only whole lines, and the run says so and ends with 4."""
+
+    def test_a_report_that_cannot_be_written_fails_the_run(self):
+        converted = utf16_with_bom(SHORT)
+        names = ("a.txt", "b.txt", "c.txt")
+        # (what, arguments, report writes that succeed before the disk is full)
+        cases = [
+            ("byte order mark, into a file", ["a.txt", "out.txt"], 0),
+            ("first line, in place", ["a.txt"], 1),
+            ("second line, a pattern in place", ["*.txt", "/y"], 2),
+        ]
+        for what, paths, passing in cases:
+            with self.subTest(what):
+                for name in names:
+                    self.write(name, SHORT, 0o640)
+                if os.path.exists(self.path("out.txt")):
+                    os.unlink(self.path("out.txt"))
+                report = self.path("report-%d.csv" % passing)
+                code, out = self.convert("/i", "utf-8", "/o", "utf-16", *paths, "/csv", report,
+                                         faults={"PATH": "report-", "WRITE_FAIL": passing + 1})
+                self.assertEqual(code, 4, out)
+                message = ("Error: the CSV report %s could not be written: "
+                           "No space left on device\n" % report)
+                self.assertEqual(out.count(message), 1, out)
+                self.assertNotIn("input failed", out)
+                # The conversions went through whole.
+                if "out.txt" in paths:
+                    self.assertEqual(self.read("out.txt"), converted)
+                    self.assertEqual(self.read("a.txt"), SHORT)
+                    self.assertEqual(stat.S_IMODE(os.stat(self.path("a.txt")).st_mode), 0o640)
+                else:
+                    done = names if "*.txt" in paths else ("a.txt",)
+                    for name in names:
+                        self.assertEqual(self.read(name), converted if name in done else SHORT, name)
+                        self.assertEqual(stat.S_IMODE(os.stat(self.path(name)).st_mode), 0o640)
+                # The report holds what was written before the disk filled:
+                # no half line.
+                data = self.read(os.path.basename(report))
+                if passing == 0:
+                    self.assertEqual(data, b"")
+                else:
+                    self.assertEqual(data[:2], b"\xff\xfe")
+                    lines = data[2:].decode("utf-16-le").split("\r\n")
+                    self.assertEqual(len(lines), passing, lines)  # whole lines and an empty rest
+                    self.assertEqual(lines[-1], "")
+
+
+@needs_fault_library
+class DirectoryReadErrorTest(SafetyTestCase):
+    """A directory that cannot be read to its end is a failed input, never a
+    shorter directory: nothing of it is converted."""
+
+    def test_a_failed_directory_read_is_no_end_of_the_directory(self):
+        os.mkdir(self.path("walked"))
+        for name in ("a.txt", "b.txt", "c.txt"):
+            self.write(os.path.join("walked", name), SHORT)
+        for what, args in [("pattern", [os.path.join("walked", "*.txt"), "/y"]),
+                           ("directory", ["walked", "/y"])]:
+            for failing in (1, 2, 4):
+                with self.subTest(what, read=failing):
+                    before = snapshot(self.dir)
+                    code, out = self.convert("/i", "utf-8", "/o", "utf-16", *args,
+                                             faults={"PATH": "walked", "READDIR_FAIL": failing})
+                    self.assertEqual(code, 4, out)
+                    self.assertIn("Input/output error", out)
+                    self.assertIn("1 input failed.", out)
+                    self.assertEqual(snapshot(self.dir), before)
+
+
+@needs_fault_library
 @needs_fault_library
 class PartialWriteTest(SafetyTestCase):
     """write(2) may take fewer bytes than asked (pipes, sockets, a signal):

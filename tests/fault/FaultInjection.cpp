@@ -15,6 +15,9 @@
 //   ORDANA_FAULT_WRITE_SHORT every write to a matching descriptor takes at
 //                            most this many bytes (a partial write, as pipes,
 //                            sockets and interrupted writes return them)
+//   ORDANA_FAULT_READDIR_FAIL the Nth readdir of a matching directory (opened
+//                            with opendir) fails with the read errno (default
+//                            EIO), as a damaged directory on a failing disk
 //   ORDANA_FAULT_PAUSE_READ  before the Nth read of a matching descriptor,
 //   ORDANA_FAULT_PAUSE_FILE  create "<file>.paused" and wait until <file>
 //                            exists (at most 60 s), so that a test can change
@@ -28,6 +31,7 @@
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif
+#include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -46,6 +50,7 @@ constexpr int kMaxFd = 4096;
 std::atomic<bool> g_matching[kMaxFd];
 std::atomic<long> g_reads{0};
 std::atomic<long> g_writes{0};
+std::atomic<long> g_directoryReads{0};
 
 long Number(const char* name) {
   const char* value = getenv(name);
@@ -80,6 +85,15 @@ void PauseIfAsked(long n) {
     struct timespec pause = {0, 10 * 1000 * 1000};
     nanosleep(&pause, nullptr);
   }
+}
+
+// True when this readdir of `dir` is the one to fail (errno set).
+bool DirectoryReadFails(DIR* dir) {
+  if (!Matching(dirfd(dir))) return false;
+  if (++g_directoryReads != Number("ORDANA_FAULT_READDIR_FAIL")) return false;
+  const long code = Number("ORDANA_FAULT_READ_ERRNO");
+  errno = code ? static_cast<int>(code) : EIO;
+  return true;
 }
 
 int OpenMode(int flags, va_list args) {
@@ -158,6 +172,22 @@ ssize_t write(int fd, const void* data, size_t size) {
     if (most > 0 && size > static_cast<size_t>(most)) size = static_cast<size_t>(most);
   }
   return next(fd, data, size);
+}
+
+DIR* opendir(const char* path) {
+  DIR* dir = Next<DIR* (*)(const char*)>("opendir")(path);
+  if (dir) Track(dirfd(dir), path);
+  return dir;
+}
+
+struct dirent* readdir(DIR* dir) {
+  static auto next = Next<struct dirent* (*)(DIR*)>("readdir");
+  return DirectoryReadFails(dir) ? nullptr : next(dir);
+}
+
+struct dirent64* readdir64(DIR* dir) {
+  static auto next = Next<struct dirent64* (*)(DIR*)>("readdir64");
+  return DirectoryReadFails(dir) ? nullptr : next(dir);
 }
 
 int close(int fd) {

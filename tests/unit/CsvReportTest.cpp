@@ -138,8 +138,8 @@ TEST_F(CsvReportTest, NewReportIsUtf16WithByteOrderMarkAndOneLinePerRecord) {
     CsvReport report(dir_.File16("r.csv").c_str());
     EXPECT_TRUE(report.IsOpen());
     EXPECT_EQ(test::ReadWholeFile(dir_.File("r.csv")), kBom);
-    report.WriteLine(Record(u"a"));
-    report.WriteLine(Record(u"b"));
+    EXPECT_TRUE(report.WriteLine(Record(u"a")));
+    EXPECT_TRUE(report.WriteLine(Record(u"b")));
   }
   EXPECT_EQ(test::ReadWholeFile(dir_.File("r.csv")), kBom + Line(u"a") + Line(u"b"));
 }
@@ -151,9 +151,9 @@ TEST_F(CsvReportTest, ExistingReportIsAppendedTo) {
   {
     CsvReport first(dir_.File16("r.csv").c_str());
     CsvReport second(dir_.File16("r.csv").c_str());
-    first.WriteLine(Record(u"a"));
-    second.WriteLine(Record(u"b"));
-    first.WriteLine(Record(u"c"));
+    EXPECT_TRUE(first.WriteLine(Record(u"a")));
+    EXPECT_TRUE(second.WriteLine(Record(u"b")));
+    EXPECT_TRUE(first.WriteLine(Record(u"c")));
   }
   EXPECT_EQ(test::ReadWholeFile(dir_.File("r.csv")),
             kBom + Line(u"old") + Line(u"a") + Line(u"b") + Line(u"c"));
@@ -162,31 +162,31 @@ TEST_F(CsvReportTest, ExistingReportIsAppendedTo) {
   {
     CsvReport first(dir_.File16("e.csv").c_str());
     CsvReport second(dir_.File16("e.csv").c_str());
-    second.WriteLine(Record(u"x"));
+    EXPECT_TRUE(second.WriteLine(Record(u"x")));
   }
   EXPECT_EQ(test::ReadWholeFile(dir_.File("e.csv")), kBom + Line(u"x"));
 }
 
 TEST_F(CsvReportTest, SamePathKeepsTheReport) {
   CsvReport* first = OpenCsvReport(dir_.File16("r.csv").c_str());
-  first->WriteLine(Record(u"a"));
+  EXPECT_TRUE(first->WriteLine(Record(u"a")));
   const std::vector<std::u16string> spellings = {
       dir_.File16("r.csv"), platform::FromNative((dir_.path() + "/./r.csv").c_str())};
   for (const std::u16string& path : spellings) {
     EXPECT_EQ(OpenCsvReport(path.c_str()), first) << N(path);
   }
-  GetCsvReport()->WriteLine(Record(u"b"));
+  EXPECT_TRUE(GetCsvReport()->WriteLine(Record(u"b")));
   CloseCsvReport();
   EXPECT_EQ(GetCsvReport(), nullptr);
   EXPECT_EQ(test::ReadWholeFile(dir_.File("r.csv")), kBom + Line(u"a") + Line(u"b"));
 }
 
 TEST_F(CsvReportTest, AnotherPathClosesTheFirstReport) {
-  OpenCsvReport(dir_.File16("one.csv").c_str())->WriteLine(Record(u"a"));
+  EXPECT_TRUE(OpenCsvReport(dir_.File16("one.csv").c_str())->WriteLine(Record(u"a")));
   CsvReport* second = OpenCsvReport(dir_.File16("two.csv").c_str());
   EXPECT_EQ(GetCsvReport(), second);
   EXPECT_EQ(N(second->path()), dir_.File("two.csv"));
-  second->WriteLine(Record(u"b"));
+  EXPECT_TRUE(second->WriteLine(Record(u"b")));
   CloseCsvReport();
   EXPECT_EQ(test::ReadWholeFile(dir_.File("one.csv")), kBom + Line(u"a"));
   EXPECT_EQ(test::ReadWholeFile(dir_.File("two.csv")), kBom + Line(u"b"));
@@ -197,7 +197,7 @@ TEST_F(CsvReportTest, FileThatCannotBeCreatedDropsLinesSilently) {
   CsvReport* report = OpenCsvReport(path.c_str());
   ASSERT_NE(report, nullptr);
   EXPECT_FALSE(report->IsOpen());
-  report->WriteLine(Record(u"a"));
+  EXPECT_TRUE(report->WriteLine(Record(u"a")));
   EXPECT_EQ(OpenCsvReport(path.c_str()), report);
   CloseCsvReport();
 }

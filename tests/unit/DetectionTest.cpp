@@ -69,7 +69,7 @@ TEST_F(StatisticsTest, DiscoveryCountsOnlyStatFiles) {
   Write("c.dat", "NOPE and more");
   Write("d.txt", StatFile().bytes);
   Write("e.dat", StatFile("BAD", 100).bytes);  // not a single-byte set
-  platform::CreateDirectory(dir_.File16("f.dat").c_str());
+  EXPECT_TRUE(platform::CreateDirectory(dir_.File16("f.dat").c_str()));
   CAutoDetectionInputFilter filter(Dir(), CodecOptions{});
   EXPECT_EQ(filter.StatisticsFileCount(), 2u);
   EXPECT_NE(log_.narrow().find("Found 2 stat files\r\n"), std::string::npos);
@@ -399,7 +399,7 @@ TEST_F(StatisticsTest, LoaderResults) {
   }
   EXPECT_EQ(LoadStatisticsModel(dir_.File16("missing.dat").c_str(), &model),
             StatisticsLoad::kOpenFailed);
-  platform::CreateDirectory(dir_.File16("d.dat").c_str());
+  EXPECT_TRUE(platform::CreateDirectory(dir_.File16("d.dat").c_str()));
   EXPECT_EQ(LoadStatisticsModel(dir_.File16("d.dat").c_str(), &model), StatisticsLoad::kNotRegular);
   ASSERT_EQ(::mkfifo(dir_.File("f.dat").c_str(), 0600), 0);
   EXPECT_EQ(LoadStatisticsModel(dir_.File16("f.dat").c_str(), &model), StatisticsLoad::kNotRegular);

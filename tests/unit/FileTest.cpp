@@ -61,7 +61,7 @@ TEST(FileTest, ReadAppendsAndReturnsZeroAtTheEnd) {
   ASSERT_TRUE(file.Open(dir.File16("a").c_str(), platform::kOpenExisting, platform::kGenericRead,
                         platform::kFileShareRead, platform::kFileFlagSequentialScan));
   CBuffer buffer;
-  buffer.Append("x", 1);
+  EXPECT_TRUE(buffer.Append("x", 1));
   EXPECT_EQ(file.Read(buffer), 3u);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer.base()), buffer.length()), "xabc");
   // Only a read that finds nothing knows the end.
@@ -145,7 +145,7 @@ TEST(FileTest, ReadNeverOverfillsABuffer) {
                         platform::kFileShareRead, 0));
   CBuffer buffer;
   std::string fill(CBuffer::kReservationSize - 10, 'f');
-  buffer.Append(fill.data(), static_cast<std::uint32_t>(fill.size()));
+  EXPECT_TRUE(buffer.Append(fill.data(), static_cast<std::uint32_t>(fill.size())));
   EXPECT_EQ(file.Read(buffer), 10u);
   EXPECT_EQ(buffer.length(), CBuffer::kReservationSize);
   EXPECT_EQ(file.Read(buffer), 0u);
@@ -168,7 +168,7 @@ TEST(FileTest, CreateTruncatesAnExistingFile) {
   WriteWholeFile(dir.File("t"), "old content");
   CFile file;
   ASSERT_TRUE(file.Create(dir.File16("t").c_str(), platform::kGenericWrite, platform::kFileShareRead));
-  file.WriteBytes("new", 3);
+  EXPECT_EQ(file.WriteBytes("new", 3), 3u);
   file.Close();
   EXPECT_EQ(ReadWholeFile(dir.File("t")), "new");
 }

@@ -26,7 +26,7 @@ class PairSwapFilter : public CFilter {
     std::uint32_t n = pending_.length() & ~1u;
     for (std::uint32_t k = 0; k < n; k += 2) {
       std::uint8_t pair[2] = {pending_.base()[k + 1], pending_.base()[k]};
-      output_.Append(pair, 2);
+      EXPECT_TRUE(output_.Append(pair, 2));
     }
     pending_.Discard(n);
     return 0;
@@ -71,14 +71,14 @@ TEST(FilterChainTest, TailWaitsForTheNextChunkAndIsDroppedAtTheEnd) {
   chain.Append(sink);
   CBuffer input;
   Fill(input, "abc");
-  chain.Process(input, 0);
+  EXPECT_TRUE(chain.Process(input, 0));
   EXPECT_EQ(sink->received, "ba");
   Fill(input, "de");
-  chain.Process(input, 3);
+  EXPECT_TRUE(chain.Process(input, 3));
   EXPECT_EQ(sink->received, "badc");
   EXPECT_EQ(static_cast<CFilter*>(chain.head())->pending().length(), 1u);  // "e" waits
-  chain.Flush();
-  chain.Finish();
+  EXPECT_TRUE(chain.Flush());
+  EXPECT_TRUE(chain.Finish());
   EXPECT_EQ(sink->received, "badc");  // a truncated unit produces nothing
   chain.Reset();
   EXPECT_TRUE(static_cast<CFilter*>(chain.head())->pending().empty());
@@ -91,7 +91,7 @@ TEST(FilterChainTest, OnlyTheFirstFilterSeesTheStreamOffset) {
   chain.Append(sink);
   CBuffer input;
   Fill(input, "xy");
-  chain.Process(input, 2097152);
+  EXPECT_TRUE(chain.Process(input, 2097152));
   EXPECT_EQ(first->streamOffset(), 2097152u);
   EXPECT_EQ(sink->streamOffset(), 0u);
 }
@@ -101,15 +101,15 @@ TEST(FilterChainTest, ProcessWithEmptyInputStillFiltersWhatIsPending) {
   auto* swap = static_cast<CFilter*>(chain.Append(new PairSwapFilter()));
   auto* sink = new RecordingFilter();
   chain.Append(sink);
-  swap->pending().Append("xy", 2);
+  EXPECT_TRUE(swap->pending().Append("xy", 2));
   CBuffer empty;
-  chain.Process(empty, 0);
+  EXPECT_TRUE(chain.Process(empty, 0));
   EXPECT_EQ(sink->received, "yx");
 }
 
 TEST(FilterChainTest, FlushPutsPendingInFrontOfAnotherBuffer) {
   PairSwapFilter filter;
-  filter.pending().Append("12", 2);
+  EXPECT_TRUE(filter.pending().Append("12", 2));
   CBuffer target;
   Fill(target, "34");
   EXPECT_TRUE(filter.Flush(target));
@@ -141,7 +141,7 @@ TEST(FilterChainTest, PersistenceKeepOpenSurvivesReset) {
   ASSERT_TRUE(filter.stream().Create(dir.File16("out.bin").c_str(), platform::kGenericWrite,
                                      platform::kFileShareRead));
   filter.SetKeepOpen(true);
-  filter.pending().Append("data", 4);
+  EXPECT_TRUE(filter.pending().Append("data", 4));
   EXPECT_EQ(filter.Filter(), 1);
   EXPECT_TRUE(filter.Reset());
   EXPECT_TRUE(filter.stream().IsOpen());
@@ -154,7 +154,7 @@ TEST(FilterChainTest, PersistenceKeepOpenSurvivesReset) {
 
 TEST(FilterChainTest, PersistenceRemembersAFailedWrite) {
   CFilePersistenceFilter filter;  // its stream is not open
-  filter.pending().Append("lost", 4);
+  EXPECT_TRUE(filter.pending().Append("lost", 4));
   filter.Filter();
   EXPECT_NE(filter.writeError(), 0u);
   filter.Reset();

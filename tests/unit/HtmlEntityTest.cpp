@@ -438,8 +438,8 @@ TEST(HtmlEntityDecodeTest, ResetForgetsAnOpenReference) {
   TransformChain chain(new CHtmlEntityDecodeFilter());
   CBuffer input;
   const std::string bytes = test::Utf16(u"a&eac");
-  input.Append(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-  chain.chain().Process(input, 0);
+  EXPECT_TRUE(input.Append(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
+  EXPECT_TRUE(chain.chain().Process(input, 0));
   EXPECT_EQ(Show(test::FromUtf16(chain.sink().received)), "a");
   chain.chain().Reset();
   // The next input starts idle: "ute;" is plain text.

@@ -104,8 +104,8 @@ TEST(LineTransformTest, ResetDropsAHeldCrOfAnAbandonedInput) {
   TransformChain chain(new CLineTransformFilter(kUnix));
   CBuffer input;
   const std::string bytes = test::Utf16(u"a\r");
-  input.Append(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-  chain.chain().Process(input, 0);
+  EXPECT_TRUE(input.Append(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
+  EXPECT_TRUE(chain.chain().Process(input, 0));
   EXPECT_EQ(chain.filter().pending().length(), 2u);  // the CR waits
   chain.chain().Reset();
   EXPECT_TRUE(chain.filter().pending().empty());

@@ -207,7 +207,7 @@ CommitResult Replace(const std::u16string& target, const std::string& text,
 std::vector<std::string> Names(const test::TempDir& dir) {
   std::vector<DirectoryEntry> entries;
   ErrorClass error;
-  ListDirectory(FromNative(dir.path().c_str()).c_str(), &entries, &error);
+  EXPECT_TRUE(ListDirectory(FromNative(dir.path().c_str()).c_str(), &entries, &error));
   std::vector<std::string> names;
   for (const DirectoryEntry& e : entries) names.push_back(ToNative(e.name.c_str()));
   std::sort(names.begin(), names.end());

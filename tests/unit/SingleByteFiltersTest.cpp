@@ -236,12 +236,12 @@ TEST_F(SingleByteTest, EncoderCases) {
 TEST_F(SingleByteTest, EncoderOddByteWaitsForTheNextStep) {
   SingleCodecChain run(MakeEncoder(0, true));
   CBuffer chunk;
-  chunk.Append("A\0B", 3);
-  run.chain.Process(chunk, 0);
+  EXPECT_TRUE(chunk.Append("A\0B", 3));
+  EXPECT_TRUE(run.chain.Process(chunk, 0));
   EXPECT_EQ(run.sink->received, "A");
   EXPECT_EQ(run.codec->pending().length(), 1u);
-  chunk.Append("\0", 1);
-  run.chain.Process(chunk, 3);
+  EXPECT_TRUE(chunk.Append("\0", 1));
+  EXPECT_TRUE(run.chain.Process(chunk, 3));
   EXPECT_EQ(run.sink->received, "AB");
   EXPECT_EQ(run.codec->pending().length(), 0u);
 }
@@ -428,12 +428,12 @@ TEST_F(SingleByteTest, EverySetDecodesAndEncodesBack) {
       sink->received.clear();
       CBuffer chunk;
       const std::string input = AllBytes();
-      chunk.Append(input.data(), 256);
+      EXPECT_TRUE(chunk.Append(input.data(), 256));
       {
         test::LogCapture quiet(1);
-        chain.Process(chunk, 0);
-        chain.Flush();
-        chain.Finish();
+        EXPECT_TRUE(chain.Process(chunk, 0));
+        EXPECT_TRUE(chain.Flush());
+        EXPECT_TRUE(chain.Finish());
       }
       EXPECT_EQ(sink->received, roundTripExpected) << what;
       EXPECT_EQ(decoder->errorCount(), strict ? unmapped : 0u) << what;

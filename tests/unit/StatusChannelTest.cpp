@@ -46,7 +46,9 @@ std::uint32_t SemaphoreCount(const std::u16string& name) {
   if (!platform::OpenSharedSemaphore(name.c_str(), &semaphore)) return 0xFFFFFFFFu;
   std::uint32_t count = 0;
   while (platform::WaitSharedSemaphore(semaphore, 0) == platform::WaitResult::kSignaled) ++count;
-  platform::ReleaseSharedSemaphore(semaphore, count);
+  if (count > 0) {
+    EXPECT_TRUE(platform::ReleaseSharedSemaphore(semaphore, count));
+  }
   platform::CloseSyncObject(&semaphore);
   return count;
 }
@@ -400,7 +402,7 @@ TEST_F(StatusChannelTest, CollectOntoAnEmptyFreeList) {
   SetStatusState(channel.RecordAt(5), kStatusDone);
   SetStatusState(channel.RecordAt(6), kStatusDone);
   std::vector<CollectedRecord> collected;
-  channel.CollectFinished(&collected);
+  EXPECT_EQ(channel.CollectFinished(&collected), CollectResult::kCollected);
   EXPECT_EQ(ListFrom(channel, channel.header()->freeHead), (std::vector<std::uint32_t>{5, 6}));
   EXPECT_EQ(channel.IndexOf(channel.Acquire()), 5u);
   EXPECT_EQ(channel.IndexOf(channel.Acquire()), 6u);

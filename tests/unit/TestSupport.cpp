@@ -60,12 +60,14 @@ void Feed(CFilterChain& chain, RecordingFilter& sink, const std::string& input,
       continue;
     }
     chunk.Clear();
-    chunk.Append(input.data() + start, static_cast<std::uint32_t>(end - start));
-    if (!chunk.empty()) chain.Process(chunk, start);
+    EXPECT_TRUE(chunk.Append(input.data() + start, static_cast<std::uint32_t>(end - start)));
+    if (!chunk.empty()) {
+      EXPECT_TRUE(chain.Process(chunk, start));
+    }
     start = end;
   }
-  chain.Flush();
-  chain.Finish();
+  EXPECT_TRUE(chain.Flush());
+  EXPECT_TRUE(chain.Finish());
 }
 
 }  // namespace

@@ -204,12 +204,12 @@ TEST_F(Utf32Test, DecoderMessagesNameWhatAndWhere) {
 TEST_F(Utf32Test, DecoderWaitsForTheRestOfAUnit) {
   SingleCodecChain run(new CUtf32ToUtf16Filter(false, CodecOptions{}));
   CBuffer chunk;
-  chunk.Append("\x00\xF6\x01", 3);
-  run.chain.Process(chunk, 0);
+  EXPECT_TRUE(chunk.Append("\x00\xF6\x01", 3));
+  EXPECT_TRUE(run.chain.Process(chunk, 0));
   EXPECT_EQ(run.sink->received, "");
   EXPECT_EQ(run.codec->pending().length(), 3u);
-  chunk.Append("\x00", 1);
-  run.chain.Process(chunk, 3);
+  EXPECT_TRUE(chunk.Append("\x00", 1));
+  EXPECT_TRUE(run.chain.Process(chunk, 3));
   EXPECT_EQ(run.sink->received, U16({0xD83D, 0xDE00}));
   EXPECT_EQ(run.codec->pending().length(), 0u);
 }

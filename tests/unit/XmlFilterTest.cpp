@@ -217,16 +217,16 @@ TEST(XmlFilterTest, SwitchesItselfOffAfterTheReplacementAndOnAtReset) {
   TransformChain chain(new CXmlFilter(u"utf-8"));
   CBuffer input;
   const std::string first = test::Utf16(u"<?xml encoding=\"a\"?>");
-  input.Append(first.data(), static_cast<std::uint32_t>(first.size()));
-  chain.chain().Process(input, 0);
+  EXPECT_TRUE(input.Append(first.data(), static_cast<std::uint32_t>(first.size())));
+  EXPECT_TRUE(chain.chain().Process(input, 0));
   EXPECT_FALSE(chain.filter().IsEnabled());
   // Later chunks of the same input pass untouched.
   const std::string second = test::Utf16(u"<?xml  encoding=\"b\"?>");
-  input.Append(second.data(), static_cast<std::uint32_t>(second.size()));
-  chain.chain().Process(input, first.size());
+  EXPECT_TRUE(input.Append(second.data(), static_cast<std::uint32_t>(second.size())));
+  EXPECT_TRUE(chain.chain().Process(input, first.size()));
   EXPECT_EQ(Show(test::FromUtf16(chain.sink().received)),
             Show(u"<?xml encoding=\"utf-8\"?><?xml  encoding=\"b\"?>"));
-  chain.chain().Flush();
+  EXPECT_TRUE(chain.chain().Flush());
   chain.chain().Reset();
   EXPECT_TRUE(chain.filter().IsEnabled());
   EXPECT_EQ(Show(chain.Run(u"<?xml encoding=\"c\"?>")), Show(u"<?xml encoding=\"utf-8\"?>"));
@@ -236,8 +236,8 @@ TEST(XmlFilterTest, WithoutReplacementItStaysOn) {
   TransformChain chain(new CXmlFilter(u"utf-8"));
   CBuffer input;
   const std::string bytes = test::Utf16(u"<?xml version=\"1.0\"?><a/>");
-  input.Append(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-  chain.chain().Process(input, 0);
+  EXPECT_TRUE(input.Append(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
+  EXPECT_TRUE(chain.chain().Process(input, 0));
   EXPECT_TRUE(chain.filter().IsEnabled());
   chain.chain().Reset();
 }
@@ -269,13 +269,13 @@ TEST(XmlFilterTest, EachFilterHasItsOwnState) {
   TransformChain two(new CXmlFilter(u"utf-16"));
   CBuffer input;
   const std::string open = test::Utf16(u"<?xml version=\"1.0\"");
-  input.Append(open.data(), static_cast<std::uint32_t>(open.size()));
-  one.chain().Process(input, 0);  // `one` stays inside a declaration
+  EXPECT_TRUE(input.Append(open.data(), static_cast<std::uint32_t>(open.size())));
+  EXPECT_TRUE(one.chain().Process(input, 0));  // `one` stays inside a declaration
   EXPECT_EQ(Show(two.Run(u" encoding='x'?>")), Show(u" encoding='x'?>"));
   const std::string rest = test::Utf16(u"  encoding='x'?>");
-  input.Append(rest.data(), static_cast<std::uint32_t>(rest.size()));
-  one.chain().Process(input, open.size());
-  one.chain().Flush();
+  EXPECT_TRUE(input.Append(rest.data(), static_cast<std::uint32_t>(rest.size())));
+  EXPECT_TRUE(one.chain().Process(input, open.size()));
+  EXPECT_TRUE(one.chain().Flush());
   EXPECT_EQ(Show(test::FromUtf16(one.sink().received)),
             Show(u"<?xml version=\"1.0\" encoding='utf-8'?>"));
   one.chain().Reset();

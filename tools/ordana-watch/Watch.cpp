@@ -20,6 +20,7 @@
 #include "core/TextEscaping.h"
 #include "codecs/CharsetRegistry.h"
 #include "core/Format.h"
+#include "core/StringTable.h"
 #include "platform/Platform.h"
 
 namespace ordana::watch {
@@ -186,12 +187,20 @@ bool OpenCollecting(StatusChannel& channel, const char* csvPath, std::unique_ptr
       Err(Format(u"ordana-watch: %s can not be created\n", platform::FromNative(csvPath)));
       return false;
     }
+    if ((*csv)->error() != 0) {
+      Err(Format(u"ordana-watch: %s can not be written: %s\n", platform::FromNative(csvPath),
+                 DescribeError((*csv)->error())));
+      return false;
+    }
   }
   return true;
 }
 
 // One line per collected record, and a line of the CSV report if there is one.
-void PrintCollected(const std::vector<CollectedRecord>& records, CsvReport* csv) {
+// The first line the report cannot take is said and sets `*csvFailed`; the
+// collection goes on (the converters wait for the records it frees).
+void PrintCollected(const std::vector<CollectedRecord>& records, CsvReport* csv,
+                    bool* csvFailed) {
   for (const CollectedRecord& item : records) {
     const StatusRecord& r = item.record;
     const std::uint64_t size = r.totalSize;
@@ -200,7 +209,11 @@ void PrintCollected(const std::vector<CollectedRecord>& records, CsvReport* csv)
     Out(Format(u"#%u %s: %I64u bytes, %s => %s, errors %u/%u, %I64u ms\n", item.index,
                ShownPath(r), size, Name(r.decoderCharset), Name(r.encoderCharset), decoderErrors,
                encoderErrors, RecordDurationMilliseconds(r)));
-    if (csv) csv->WriteLine(r);
+    if (csv && !csv->WriteLine(r) && !*csvFailed) {
+      Err(Format(u"ordana-watch: %s can not be written: %s\n", csv->path(),
+                 DescribeError(csv->error())));
+      *csvFailed = true;
+    }
   }
 }
 
@@ -216,6 +229,7 @@ int Collect(std::uint64_t count, const char* csvPath) {
   std::int64_t announced = 0;
   std::uint64_t collected = 0;
   bool warned = false;
+  bool csvFailed = false;
   for (;;) {
     const bool last = StopRequested();
     if (!last) {
@@ -241,12 +255,12 @@ int Collect(std::uint64_t count, const char* csvPath) {
       Err(u"ordana-watch: the channel's mutex was not released in time; taking it over\n");
       warned = true;
     }
-    PrintCollected(records, csv.get());
+    PrintCollected(records, csv.get(), &csvFailed);
     collected += records.size();
     announced -= static_cast<std::int64_t>(records.size() + channel.rejected());
     if (last || (count != 0 && collected >= count)) break;
   }
-  return 0;
+  return csvFailed ? 2 : 0;
 }
 
 int Main(int argc, char** argv) {

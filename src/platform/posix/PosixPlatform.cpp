@@ -337,7 +337,16 @@ bool ListDirectory(const char16_t* path, std::vector<DirectoryEntry>* entries, E
   for (;;) {
     errno = 0;
     struct dirent* entry = ::readdir(dir);
-    if (!entry) break;
+    if (!entry) {
+      // The end of the directory leaves errno alone; a failed read sets it,
+      // and a list cut short must not pass for the whole directory.
+      if (errno == 0) break;
+      Fail();
+      ::closedir(dir);
+      entries->clear();
+      *error = ErrorClass::kOther;
+      return false;
+    }
     const char* name = entry->d_name;
     if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
     bool isDirectory = entry->d_type == DT_DIR;
