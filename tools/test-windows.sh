@@ -32,8 +32,11 @@ export WINEPREFIX="$scratch/prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
-# One server for the whole suite instead of one per test.
-wineserver -p 600 >/dev/null 2>&1 || true
+# One server for the whole suite instead of one per test (and per test a
+# wineboot): the server needs the prefix folder to exist, or it does not
+# start and every program starts a short-lived one of its own.
+mkdir -p "$WINEPREFIX"
+wineserver -p 600
 wineboot --init >/dev/null 2>&1 || true
 
 status=0
