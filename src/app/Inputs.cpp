@@ -280,6 +280,59 @@ bool CommitReplacement(Replacement& replacement, const std::u16string& target,
 
 // `replaceInput`: the converted text replaces the input (in place), once
 // all of it is on the disk; `outputPath` is then not used.
+// Opens the input (`source`, the file `inputPath` names) for reading, as
+// itself and only a regular file when it is to be replaced; false after
+// saying why not.
+bool OpenInput(CFile& input, const std::u16string& inputPath, const std::u16string& source,
+               bool replaceInput) {
+  std::uint32_t flags = platform::kFileFlagSequentialScan | State().inputOpenFlags;
+  if (replaceInput) flags |= platform::kOpenRegularFileOnly | platform::kOpenNoFollow;
+  if (!input.Open(source.c_str(), platform::kOpenExisting, platform::kGenericRead,
+                  platform::kFileShareRead, flags)) {
+    if (replaceInput && platform::FileIsNotRegular(input.lastError())) {
+      LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringNotConvertedInPlace, inputPath);
+    } else {
+      LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringInputError, inputPath, DescribeError(input.lastError()));
+    }
+    return false;
+  }
+  return true;
+}
+
+// The end of an input appended to the output, which stays open for the next
+// input; its error is told once per input that lost data, and the input's
+// part is cut off again.
+bool FinishAppended(CFilePersistenceFilter& persistence, AppendGuard& appendGuard,
+                    const std::u16string& target, bool inputOk) {
+  if (persistence.writeError() != 0) {
+    ReportOutputError(target, persistence.writeError());
+    persistence.ClearWriteError();
+    return InputFailed();
+  }
+  if (!inputOk) return InputFailed();
+  appendGuard.Keep();
+  return true;
+}
+
+// The end of an input written to a stream (a pipe, a device).
+bool FinishStreamed(CFilePersistenceFilter& persistence, const std::u16string& target,
+                    bool inputOk) {
+  if (platform::IsBrokenPipe(persistence.writeError())) {
+    // Whoever read the converted text has gone: nothing more can reach
+    // them, so the run ends here.
+    persistence.ClearWriteError();
+    InputFailed();
+    ReportOutputClosed(target);
+    throw ProgramExit{kExitInputsFailed};
+  }
+  if (persistence.writeError() != 0) {
+    ReportOutputError(target, persistence.writeError());
+    persistence.ClearWriteError();
+    return InputFailed();
+  }
+  return inputOk || InputFailed();
+}
+
 bool ConvertFileInto(const std::u16string& inputPath, const std::u16string& outputPath,
                      bool replaceInput) {
   CFilePersistenceFilter& persistence = *PersistenceFilter();
@@ -295,17 +348,7 @@ bool ConvertFileInto(const std::u16string& inputPath, const std::u16string& outp
   // The input is opened before the output is created: an input that cannot
   // be read must not cost the user an existing output file, nor leave an
   // empty one behind. Only a regular file, opened as itself, is replaced.
-  std::uint32_t flags = platform::kFileFlagSequentialScan | State().inputOpenFlags;
-  if (replaceInput) flags |= platform::kOpenRegularFileOnly | platform::kOpenNoFollow;
-  if (!input.Open(source.c_str(), platform::kOpenExisting, platform::kGenericRead,
-                  platform::kFileShareRead, flags)) {
-    if (replaceInput && platform::FileIsNotRegular(input.lastError())) {
-      LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringNotConvertedInPlace, inputPath);
-    } else {
-      LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringInputError, inputPath, DescribeError(input.lastError()));
-    }
-    return InputFailed();
-  }
+  if (!OpenInput(input, inputPath, source, replaceInput)) return InputFailed();
   platform::FileIdentity opened;
   if (!platform::GetFileIdentity(input.handle(), &opened)) opened = platform::FileIdentity();
 
@@ -338,31 +381,9 @@ bool ConvertFileInto(const std::u16string& inputPath, const std::u16string& outp
       return CommitReplacement(replacement, target, replaceInput ? &opened : nullptr) || InputFailed();
     }
     case OutputMode::kAppend:
-      // The output stays open for the next input; its error is told once per
-      // input that lost data, and the input's part is cut off again.
-      if (persistence.writeError() != 0) {
-        ReportOutputError(target, persistence.writeError());
-        persistence.ClearWriteError();
-        return InputFailed();
-      }
-      if (!inputOk) return InputFailed();
-      appendGuard.Keep();
-      return true;
+      return FinishAppended(persistence, appendGuard, target, inputOk);
     case OutputMode::kStream:
-      if (platform::IsBrokenPipe(persistence.writeError())) {
-        // Whoever read the converted text has gone: nothing more can reach
-        // them, so the run ends here.
-        persistence.ClearWriteError();
-        InputFailed();
-        ReportOutputClosed(target);
-        throw ProgramExit{kExitInputsFailed};
-      }
-      if (persistence.writeError() != 0) {
-        ReportOutputError(target, persistence.writeError());
-        persistence.ClearWriteError();
-        return InputFailed();
-      }
-      return inputOk || InputFailed();
+      return FinishStreamed(persistence, target, inputOk);
   }
   return InputFailed();
 }
