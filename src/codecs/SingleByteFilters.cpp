@@ -17,7 +17,6 @@ constexpr std::uint16_t kUnmapped = 0xFFFF;
 // kByteEscapeBase + b.
 constexpr std::uint32_t kByteEscapeBase = 0xDC00;
 constexpr std::uint8_t kUnmappableByte = 0xFF;
-constexpr std::uint32_t kByteOrderMark = 0xFEFF;
 
 // An id outside the table would read someone else's memory; such an id
 // cannot come from the registry, so falling back to the first set is only a
@@ -370,10 +369,7 @@ std::int32_t CUtf16ToSingleByteFilter::Filter() {
   // opens the file is a mark; one further on is text, and tying the test to
   // the start of the file (not of a step) keeps the result independent of
   // where the chunks end.
-  if (n >= 2 && AtStartOfFile() && !bomSkipped_ && UnitAt(in) == kByteOrderMark) {
-    i = 2;
-    bomSkipped_ = true;
-  }
+  if (n >= 2 && TakeByteOrderMark(UnitAt(in), Position(0))) i = 2;
   {
     OutputCursor out(*this);
     while (i < n) {
@@ -386,16 +382,8 @@ std::int32_t CUtf16ToSingleByteFilter::Filter() {
       const std::uint32_t u = UnitAt(in + i);
       std::uint32_t e = reverse[u];
       if (e == kUnmapped) {
-        if (!strict_ && u - kByteEscapeBase < 0x100) {
-          // A byte the decoder could not map, carried here to be restored.
-          e = u - kByteEscapeBase;
-          LogResourceMessage(kLevelDetails, MessageKind::kRepaired, kStringSingleByteEscapeRestored, charset_, u, Position(i), e);
-        } else {
-          ++errorCount_;
-          e = kUnmappableByte;
-          LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringSingleByteUnencodable, charset_,
-                     u, u, Position(i));
-        }
+        e = TakeUnmapped(u);
+        SayUnmapped(u, Position(i));
       }
       out.PutByte(static_cast<std::uint8_t>(e));
       i += 2;
@@ -403,6 +391,27 @@ std::int32_t CUtf16ToSingleByteFilter::Filter() {
   }
   Consume(i);
   return 0;
+}
+
+bool CUtf16ToSingleByteFilter::Restores(std::uint32_t u) const {
+  // A byte the decoder could not map, carried here to be restored.
+  return !strict_ && u - kByteEscapeBase < 0x100;
+}
+
+std::uint8_t CUtf16ToSingleByteFilter::TakeUnmapped(std::uint32_t u) {
+  if (Restores(u)) return static_cast<std::uint8_t>(u - kByteEscapeBase);
+  ++errorCount_;
+  return kUnmappableByte;
+}
+
+void CUtf16ToSingleByteFilter::SayUnmapped(std::uint32_t u, std::uint64_t position) const {
+  if (Restores(u)) {
+    LogResourceMessage(kLevelDetails, MessageKind::kRepaired, kStringSingleByteEscapeRestored,
+                       charset_, u, position, u - kByteEscapeBase);
+  } else {
+    LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringSingleByteUnencodable, charset_,
+                       u, u, position);
+  }
 }
 
 void CUtf16ToSingleByteFilter::FilterEndOfInput() {

@@ -95,7 +95,45 @@ class CUtf16ToSingleByteFilter : public CCharEncoderFilter {
 
   void UseFastPath(bool enabled) { fastPath_ = enabled; }
 
+  // For a decoder that writes this encoder's output itself (the direct
+  // path, see CUtf8ToUtf16Filter): true when nothing of this encoder waits
+  // in its pending input and a next filter takes its output, so bytes
+  // appended to the output now stand where the encoder's own would.
+  bool AcceptsDirectOutput() const {
+    return enabled_ && pending_.empty() && NextFilter() != nullptr;
+  }
+  // The byte of every code unit, kNoByte where the set has none.
+  static constexpr std::uint16_t kNoByte = 0xFFFF;
+  const std::uint16_t* ReverseTable() const { return reverse_.get(); }
+  // Units below U+0080 encode to themselves.
+  bool AsciiIsIdentity() const { return asciiIsIdentity_; }
+  // Where the next code unit would stand in the encoder's input stream.
+  std::uint64_t InputPosition() const { return Position(0); }
+  // Counts `units` code units that were converted into the output directly.
+  void CountDirectUnits(std::uint32_t units) { CountPassedOn(2 * units); }
+  // Passes the output on, as the encoder does at the end of each step.
+  void ForwardOutput() {
+    if (!output_.empty()) Forward(output_);
+  }
+  // True (and nothing is written for it) when `u` at input position
+  // `position` is the byte order mark that opens the file.
+  bool TakeByteOrderMark(std::uint32_t u, std::uint64_t position) {
+    if (u != kByteOrderMark || position != 0 || bomSkipped_) return false;
+    bomSkipped_ = true;
+    return true;
+  }
+  // The byte written for `u`, which the reverse table does not map, by the
+  // policy (a byte the loose decoder carried, else 0xFF), counted as an
+  // error when it is one; SayUnmapped says the message that goes with it
+  // for input position `position`.
+  std::uint8_t TakeUnmapped(std::uint32_t u);
+  void SayUnmapped(std::uint32_t u, std::uint64_t position) const;
+
  private:
+  static constexpr std::uint32_t kByteOrderMark = 0xFEFF;
+  // A unit the loose decoder made of an undefined byte, to be restored.
+  bool Restores(std::uint32_t u) const;
+
   CharsetId charset_;
   // For every code unit the byte that encodes it, 0xFFFF for none. 128 KiB
   // per filter buys one table access per character.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "codecs/SingleByteFilters.h"
 #include "codecs/Utf8Kernels.h"
 #include "core/MessageLog.h"
 #include "core/StringTable.h"
@@ -141,7 +142,9 @@ std::uint32_t EncodeBmpRun(const std::uint8_t* in, std::uint32_t units, std::uin
 // ---- Decoder ------------------------------------------------------------------
 
 CUtf8ToUtf16Filter::CUtf8ToUtf16Filter(const CodecOptions& options)
-    : strict_(options.strict), simd_(options.fastPaths ? DetectSimdLevel() : SimdLevel::kPlain) {
+    : strict_(options.strict),
+      simd_(options.fastPaths ? DetectSimdLevel() : SimdLevel::kPlain),
+      directPath_(options.fastPaths) {
   name_ = u"UTF-8 to UTF-16 conversion filter";
   typeId_ = kFilterTypeUtf8ToUtf16;
 }
@@ -149,11 +152,21 @@ CUtf8ToUtf16Filter::CUtf8ToUtf16Filter(const CodecOptions& options)
 int CUtf8ToUtf16Filter::SequenceLength(std::uint8_t byte) { return kLeads.following[byte]; }
 
 std::int32_t CUtf8ToUtf16Filter::Filter() {
-  Decode(false);
+  if (CUtf16ToSingleByteFilter* encoder = DirectEncoder()) {
+    DecodeDirect(false, *encoder);
+  } else {
+    Decode(false);
+  }
   return 0;
 }
 
-void CUtf8ToUtf16Filter::FilterEndOfInput() { Decode(true); }
+void CUtf8ToUtf16Filter::FilterEndOfInput() {
+  if (CUtf16ToSingleByteFilter* encoder = DirectEncoder()) {
+    DecodeDirect(true, *encoder);
+  } else {
+    Decode(true);
+  }
+}
 
 void CUtf8ToUtf16Filter::PutReplacement(OutputCursor& out, std::uint32_t last) {
   out.PutUnit(replacement_);
@@ -339,6 +352,178 @@ void CUtf8ToUtf16Filter::ReportBrokenSequence(const std::uint8_t* sequence, std:
     shown += Format(u"%02x", static_cast<unsigned>(sequence[b]));
   }
   LogResourceMessage(kLevelDetails, MessageKind::kRepaired, kStringUtf8MalformedBytes, length, shown);
+}
+
+// ---- The direct path into a single-byte encoder ---------------------------------
+
+CUtf16ToSingleByteFilter* CUtf8ToUtf16Filter::DirectEncoder() const {
+  if (!directPath_ || !output_.empty()) return nullptr;
+  CFilter* next = NextFilter();
+  if (!next || next->GetType() != kFilterTypeUtf16ToSingle) return nullptr;
+  auto* encoder = static_cast<CUtf16ToSingleByteFilter*>(next);
+  if (!encoder->AcceptsDirectOutput()) return nullptr;
+  // The filter trace shows every step of both filters: it is made by them.
+  if (const MessageLog* log = GetMessageLog(); log && log->Enabled(kLevelTrace)) return nullptr;
+  return encoder;
+}
+
+std::uint32_t CUtf8ToUtf16Filter::DecodeSequenceAside(std::uint32_t pos, bool endOfInput,
+                                                      char16_t* units, std::uint32_t* count) {
+  std::uint32_t used = 0;
+  {
+    OutputCursor out(*this);
+    // The output is empty: room for a surrogate pair without passing it on.
+    if (out.Reserve(4)) used = DecodeSequence(out, pos, endOfInput);
+  }
+  *count = output_.length() / 2;
+  for (std::uint32_t k = 0; k < *count; ++k) units[k] = UnitAt(output_.base() + 2 * k);
+  output_.Clear();
+  return used;
+}
+
+std::uint8_t* CUtf8ToUtf16Filter::EncodeAside(const DirectStep& step, std::uint32_t u,
+                                              std::uint32_t index, std::uint8_t* o) {
+  CUtf16ToSingleByteFilter& encoder = *step.encoder;
+  if (encoder.TakeByteOrderMark(u, step.start + 2ull * index)) return o;
+  const std::uint16_t e = step.reverse[u];
+  if (e != CUtf16ToSingleByteFilter::kNoByte) {
+    *o = static_cast<std::uint8_t>(e);
+    return o + 1;
+  }
+  *o = encoder.TakeUnmapped(u);
+  if (step.say) encoderMessages_.push_back(static_cast<std::uint64_t>(index) << 32 | u);
+  return o + 1;
+}
+
+namespace {
+
+// Room asked of the encoder's output for a run of the direct path, and how
+// much of it a vector store may write beyond the last byte of a run.
+constexpr std::uint32_t kDirectRoom = 64;
+constexpr std::uint32_t kDirectOverhang = 16;
+
+// Copies the 16 bytes at `in` to `out` (at least the ASCII ones); returns
+// how many of them, from the first, are ASCII (16: all).
+ORDANA_ALWAYS_INLINE std::uint32_t CopyAsciiBlock(const std::uint8_t* in, std::uint8_t* out) {
+#if ORDANA_HAVE_SSE2
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+  const std::uint32_t high = static_cast<std::uint32_t>(_mm_movemask_epi8(v));
+  return high == 0 ? 16 : CountTrailingZeros(high);
+#else
+  std::uint32_t k = 0;
+  for (; k < 16 && in[k] < 0x80; ++k) out[k] = in[k];
+  return k;
+#endif
+}
+
+}  // namespace
+
+void CUtf8ToUtf16Filter::DecodeDirect(bool endOfInput, CUtf16ToSingleByteFilter& encoder) {
+  const std::uint32_t first = SkipByteOrderMark();
+  std::uint32_t pos = first;
+  // The encoder's messages are said at the end of each step, after the
+  // decoder's; with the log below their level there is nothing to keep.
+  const MessageLog* const log = GetMessageLog();
+  DirectStep step{&encoder, encoder.ReverseTable(), encoder.AsciiIsIdentity(),
+                  log && log->Enabled(kLevelDetails)};
+  bool more = true;
+  while (more) {
+    step.start = encoder.InputPosition();
+    step.units = 0;
+    encoderMessages_.clear();
+    more = RunDirectStep(step, &pos, endOfInput);
+    encoder.CountDirectUnits(step.units);
+    for (const std::uint64_t message : encoderMessages_) {
+      encoder.SayUnmapped(static_cast<std::uint32_t>(message), step.start + 2 * (message >> 32));
+    }
+    encoder.ForwardOutput();
+  }
+  directlyConverted_ += pos - first;
+  // Once anything is decoded, a mark can no longer be at the start.
+  if (pos > 0) bomChecked_ = true;
+  Consume(pos);
+}
+
+bool CUtf8ToUtf16Filter::RunDirectStep(DirectStep& step, std::uint32_t* pos, bool endOfInput) {
+  // The classic decoder passes its output on before a character would
+  // take it past the commit size: a character of the quick cases (two
+  // bytes of room) after stepUnits units, any other (four bytes of room:
+  // a surrogate pair) after stepUnits - 1. The encoder then converts that
+  // much and says its messages. The direct path keeps these steps, so
+  // messages come in the same order.
+  const std::uint32_t stepUnits = output_.commitSize() / 2;
+  OutputCursor out(*step.encoder);
+  for (;;) {
+    if (*pos >= pending_.length() || !out.Reserve(kDirectRoom)) return false;
+    std::uint8_t* const start = out.Next();
+    std::uint8_t* o = start;
+    // Every unit writes at most one byte: `limit` bounds the units of this
+    // run by the step and by the room.
+    const std::uint32_t limit =
+        step.units + std::min(stepUnits - step.units, out.Available() - kDirectOverhang);
+    const DirectRunEnd end = RunDirect(step, pos, limit, stepUnits, endOfInput, &o);
+    out.Advance(static_cast<std::uint32_t>(o - start));
+    if (end != DirectRunEnd::kRoom) return end == DirectRunEnd::kStep;
+  }
+}
+
+CUtf8ToUtf16Filter::DirectRunEnd CUtf8ToUtf16Filter::RunDirect(DirectStep& step, std::uint32_t* at,
+                                                               std::uint32_t limit,
+                                                               std::uint32_t stepUnits,
+                                                               bool endOfInput, std::uint8_t** to) {
+  const std::uint8_t* const p = pending_.base();
+  const std::uint32_t n = pending_.length();
+  std::uint32_t pos = *at;
+  std::uint32_t units = step.units;
+  std::uint8_t* o = *to;
+  DirectRunEnd end = DirectRunEnd::kInput;
+  while (pos < n) {
+    if (step.asciiCopies && n - pos >= 16 && limit - units >= 16) {
+      // ASCII bytes are their own bytes in the set.
+      const std::uint32_t ascii = CopyAsciiBlock(p + pos, o);
+      o += ascii;
+      pos += ascii;
+      units += ascii;
+      if (ascii == 16) continue;
+    }
+    // The quick cases of the classic decoder: one code unit each.
+    const std::uint8_t c = p[pos];
+    char16_t unit = c;
+    const std::uint32_t length = c < 0x80 ? 1 : CommonSequence(p + pos, n - pos, &unit);
+    if (length != 0) {
+      if (units >= limit) {
+        end = units >= stepUnits ? DirectRunEnd::kStep : DirectRunEnd::kRoom;
+        break;
+      }
+      // U+FEFF may be the byte order mark the encoder drops.
+      const std::uint16_t e = step.reverse[unit];
+      if (e != CUtf16ToSingleByteFilter::kNoByte && unit != 0xFEFF) {
+        *o++ = static_cast<std::uint8_t>(e);
+      } else {
+        o = EncodeAside(step, unit, units, o);
+      }
+      pos += length;
+      ++units;
+      continue;
+    }
+    // Anything else: the classic decoder's general rules, then each of its
+    // units through the encoder's table or its classic code.
+    if (units + 2 > limit) {
+      end = units + 2 > stepUnits ? DirectRunEnd::kStep : DirectRunEnd::kRoom;
+      break;
+    }
+    char16_t decoded[2];
+    std::uint32_t count = 0;
+    const std::uint32_t used = DecodeSequenceAside(pos, endOfInput, decoded, &count);
+    if (used == 0) break;  // the rest of the sequence is still to come
+    for (std::uint32_t k = 0; k < count; ++k) o = EncodeAside(step, decoded[k], units++, o);
+    pos += used;
+  }
+  *at = pos;
+  step.units = units;
+  *to = o;
+  return end;
 }
 
 bool CUtf8ToUtf16Filter::Finish() {

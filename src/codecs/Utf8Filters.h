@@ -13,10 +13,14 @@
 // The encoder combines surrogate pairs and replaces (strict) or encodes
 // (loose) unpaired surrogates, also a high surrogate that ends the input.
 
+#include <vector>
+
 #include "codecs/CodecBase.h"
 #include "support/CpuFeatures.h"
 
 namespace ordana {
+
+class CUtf16ToSingleByteFilter;
 
 class CUtf8ToUtf16Filter : public CCharDecoderFilter {
  public:
@@ -35,6 +39,21 @@ class CUtf8ToUtf16Filter : public CCharDecoderFilter {
   void UseFastPath(bool enabled) { simd_ = enabled ? DetectSimdLevel() : SimdLevel::kPlain; }
   // The vector kernels of at most `level` (lowered to what the processor has).
   void UseSimdLevel(SimdLevel level) { simd_ = SupportedSimdLevel(level); }
+  // The direct path: when a single-byte encoder follows this decoder with
+  // nothing between them, the decoder writes the encoder's bytes into the
+  // encoder's output itself, in one pass and without the UTF-16 in between,
+  // for ASCII and the well-formed sequences of characters the set has. Any
+  // other sequence, and any character the set cannot encode, goes through
+  // the classic code of both filters at that place, and the direct loop goes
+  // on after it. Both filters' counts and positions are kept, and their
+  // messages come in the order the two would say them (the decoder's
+  // messages of a step, then the encoder's), so the result is the one of
+  // the two filters working one after the other. Off (also with
+  // CodecOptions::fastPaths off): the classic two filters always.
+  void UseDirectPath(bool enabled) { directPath_ = enabled; }
+  // Bytes the direct path has converted since the filter was made (the
+  // tests ask whether it was taken).
+  std::uint64_t DirectlyConverted() const { return directlyConverted_; }
 
  private:
   void Decode(bool endOfInput);
@@ -53,10 +72,51 @@ class CUtf8ToUtf16Filter : public CCharDecoderFilter {
   // Writes U+FFFD for a bad sequence whose last byte is pending byte `last`.
   void PutReplacement(OutputCursor& out, std::uint32_t last);
 
+  // The encoder this step may write for, or null for the classic path.
+  CUtf16ToSingleByteFilter* DirectEncoder() const;
+  void DecodeDirect(bool endOfInput, CUtf16ToSingleByteFilter& encoder);
+  // What one step of the direct path works with: the part of the input the
+  // classic decoder converts before it passes its output on.
+  struct DirectStep {
+    CUtf16ToSingleByteFilter* encoder;
+    const std::uint16_t* reverse;  // the encoder's byte of every code unit
+    bool asciiCopies;              // ASCII bytes are their own bytes in the set
+    bool say;                      // the encoder's messages are kept for the step's end
+    std::uint64_t start = 0;       // the encoder's input position at the step's start
+    std::uint32_t units = 0;       // the step's units so far (the classic decoder's output / 2)
+  };
+  // Converts from pending byte `*pos` to the end of the step (true) or of
+  // what can be converted now (false), and moves `*pos` along.
+  bool RunDirectStep(DirectStep& step, std::uint32_t* pos, bool endOfInput);
+  // Why a run stopped: the room it was given is used up, the step is
+  // complete, or the input is (up to a sequence whose rest is to come).
+  enum class DirectRunEnd { kRoom, kStep, kInput };
+  // One run: from pending byte `*at` into the encoder's output at `*to`,
+  // up to `limit` units of the step (of at most `stepUnits`); moves both
+  // along.
+  DirectRunEnd RunDirect(DirectStep& step, std::uint32_t* at, std::uint32_t limit,
+                         std::uint32_t stepUnits, bool endOfInput, std::uint8_t** to);
+  // DecodeSequence for the direct path: the units go to `units` (their
+  // number to `count`) by way of the decoder's own output, which is empty
+  // on the direct path and empty again afterwards.
+  std::uint32_t DecodeSequenceAside(std::uint32_t pos, bool endOfInput, char16_t* units,
+                                    std::uint32_t* count);
+  // Hands code unit `u`, the step's unit number `index`, which the direct
+  // loop does not write itself, to the encoder's classic code: writes its
+  // byte (if any) at `o` and returns the new end. The encoder's message is
+  // kept for the end of the step.
+  std::uint8_t* EncodeAside(const DirectStep& step, std::uint32_t u, std::uint32_t index,
+                            std::uint8_t* o);
+
   char16_t replacement_ = 0xFFFD;
   bool bomChecked_ = false;
   bool strict_;
   SimdLevel simd_;
+  bool directPath_ = true;
+  std::uint64_t directlyConverted_ = 0;
+  // The encoder's messages of the current direct step: the unit in the low
+  // 32 bits, its index in the step in the high ones.
+  std::vector<std::uint64_t> encoderMessages_;
 };
 
 class CUtf16ToUtf8Filter : public CCharEncoderFilter {

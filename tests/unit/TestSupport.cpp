@@ -43,9 +43,6 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, error);
 }
 
-namespace {
-
-// ConvertThrough up to and including Finish, without the Reset.
 void Feed(CFilterChain& chain, RecordingFilter& sink, const std::string& input,
           const std::vector<std::size_t>& splits) {
   sink.received.clear();
@@ -69,8 +66,6 @@ void Feed(CFilterChain& chain, RecordingFilter& sink, const std::string& input,
   EXPECT_TRUE(chain.Flush());
   EXPECT_TRUE(chain.Finish());
 }
-
-}  // namespace
 
 std::string ConvertThrough(CFilterChain& chain, RecordingFilter& sink, const std::string& input,
                            const std::vector<std::size_t>& splits) {

@@ -112,6 +112,10 @@ class RecordingFilter : public CFilter {
 // finish and reset. Returns what reached the sink.
 std::string ConvertThrough(CFilterChain& chain, RecordingFilter& sink, const std::string& input,
                            const std::vector<std::size_t>& splits = {});
+// ConvertThrough up to and including Finish, without the Reset: the
+// filters' counts can still be read.
+void Feed(CFilterChain& chain, RecordingFilter& sink, const std::string& input,
+          const std::vector<std::size_t>& splits = {});
 
 // The ways of cutting an input of `size` bytes that the harness tries: once
 // at every offset, then into chunks of every size from 1 to 7 bytes.
