@@ -743,6 +743,10 @@ def kept_sections(path):
             return "\n" + "\n".join(old[k:]) + "\n"
     return ""
 
+def squeeze(name):
+    """A conversion's name without case and punctuation, for --only."""
+    return "".join(c for c in name.lower() if c.isascii() and c.isalnum())
+
 
 def main():
     parser = argparse.ArgumentParser(description="Times Ordana against iconv, uconv and cp.")
@@ -753,6 +757,9 @@ def main():
     parser.add_argument("--output", help="also write the report to this file")
     parser.add_argument("--no-build", action="store_true",
                         help="use the existing bench/.build/ordana without building")
+    parser.add_argument("--only", action="append", metavar="CONVERSION",
+                        help="measure only this row group, named as in the report with "
+                        "any punctuation, e.g. 'UTF-8 -> Windows-1252' (may be repeated)")
     args = parser.parse_args()
     if args.size_mib < 1 or args.repeat < 1:
         die("--size-mib and --repeat must be at least 1")
@@ -769,6 +776,13 @@ def main():
     paths = make_inputs(args.size_mib)
     floor_kib = run_measured(["true"], None).rss_kib
     convs = conversions(paths)
+    if args.only:
+        wanted = {squeeze(name) for name in args.only}
+        unknown = wanted - {squeeze(conv["name"]) for conv in convs}
+        if unknown:
+            die("--only: no such conversion; the names are: " +
+                "; ".join(conv["name"] for conv in convs))
+        convs = [conv for conv in convs if squeeze(conv["name"]) in wanted]
     all_results = []
     for conv in convs:
         log("%s (%s, %s):" % (conv["name"], os.path.basename(conv["input"]),
