@@ -360,17 +360,34 @@ CharsetId CAutoDetectionInputFilter::Decide(const std::uint8_t* b, std::uint32_t
   return Decided(kFallbackCharset, B::kFallback);
 }
 
-void CAutoDetectionInputFilter::Detect() {
+void CAutoDetectionInputFilter::Detect(const CBuffer& data) {
   CFilter* successor = NextFilter();
   // The sample is the first chunk exactly: the last piece from a pipe may
   // have brought more.
-  const std::uint32_t sample = std::min(pending_.length(), pending_.commitSize());
-  std::unique_ptr<CFilter> decoder(MakeDecoder(Decide(pending_.base(), sample)));
+  const std::uint32_t sample = std::min(data.length(), pending_.commitSize());
+  std::unique_ptr<CFilter> decoder(MakeDecoder(Decide(data.base(), sample)));
   successor->InsertBefore(decoder.release());
   Disable();
   successor->Detach();
   LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringRemovedLastFilter, successor->GetName());
   delete successor;
+}
+
+bool CAutoDetectionInputFilter::Process(CBuffer& input) {
+  // A whole chunk that comes while nothing waits here is decided where it
+  // lies and passed on as it is: gathering it first would only copy it. The
+  // trace says what gathering it would have said.
+  if (!IsEnabled() || !pending_.empty() || !output_.empty() || !NextFilter() ||
+      input.length() < pending_.commitSize() || input.length() > pending_.Room()) {
+    return CFilter::Process(input);
+  }
+  LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceFilter, input.length(),
+                     GetName(), 1);
+  Detect(input);
+  LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceSkipped, input.length());
+  Forward(input);
+  input.Clear();
+  return true;
 }
 
 std::int32_t CAutoDetectionInputFilter::Filter() {
@@ -379,7 +396,7 @@ std::int32_t CAutoDetectionInputFilter::Filter() {
   // chunk's worth has come or the input ends (Flush), so the decision never
   // depends on how the input happened to arrive.
   if (pending_.length() < pending_.commitSize()) return 0;
-  Detect();
+  Detect(pending_);
   return -1;
 }
 
@@ -387,7 +404,7 @@ bool CAutoDetectionInputFilter::Flush(CBuffer& target) {
   if (IsEnabled() && &target == &pending_ && !pending_.empty()) {
     // The input ended before a whole chunk came: decide on what is there and
     // pass it on to the decoder, which is flushed next.
-    Detect();
+    Detect(pending_);
     LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceSkipped, pending_.length());
     Forward(pending_);
     return true;

@@ -56,6 +56,7 @@ class CAutoDetectionInputFilter : public CFilter {
   CAutoDetectionInputFilter(const std::u16string& statisticsDirectory, const CodecOptions& options);
   ~CAutoDetectionInputFilter() override;
 
+  bool Process(CBuffer& input) override;
   std::int32_t Filter() override;
   bool Flush(CBuffer& target) override;
   bool Reset() override;
@@ -86,9 +87,10 @@ class CAutoDetectionInputFilter : public CFilter {
   // Says at level 1, once per run, that single-byte text cannot be told
   // apart because no statistics files were found.
   void ReportMissingStatisticsFiles() const;
-  // Decides the character set of the pending bytes, puts its decoder behind
+  // Decides the character set of the first chunk of `data` (the pending
+  // bytes, or a whole chunk that came at once), puts its decoder behind
   // this filter in place of the successor, and switches this filter off.
-  void Detect();
+  void Detect(const CBuffer& data);
   // Decides the set of a sample and records it in last_.
   CharsetId Decide(const std::uint8_t* b, std::uint32_t n);
   // Records and returns a decision.

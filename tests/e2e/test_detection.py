@@ -257,6 +257,46 @@ class DetectionTest(ScratchTestCase):
         with open(self.path("d", "2.txt"), "rb") as f:
             self.assertEqual(f.read(), "äö ok".encode("utf-8"))
 
+    @posix_only("the results and the messages are apart only where messages go to standard error")
+    def test_one_run_over_many_inputs_decides_as_one_run_each(self):
+        # The statistics files are read once per run and kept for every
+        # input: each input's set and every file's score come out as in a
+        # run of its own, whatever came before it, and an unusable file is
+        # reported once per run, not once per input.
+        shipped = self.with_shipped_files()
+        self._write_stat("zz-nan.dat", 6, [(0xE9, float("nan"))])
+        os.replace(os.path.join(self.bindir, "zz-nan.dat"),
+                   os.path.join(os.path.dirname(shipped), "zz-nan.dat"))
+        texts = [
+            ("1.txt", "“Très bien”, dit-il – c’est 20 € pour le café… « Voilà ! »\n", "cp1252"),
+            ("2.txt", "Съешь же ещё этих мягких французских булок да выпей чаю.\n", "koi8-r"),
+            ("3.txt", "Türkçe öğrenmek çok güzel; İstanbul’da yaşıyorum.\n", "cp1254"),
+            ("4.txt", "plain ASCII only\n", "ascii"),
+            ("5.txt", "Καλημέρα σας, τι κάνετε σήμερα;\n", "cp1253"),
+            ("6.txt", "“Très bien”, dit-il – c’est 20 € pour le café… « Voilà ! »\n", "cp1252"),
+        ]
+        os.mkdir(self.path("d"))
+        for name, value, codec in texts:
+            self.write(os.path.join("d", name), value.encode(codec))
+
+        def detect(*paths):
+            proc = subprocess.run(PREFIX + [shipped, "--detect", "--verbose", "/loglevel=2"] +
+                                  list(paths), cwd=self.dir, stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE, stdin=subprocess.DEVNULL, timeout=60)
+            self.assertEqual(proc.returncode, 0, msg(proc.stdout, proc.stderr))
+            return proc.stdout.decode("utf-8"), text(proc.stderr)
+
+        together, messages = detect(*[os.path.join("d", name) for name, _, _ in texts])
+        skipped = "holds a weight that is not a number between -10000 and 10000; skipped"
+        self.assertEqual(messages.count(skipped), 1, messages)
+        alone = ""
+        for name, _, _ in texts:
+            out, messages = detect(os.path.join("d", name))
+            self.assertEqual(messages.count(skipped), 1, messages)
+            alone += out
+        self.assertEqual(together, alone)
+        self.assertEqual(together.count("basis: statistics"), 5, together)
+
     def test_pipe_input_is_detected_on_all_of_it(self):
         # A pipe may deliver the first bytes alone; the decision waits.
         data = "x" * 10 + "äöü" * 10

@@ -314,6 +314,64 @@ TEST(DetectionHandOverTest, TheSampleIsTheFirstChunkExactly) {
   }
 }
 
+// The detection as it was before it took whole chunks where they lie: it
+// gathers every input in its pending buffer first.
+class GatheringDetection : public CAutoDetectionInputFilter {
+ public:
+  using CAutoDetectionInputFilter::CAutoDetectionInputFilter;
+  bool Process(CBuffer& input) override { return CFilter::Process(input); }
+};
+
+// A chunk that comes whole while nothing waits is decided where it lies
+// instead of being copied into the pending buffer first; the text and every
+// message, the trace included, are those of gathering it.
+TEST(DetectionHandOverTest, AWholeChunkIsDecidedWhereItLies) {
+  test::TempDir empty;
+  const std::u16string dir = platform::FromNative(empty.path().c_str());
+  const std::size_t chunk = CBuffer::kCommitSize;
+  std::string latin = "caf\xE9 au lait\n";
+  while (latin.size() < chunk + 1000) latin += "the quick brown fox jumps over the lazy dog\n";
+  std::string utf8 = "\xC3\xA4\xC3\xB6 ";
+  std::string behind = latin.substr(0, chunk);
+  for (int k = 0; k < 64; ++k) behind += "\xC3\xA9";
+  while (utf8.size() < chunk * 3 / 2) utf8 += "gr\xC3\xBC\xC3\x9F" "e aus K\xC3\xB6ln\n";
+  const struct {
+    const char* what;
+    std::string input;
+    std::vector<std::size_t> splits;
+  } cases[] = {
+      {"exactly a chunk", latin.substr(0, chunk), {}},
+      {"a chunk, then the rest", latin, {chunk}},
+      {"more than a chunk at once", latin, {}},
+      {"UTF-8, one and a half chunks at once", utf8, {}},
+      {"a small piece first", latin, {100}},
+      {"UTF-8 right behind the chunk, at once", behind, {}},
+  };
+  for (const auto& c : cases) {
+    std::string outputs[2];
+    std::string logs[2];
+    for (int gathering = 0; gathering < 2; ++gathering) {
+      test::LogCapture log(5);
+      CFilterChain chain;
+      chain.Append(gathering ? new GatheringDetection(dir, CodecOptions{})
+                             : new CAutoDetectionInputFilter(dir, CodecOptions{}));
+      chain.Append(new CNulFilter());
+      auto* sink = new test::RecordingFilter();
+      chain.Append(sink);
+      outputs[gathering] = test::ConvertThrough(chain, *sink, c.input, c.splits);
+      logs[gathering] = log.narrow();
+    }
+    // Latin-1 text: a UTF-16 unit per byte; UTF-8: fewer units than bytes.
+    if (c.input == utf8) {
+      EXPECT_LT(outputs[0].size(), 2 * c.input.size()) << c.what;
+    } else {
+      EXPECT_EQ(outputs[0].size(), 2 * c.input.size()) << c.what;
+    }
+    EXPECT_EQ(outputs[0], outputs[1]) << c.what;
+    EXPECT_EQ(logs[0], logs[1]) << c.what;
+  }
+}
+
 TEST(DetectionHandOverTest, DecisionDoesNotDependOnHowTheInputArrives) {
   test::TempDir empty;
   CFilterChain chain;
