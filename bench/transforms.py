@@ -13,10 +13,11 @@ Two rows, each on a file of at least N MiB (default 64):
     the ratio is what the transform costs.
 
 Each command runs once untimed, then R times (default 5), the commands taking
-turns round by round, with the previous output deleted and `sync` called
-before each timed run. Reported: median wall time, throughput (10^6 input
-bytes per second), the ratio of Ordana's throughput to the other command's,
-peak resident memory (ru_maxrss of the tool's own process), the spread
+turns round by round (their order turned by one each round), with the
+previous output deleted and `sync` called before each timed run. Reported:
+median wall time, throughput (10^6 input bytes per second), the median CPU
+time (user + system), the ratio of the other command's CPU time to Ordana's,
+the load average when the report was made, peak resident memory (ru_maxrss of the tool's own process), the spread
 (max - min) / median (above 25 % flagged as noisy), and an output check
 against a reference computed here with Python.
 
@@ -163,7 +164,8 @@ def run_once(argv, work):
             die("setsid could not start " + argv[0])
         _, status, usage = os.wait4(-1, 0)
         seconds = time.perf_counter() - start
-    return seconds, os.waitstatus_to_exitcode(status), usage.ru_maxrss
+    return (seconds, usage.ru_utime + usage.ru_stime, os.waitstatus_to_exitcode(status),
+            usage.ru_maxrss)
 
 
 class Command:
@@ -172,6 +174,7 @@ class Command:
         self.argv = argv
         self.output = output
         self.times = []
+        self.cpu = []  # user + system seconds of each timed run
         self.rss_kib = 0
         self.failed = None
         self.check = None
@@ -179,15 +182,18 @@ class Command:
 
 def measure(commands, repeat, work):
     for rnd in range(repeat + 1):
-        for command in commands:
+        # The commands take turns: the order is turned by one each round.
+        shift = rnd % len(commands)
+        for command in commands[shift:] + commands[:shift]:
             if os.path.exists(command.output):
                 os.remove(command.output)
             os.sync()
-            seconds, code, rss = run_once(command.argv, work)
+            seconds, cpu, code, rss = run_once(command.argv, work)
             if code != 0 and command.failed is None:
                 command.failed = "exit code %d" % code
             if rnd > 0:  # the first round only warms the page cache
                 command.times.append(seconds)
+                command.cpu.append(cpu)
                 command.rss_kib = max(command.rss_kib, rss)
 
 
@@ -230,35 +236,39 @@ def git_revision():
 def make_report(rows, args, input_sizes):
     lines = [SECTION, ""]
     lines.append("Made by `bench/transforms.py`: %s UTC; Ordana %s (release build); %s; "
-                 "%d timed repetitions after one untimed warm-up, median wall time; inputs: "
+                 "%d timed repetitions after one untimed warm-up, the commands taking turns, "
+                 "medians; load average %s; inputs: "
                  "UTF-8 prose with CR LF line ends %.1f MiB, UTF-8 Western prose with markup "
                  "%.1f MiB; %d cores."
                  % (datetime.datetime.utcnow().strftime("%Y-%m-%d %H:%M"), git_revision(),
                     tool_version(["dos2unix", "--version"]), args.repeat,
+                    "%.1f" % os.getloadavg()[0],
                     input_sizes[0] / MIB, input_sizes[1] / MIB, os.cpu_count() or 0))
     lines.append("")
-    lines.append("Ratio: Ordana's throughput divided by the other command's (above 1: Ordana "
-                 "is faster). For `/htmlentity=enc` the other command is Ordana's own UTF-8 "
-                 "copy without the transform, so the ratio is the share of speed the transform "
-                 "keeps.")
+    lines.append("Ratio: the other command's median CPU time (user + system) divided by "
+                 "Ordana's (above 1: Ordana is faster); CPU time moves far less than wall time "
+                 "when the machine is shared. For `/htmlentity=enc` the other command is "
+                 "Ordana's own UTF-8 copy without the transform, so the ratio is the share of "
+                 "speed the transform keeps. MB/s is from the median wall time.")
     lines.append("")
-    lines.append("| Transform | Command | Median s | MB/s | Ratio | Peak RSS MiB | Spread "
+    lines.append("| Transform | Command | Median s | MB/s | CPU s | Ratio | Peak RSS MiB | Spread "
                  "| Output |")
-    lines.append("|---|---|---:|---:|---:|---:|---:|---|")
+    lines.append("|---|---|---:|---:|---:|---:|---:|---:|---|")
     noisy = []
     for title, size, ordana_cmd, other in rows:
-        base = statistics.median(ordana_cmd.times)
+        base = statistics.median(ordana_cmd.cpu)
         for command in (ordana_cmd, other):
             median = statistics.median(command.times)
+            cpu = statistics.median(command.cpu)
             spread = (max(command.times) - min(command.times)) / median if median else 0.0
             mark = ""
             if spread > NOISE_LIMIT:
                 mark = " ⚠"
                 noisy.append("%s / %s" % (title, command.label))
-            ratio = "—" if command is ordana_cmd else "%.2f×" % (median / base)
+            ratio = "—" if command is ordana_cmd else "%.2f×" % (cpu / base)
             status = command.failed or command.check or "correct"
-            lines.append("| %s | %s | %.3f | %.0f | %s | %.1f | %.0f%%%s | %s |"
-                         % (title, command.label, median, size / 1e6 / median, ratio,
+            lines.append("| %s | %s | %.3f | %.0f | %.3f | %s | %.1f | %.0f%%%s | %s |"
+                         % (title, command.label, median, size / 1e6 / median, cpu, ratio,
                             command.rss_kib / 1024.0, spread * 100, mark, status))
     if noisy:
         lines.append("")
@@ -279,8 +289,10 @@ def write_section(path, section):
     if start is None:
         text = current.rstrip("\n") + ("\n\n" if current.strip() else "") + section
     else:
-        end = next((k for k in range(start + 1, len(lines)) if lines[k].startswith("## ")),
-                   len(lines))
+        # The section ends at the next heading or at the marker of a section
+        # another script writes (bench/many_files.py's begins with one).
+        end = next((k for k in range(start + 1, len(lines))
+                    if lines[k].startswith("## ") or lines[k].startswith("<!-- ")), len(lines))
         before = "\n".join(lines[:start]).rstrip("\n")
         after = "\n".join(lines[end:]).strip("\n")
         text = ((before + "\n\n" if before else "") + section
