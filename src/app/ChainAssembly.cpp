@@ -48,33 +48,32 @@ CodecOptions OptionsFromSettings() {
   return options;
 }
 
-int AppendDecoder(CFilterChain& chain, CharsetId id) {
+// Every source id has a decoder: the name lookup gives no other ids, and a
+// name it does not know is refused before the chain is built (exit code 1).
+void AppendDecoder(CFilterChain& chain, CharsetId id) {
   const CodecOptions options = OptionsFromSettings();
   if (id < static_cast<CharsetId>(kSingleByteCharsetCount)) {
     AppendNew<CSingleByteToUtf16Filter>(chain, id, options);
-    return kExitOk;
+    return;
   }
   switch (id) {
     case kCharsetUtf8:
       AppendNew<CUtf8ToUtf16Filter>(chain, options);
-      return kExitOk;
+      return;
     case kCharsetUtf16:
     case kCharsetUtf16Be:
       AppendNew<CUtf16ToUtf16InputFilter>(chain, id == kCharsetUtf16Be, options);
-      return kExitOk;
+      return;
     case kCharsetUtf32:
     case kCharsetUtf32Be:
       AppendNew<CUtf32ToUtf16Filter>(chain, id == kCharsetUtf32Be, options);
-      return kExitOk;
-    case kCharsetAuto:
+      return;
+    default:  // kCharsetAuto
       // The placeholder behind the detection is where the detected decoder
       // goes.
       AppendNew<CAutoDetectionInputFilter>(chain, options);
       AppendNew<CNulFilter>(chain);
-      return kExitOk;
-    default:
-      LogResourceMessage(kLevelNormal, MessageKind::kRepaired, kStringUnknownSourceId, id);
-      return kExitUnknownSource;
+      return;
   }
 }
 
@@ -136,8 +135,8 @@ void UseFastPaths(bool enabled) { fastPaths = enabled; }
 int AssembleChain(CharsetId sourceId, CharsetId destinationId) {
   CFilterChain& chain = GetFilterChain();
   try {
-    int result = AppendDecoder(chain, sourceId);
-    if (result == kExitOk) result = AppendTransforms(chain);
+    AppendDecoder(chain, sourceId);
+    int result = AppendTransforms(chain);
     if (result == kExitOk) result = AppendEncoder(chain, destinationId);
     if (result != kExitOk) return result;
     PersistenceFilter() = AppendNew<CFilePersistenceFilter>(chain);

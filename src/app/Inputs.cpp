@@ -504,15 +504,13 @@ int WalkDirectory(const std::u16string& directory, const std::u16string& pattern
   platform::ErrorClass error;
   if (!platform::ListDirectory(directory.c_str(), &entries, &error)) {
     const platform::ErrorCode code = platform::LastError();
-    if (error == platform::ErrorClass::kFileNotFound) {
-      LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringFileNotFound, pattern);
-    } else if (error == platform::ErrorClass::kPathNotFound) {
+    if (error == platform::ErrorClass::kPathNotFound) {
       LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringPathNotFound, directory);
     } else {
       LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringListingFailed, DescribeError(code));
     }
-    // A directory that is not there or cannot be read is a failed input; a
-    // pattern that matches no file is not.
+    // A directory that is not there or cannot be read to its end is a failed
+    // input; a pattern that matches no file is not (an empty listing).
     InputFailed();
     return 0;
   }

@@ -1,6 +1,5 @@
 #include "core/File.h"
 
-#include "core/StringTable.h"
 #include "core/Buffer.h"
 
 namespace ordana {
@@ -113,11 +112,6 @@ void CFile::Print(const char16_t* format, const FormatArg* args, std::size_t cou
   std::u16string text;
   FormatTo(text, format, args, count);
   WriteText(text);
-}
-
-void CFile::PrintResource(std::uint32_t id, const FormatArg* args, std::size_t count) {
-  const char16_t* format = LoadResourceString(id);
-  if (format && *format) Print(format, args, count);
 }
 
 CConsole::CConsole(platform::Handle handle) {

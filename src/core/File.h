@@ -51,9 +51,6 @@ class CFile {
       Print(format, list, sizeof...(Args));
     }
   }
-  // Prints string-table entry `id` as the format; nothing when it is missing
-  // or empty.
-  void PrintResource(std::uint32_t id, const FormatArg* args, std::size_t count);
 
   // Wraps a handle opened elsewhere (a standard handle); `owns` says whether
   // closing the stream closes it.

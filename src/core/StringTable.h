@@ -15,7 +15,6 @@ constexpr std::uint16_t kLanguageGerman = 1031;
 // The converter's own messages, the first entries of the table.
 constexpr std::uint32_t kStringCharsetLine = 104;
 constexpr std::uint32_t kStringRequiredTime = 107;
-constexpr std::uint32_t kStringUnknownSourceId = 108;
 constexpr std::uint32_t kStringUnknownDestinationId = 109;
 constexpr std::uint32_t kStringConfirmDirectory = 110;
 constexpr std::uint32_t kStringConfirmManyInputsOneOutput = 111;
@@ -24,7 +23,6 @@ constexpr std::uint32_t kStringDirectoryInputInvalid = 113;
 constexpr std::uint32_t kStringOutputError = 144;
 constexpr std::uint32_t kStringInputError = 145;
 constexpr std::uint32_t kStringFilterChainError = 146;
-constexpr std::uint32_t kStringFileNotFound = 147;
 constexpr std::uint32_t kStringPathNotFound = 148;
 constexpr std::uint32_t kStringFilesProcessed = 150;
 constexpr std::uint32_t kStringOneFileProcessed = 152;

@@ -355,6 +355,26 @@ TEST(LookUpCharset, AsciiNamesAreLatin1ForReadingOnly) {
   EXPECT_FALSE(LookUpCharset(latin1.data()).sourceOnly);
 }
 
+// The chain has a decoder for every id the lookup gives: a single-byte set,
+// a Unicode form or the detection. (The chain assembly has no other way out:
+// a name the lookup does not know is refused before any chain is built.)
+TEST(LookUpCharset, EveryKnownNameIsASetTheChainCanRead) {
+  std::vector<std::u16string> names = {u"auto", u"AUTO", u"utf8", u"UTF-16BE", u"utf_32le",
+                                       u"UCS-2", u"ASCII", u"ibm850", u"win1252"};
+  for (const CharsetEntry* entry = CharsetRegistry; entry->name[0] != 0; ++entry) {
+    names.emplace_back(entry->name);
+  }
+  for (const std::u16string& name : names) {
+    std::u16string buffer = name;
+    buffer.resize(32, 0);
+    const CharsetLookup found = LookUpCharset(buffer.data());
+    if (!found.known) continue;  // refused before the chain is built
+    const bool singleByte = found.id < static_cast<CharsetId>(kSingleByteCharsetCount);
+    const bool unicode = found.id >= kCharsetUtf8 && found.id <= kCharsetUtf32Be;
+    EXPECT_TRUE(singleByte || unicode || found.id == kCharsetAuto) << Printable(name) << " " << found.id;
+  }
+}
+
 struct ClosestCase {
   std::u16string unknown;
   std::vector<std::u16string> firstNames;  // expected at the front, in order
