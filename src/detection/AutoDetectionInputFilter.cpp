@@ -173,6 +173,16 @@ CharsetId CAutoDetectionInputFilter::DecideByStatistics(const std::uint8_t* b, s
     std::memcpy(candidate.label, statistics_.At(k).label, 4);
     last_.candidates.push_back(candidate);
   }
+  std::size_t chosen = KeepWesternOnWeakLead(order, scores);
+  SampleBytes sample;
+  CollectSampleBytes(b, n, counts, &sample);
+  chosen = SettleCloseScores(order, scores, chosen, sample);
+  ReportStatisticsChoice(order, scores, chosen, sample);
+  return statistics_.At(chosen).charset;
+}
+
+std::size_t CAutoDetectionInputFilter::KeepWesternOnWeakLead(
+    const std::vector<std::size_t>& order, const std::vector<double>& scores) const {
   // A few high bytes give every set a handful of points: a short Latin word
   // would go to a DOS or Baltic set on a whim of the training text. The sets
   // the fallback stands for (ISO-8859-15 and Windows-1252, which decode
@@ -191,8 +201,13 @@ CharsetId CAutoDetectionInputFilter::DecideByStatistics(const std::uint8_t* b, s
     }
     break;
   }
-  SampleBytes sample;
-  CollectSampleBytes(b, n, counts, &sample);
+  return chosen;
+}
+
+std::size_t CAutoDetectionInputFilter::SettleCloseScores(const std::vector<std::size_t>& order,
+                                                         const std::vector<double>& scores,
+                                                         std::size_t chosen,
+                                                         const SampleBytes& sample) const {
   // Scores this close to the choice's count as a tie for the checks below.
   const double close = std::fabs(scores[chosen]) * kCloseFraction + kCloseBits;
   // A set that leaves a byte of the text undefined, or reads it as a C1
@@ -221,6 +236,14 @@ CharsetId CAutoDetectionInputFilter::DecideByStatistics(const std::uint8_t* b, s
       chosen = k;
     }
   }
+  return chosen;
+}
+
+void CAutoDetectionInputFilter::ReportStatisticsChoice(const std::vector<std::size_t>& order,
+                                                       const std::vector<double>& scores,
+                                                       std::size_t chosen,
+                                                       const SampleBytes& sample) const {
+  const auto charsetOf = [this](std::size_t k) { return statistics_.At(k).charset; };
   const CStatisticsModel& winner = statistics_.At(chosen);
   char16_t name[64];
   char label[5] = {};
@@ -237,7 +260,6 @@ CharsetId CAutoDetectionInputFilter::DecideByStatistics(const std::uint8_t* b, s
                        static_cast<const char*>(otherLabel), scores[chosen] - scores[k]);
     break;
   }
-  return winner.charset;
 }
 
 CharsetId CAutoDetectionInputFilter::Decided(CharsetId charset, DetectionBasis basis) {

@@ -98,6 +98,18 @@ class CAutoDetectionInputFilter : public CFilter {
   // The set the statistics files choose, kCharsetUnknown when they cannot.
   CharsetId DecideByStatistics(const std::uint8_t* b, std::uint32_t n,
                                const SampleByteCounts& counts);
+  // The parts of that choice, over the files in `order` (best score first)
+  // with their `scores`: the Western sets kept against a weak lead, then
+  // among close scores a set that decodes the text cleanly and the family's
+  // favourite; and the messages that tell the choice and the runner-up.
+  std::size_t KeepWesternOnWeakLead(const std::vector<std::size_t>& order,
+                                    const std::vector<double>& scores) const;
+  std::size_t SettleCloseScores(const std::vector<std::size_t>& order,
+                                const std::vector<double>& scores, std::size_t chosen,
+                                const SampleBytes& sample) const;
+  void ReportStatisticsChoice(const std::vector<std::size_t>& order,
+                              const std::vector<double>& scores, std::size_t chosen,
+                              const SampleBytes& sample) const;
   // The decoder of a decided set.
   CFilter* MakeDecoder(CharsetId charset) const;
 
