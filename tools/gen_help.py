@@ -116,8 +116,10 @@ EXIT_CODES = [
      "Ziel-Zeichensatz unbekannt oder nicht verwendbar"),
     ("3", "the command line cannot be used as given",
      "die Befehlszeile ist so nicht verwendbar"),
-    ("4", "one or more inputs failed (reported; their files are as they were)",
-     "eine oder mehrere Eingaben schlugen fehl (gemeldet; ihre Dateien blieben unverändert)"),
+    ("4", "one or more inputs failed (reported; their files are as they were), or the CSV report "
+          "could not be written",
+     "eine oder mehrere Eingaben schlugen fehl (gemeldet; ihre Dateien blieben unverändert), oder "
+     "der CSV-Bericht konnte nicht geschrieben werden"),
     ("5", "a directory was given and the answer was no",
      "ein Verzeichnis wurde angegeben und die Antwort war nein"),
     ("6", "several inputs would go into one file and the answer was no",
