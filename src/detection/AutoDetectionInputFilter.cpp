@@ -288,35 +288,34 @@ const DetectionResult& CAutoDetectionInputFilter::Examine(const std::uint8_t* b,
   return last_;
 }
 
-CharsetId CAutoDetectionInputFilter::Decide(const std::uint8_t* b, std::uint32_t n) {
-  last_ = DetectionResult();
+CharsetId CAutoDetectionInputFilter::DecidedAs(CharsetId charset, DetectionBasis basis,
+                                               std::uint32_t message, const char16_t* name) {
+  LogResourceMessage(kLevelDetails, MessageKind::kInformation, message, name);
+  return Decided(charset, basis);
+}
+
+CharsetId CAutoDetectionInputFilter::DecideByFirstUnits(const std::uint8_t* b, std::uint32_t n) {
   using B = DetectionBasis;
   if (n >= 4) {
     if (b[0] == 0xFE && b[1] == 0xFF) {
-      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetectedWithMark, u"UTF-16BE");
-      return Decided(kCharsetUtf16Be, B::kByteOrderMark);
+      return DecidedAs(kCharsetUtf16Be, B::kByteOrderMark, kStringDetectedWithMark, u"UTF-16BE");
     }
     if (b[0] == 0xFF && b[1] == 0xFE) {
       if (n >= 8 && b[2] == 0 && b[3] == 0) {
-        LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetectedWithMark, u"UTF-32");
-        return Decided(kCharsetUtf32, B::kByteOrderMark);
+        return DecidedAs(kCharsetUtf32, B::kByteOrderMark, kStringDetectedWithMark, u"UTF-32");
       }
-      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetectedWithMark, u"UTF-16");
-      return Decided(kCharsetUtf16, B::kByteOrderMark);
+      return DecidedAs(kCharsetUtf16, B::kByteOrderMark, kStringDetectedWithMark, u"UTF-16");
     }
     if (b[0] != 0 && b[1] == 0 && b[2] != 0 && b[3] == 0) {
-      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetected, u"UTF-16");
-      return Decided(kCharsetUtf16, B::kZeroPattern);
+      return DecidedAs(kCharsetUtf16, B::kZeroPattern, kStringDetected, u"UTF-16");
     }
     if (b[0] == 0 && b[1] != 0 && b[2] == 0 && b[3] != 0) {
-      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetected, u"UTF-16BE");
-      return Decided(kCharsetUtf16Be, B::kZeroPattern);
+      return DecidedAs(kCharsetUtf16Be, B::kZeroPattern, kStringDetected, u"UTF-16BE");
     }
   }
   if (n >= 3) {
     if (b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
-      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetectedWithMark, u"UTF-8");
-      return Decided(kCharsetUtf8, B::kByteOrderMark);
+      return DecidedAs(kCharsetUtf8, B::kByteOrderMark, kStringDetectedWithMark, u"UTF-8");
     }
     // The counts run over the whole sample. Deciding at the first point
     // where valid sequences lead would take text in sets whose letters
@@ -334,52 +333,58 @@ CharsetId CAutoDetectionInputFilter::Decide(const std::uint8_t* b, std::uint32_t
     const std::uint32_t w0 = b[0] | (b[1] << 8), w1 = b[2] | (b[3] << 8);
     const std::uint32_t w2 = b[4] | (b[5] << 8), w3 = b[6] | (b[7] << 8);
     if (b[0] == 0 && b[1] == 0 && b[2] == 0xFE && b[3] == 0xFF) {
-      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetectedWithMark, u"UTF-32BE");
-      return Decided(kCharsetUtf32Be, B::kByteOrderMark);
+      return DecidedAs(kCharsetUtf32Be, B::kByteOrderMark, kStringDetectedWithMark, u"UTF-32BE");
     }
     if (w0 != 0 && w1 == 0 && w2 != 0 && w3 == 0) {
-      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetected, u"UTF-32");
-      return Decided(kCharsetUtf32, B::kZeroPattern);
+      return DecidedAs(kCharsetUtf32, B::kZeroPattern, kStringDetected, u"UTF-32");
     }
     if (w0 == 0 && w1 != 0 && w2 == 0 && w3 != 0) {
-      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetected, u"UTF-32BE");
-      return Decided(kCharsetUtf32Be, B::kZeroPattern);
+      return DecidedAs(kCharsetUtf32Be, B::kZeroPattern, kStringDetected, u"UTF-32BE");
     }
   }
+  return kCharsetUnknown;
+}
+
+CharsetId CAutoDetectionInputFilter::DecideByUnicodeShape(const std::uint8_t* b, std::uint32_t n,
+                                                          const SampleByteCounts& counts) {
+  using B = DetectionBasis;
+  switch (DetectUnicodeWithoutMark(b, n, counts)) {
+    case UnicodeForm::kUtf32Le:
+      return DecidedAs(kCharsetUtf32, B::kUnicodeShape, kStringDetected, u"UTF-32");
+    case UnicodeForm::kUtf32Be:
+      return DecidedAs(kCharsetUtf32Be, B::kUnicodeShape, kStringDetected, u"UTF-32BE");
+    case UnicodeForm::kUtf16Le:
+      return DecidedAs(kCharsetUtf16, B::kUnicodeShape, kStringDetected, u"UTF-16");
+    case UnicodeForm::kUtf16Be:
+      return DecidedAs(kCharsetUtf16Be, B::kUnicodeShape, kStringDetected, u"UTF-16BE");
+    case UnicodeForm::kNone:
+      break;
+  }
+  return kCharsetUnknown;
+}
+
+CharsetId CAutoDetectionInputFilter::Decide(const std::uint8_t* b, std::uint32_t n) {
+  last_ = DetectionResult();
+  if (const CharsetId id = DecideByFirstUnits(b, n); id != kCharsetUnknown) return id;
   // Well-formed UTF-8 with fewer multi-byte sequences than the count above
   // asks for (a short text with one accented letter).
   if (IsWellFormedUtf8(b, n)) {
     LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetectedUtf8, n);
-    return Decided(kCharsetUtf8, B::kUtf8);
+    return Decided(kCharsetUtf8, DetectionBasis::kUtf8);
   }
   // UTF-32 and UTF-16 without a byte order mark in any script, by the shape
   // of the whole sample (the tests above look at its first units only).
   // The byte counts serve the UTF-16 test and the single-byte checks.
   SampleByteCounts counts;
   CountSampleBytes(b, n, &counts);
-  switch (DetectUnicodeWithoutMark(b, n, counts)) {
-    case UnicodeForm::kUtf32Le:
-      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetected, u"UTF-32");
-      return Decided(kCharsetUtf32, B::kUnicodeShape);
-    case UnicodeForm::kUtf32Be:
-      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetected, u"UTF-32BE");
-      return Decided(kCharsetUtf32Be, B::kUnicodeShape);
-    case UnicodeForm::kUtf16Le:
-      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetected, u"UTF-16");
-      return Decided(kCharsetUtf16, B::kUnicodeShape);
-    case UnicodeForm::kUtf16Be:
-      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetected, u"UTF-16BE");
-      return Decided(kCharsetUtf16Be, B::kUnicodeShape);
-    case UnicodeForm::kNone:
-      break;
-  }
+  if (const CharsetId id = DecideByUnicodeShape(b, n, counts); id != kCharsetUnknown) return id;
   if (n >= 4 && StatisticsFileCount() == 0) ReportMissingStatisticsFiles();
   if (n >= 4 && StatisticsFileCount() > 0) {
     const CharsetId chosen = DecideByStatistics(b, n, counts);
-    if (chosen != kCharsetUnknown) return Decided(chosen, B::kStatistics);
+    if (chosen != kCharsetUnknown) return Decided(chosen, DetectionBasis::kStatistics);
   }
   LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetectedFallback);
-  return Decided(kFallbackCharset, B::kFallback);
+  return Decided(kFallbackCharset, DetectionBasis::kFallback);
 }
 
 void CAutoDetectionInputFilter::Detect(const CBuffer& data) {

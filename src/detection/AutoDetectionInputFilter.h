@@ -95,6 +95,16 @@ class CAutoDetectionInputFilter : public CFilter {
   CharsetId Decide(const std::uint8_t* b, std::uint32_t n);
   // Records and returns a decision.
   CharsetId Decided(CharsetId charset, DetectionBasis basis);
+  // The same, after saying it with `message` and the set's `name`.
+  CharsetId DecidedAs(CharsetId charset, DetectionBasis basis, std::uint32_t message,
+                      const char16_t* name);
+  // A decision by the first units (byte order marks, zero bytes) or by the
+  // UTF-8 sequences of the sample; kCharsetUnknown when they tell nothing.
+  CharsetId DecideByFirstUnits(const std::uint8_t* b, std::uint32_t n);
+  // UTF-32 or UTF-16 without a mark, by the shape of the whole sample;
+  // kCharsetUnknown when it is neither.
+  CharsetId DecideByUnicodeShape(const std::uint8_t* b, std::uint32_t n,
+                                 const SampleByteCounts& counts);
   // The set the statistics files choose, kCharsetUnknown when they cannot.
   CharsetId DecideByStatistics(const std::uint8_t* b, std::uint32_t n,
                                const SampleByteCounts& counts);
