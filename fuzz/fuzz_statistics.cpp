@@ -1,10 +1,16 @@
 // Statistics file loading and scoring over arbitrary file bytes: byte 0
-// splits the input into the file and a sample to score.
+// splits the input into the file and a sample to score. A file that loads
+// must score the sample bit for bit alike one file at a time and through
+// the scoring layout of all files of its directory (which passes positions
+// over).
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "FuzzSupport.h"
 #include "detection/AutoDetectionInputFilter.h"
@@ -12,18 +18,29 @@
 
 namespace {
 
-std::string ScratchPath() {
+std::string ScratchDirectory() {
   const char* dir = std::getenv("TMPDIR");
-  return std::string(dir && *dir ? dir : "/tmp") + "/ordana-fuzz-" + std::to_string(::getpid()) +
-         ".dat";
+  std::string path =
+      std::string(dir && *dir ? dir : "/tmp") + "/ordana-fuzz-" + std::to_string(::getpid());
+  ::mkdir(path.c_str(), 0700);
+  return path;
 }
 
-// The file each input is written to; removed when the process ends (the
-// handler is registered after the name exists, so it runs before the name is
-// destroyed).
+// The directory whose one file x.dat each input is written to; both are
+// removed when the process ends (the handler is registered after the names
+// exist, so it runs before they are destroyed).
+const std::string& ScratchDir() {
+  static const std::string path = ScratchDirectory();
+  return path;
+}
 const std::string& Scratch() {
-  static const std::string path = ScratchPath();
-  static const bool removeAtExit = [] { return std::atexit([] { std::remove(path.c_str()); }) == 0; }();
+  static const std::string path = ScratchDir() + "/x.dat";
+  static const bool removeAtExit = [] {
+    return std::atexit([] {
+             std::remove(path.c_str());
+             ::rmdir(ScratchDir().c_str());
+           }) == 0;
+  }();
   (void)removeAtExit;
   return path;
 }
@@ -47,9 +64,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fclose(f);
   }
   filter->LoadStatisticsFile(platform::FromNative(path.c_str()).c_str());
+  static CStatisticsSet set;
+  set.Load(platform::FromNative(ScratchDir().c_str()));
   if (sampleSize >= 4) {
-    volatile double score = filter->ScoreSample(sample, static_cast<std::uint32_t>(sampleSize));
-    (void)score;
+    const auto n = static_cast<std::uint32_t>(sampleSize);
+    const double score = filter->ScoreSample(sample, n);
+    if (set.Count() == 1) {
+      std::vector<double> all;
+      set.ScoreAll(sample, n, &all);
+      if (all.size() != 1 || std::memcmp(&all[0], &score, sizeof score) != 0) std::abort();
+    }
   }
   return 0;
 }
