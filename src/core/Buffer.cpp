@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace ordana {
 
@@ -49,6 +50,13 @@ std::uint8_t* CBuffer::PrepareWrite(std::uint32_t size) {
   if (size > Room()) return nullptr;
   if (!platform::CommitRange(&region_, length_, size)) return nullptr;
   return region_.base + length_;
+}
+
+void CBuffer::Swap(CBuffer& other) {
+  std::swap(reservationSize_, other.reservationSize_);
+  std::swap(commitSize_, other.commitSize_);
+  std::swap(length_, other.length_);
+  std::swap(region_, other.region_);
 }
 
 }  // namespace ordana

@@ -3,7 +3,8 @@
 //
 // A buffer reserves kReservationSize bytes of address space up front, of
 // which kCommitSize are usable at once; the rest becomes usable on first
-// touch, so a buffer grows in place and its data never changes address.
+// touch, so a buffer grows in place and its data never changes address
+// (only Swap gives a buffer another's storage).
 // The data always starts at base(); removing data from the front moves the
 // remainder down.
 //
@@ -53,6 +54,10 @@ class CBuffer {
   // Makes [length, length + size) usable for a direct write and returns its
   // start, or null when it would leave the reservation.
   std::uint8_t* PrepareWrite(std::uint32_t size);
+  // Exchanges the two buffers' storage and data (the filter chain hands a
+  // whole buffer on this way instead of copying it). A pointer taken into
+  // either buffer before points into the other one after.
+  void Swap(CBuffer& other);
 
  private:
   std::uint32_t reservationSize_ = kReservationSize;

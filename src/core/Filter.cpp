@@ -28,6 +28,12 @@ bool CFilter::Process(CBuffer& input) {
   // past the reservation.
   std::uint32_t taken = 0;
   const std::uint32_t total = input.length();
+  if (pending_.empty() && total > 0) {
+    // Nothing waits here: the input's buffer becomes the pending input as it
+    // is, and the sender gets the empty one back, instead of a copy.
+    pending_.Swap(input);
+    taken = total;
+  }
   for (;;) {
     std::uint32_t slice = total - taken;
     if (slice > pending_.Room()) slice = pending_.Room();

@@ -36,6 +36,25 @@ TEST(BufferTest, GrowsInPlaceBeyondTheCommittedPart) {
   EXPECT_EQ(buffer.base()[CBuffer::kCommitSize], 'z');
 }
 
+TEST(BufferTest, SwapExchangesStorageAndData) {
+  CBuffer a;
+  CBuffer b;
+  ASSERT_TRUE(a.Append("abc", 3));
+  std::uint8_t* const baseA = a.base();
+  std::uint8_t* const baseB = b.base();
+  a.Swap(b);
+  EXPECT_EQ(a.base(), baseB);
+  EXPECT_EQ(b.base(), baseA);
+  EXPECT_TRUE(a.empty());
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(b.base()), b.length()), "abc");
+  // Each keeps working with the storage it has now, up to the reservation.
+  ASSERT_TRUE(a.Append("x", 1));
+  ASSERT_TRUE(b.Append("d", 1));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(b.base()), b.length()), "abcd");
+  EXPECT_EQ(a.Room(), CBuffer::kReservationSize - 1);
+  b.base()[CBuffer::kReservationSize - 1] = 7;
+}
+
 TEST(BufferTest, RefusesWritesPastTheReservation) {
   CBuffer buffer;
   std::string block(CBuffer::kReservationSize - 1, 'a');

@@ -107,6 +107,47 @@ TEST(FilterChainTest, ProcessWithEmptyInputStillFiltersWhatIsPending) {
   EXPECT_EQ(sink->received, "yx");
 }
 
+// A filter with nothing pending takes the sender's buffer whole (the sender
+// gets an empty one back); one with a tail waiting has the input appended
+// behind it. Either way the bytes and the tail come out as they went in.
+TEST(FilterChainTest, WholeBufferHandedOverWhenNothingWaits) {
+  struct Case {
+    const char* waiting;  // already pending in the filter
+    const char* input;
+    bool handedOver;  // the filter's pending input is the sender's buffer
+    const char* received;
+    const char* afterMore;  // received once "fg" has come too
+  };
+  const Case cases[] = {
+      {"", "abcd", true, "badc", "badcgf"},
+      {"", "abcde", true, "badc", "badcfe"},
+      {"x", "abcd", false, "axcb", "axcbfd"},
+  };
+  for (const Case& c : cases) {
+    CFilterChain chain;
+    auto* swap = static_cast<CFilter*>(chain.Append(new PairSwapFilter()));
+    auto* sink = new RecordingFilter();
+    chain.Append(sink);
+    if (*c.waiting) {
+      ASSERT_TRUE(swap->pending().Append(c.waiting, 1));
+    }
+    CBuffer input;
+    Fill(input, c.input);
+    std::uint8_t* const sent = input.base();
+    std::uint8_t* const own = swap->pending().base();
+    EXPECT_TRUE(chain.Process(input, 0));
+    EXPECT_TRUE(input.empty()) << c.input;
+    EXPECT_EQ(swap->pending().base() == sent, c.handedOver) << c.input;
+    EXPECT_EQ(input.base() == own, c.handedOver) << c.input;
+    EXPECT_EQ(sink->received, c.received) << c.input;
+    // The sender fills the buffer it got back, as a reader does.
+    Fill(input, "fg");
+    EXPECT_TRUE(chain.Process(input, 4));
+    EXPECT_TRUE(input.empty()) << c.input;
+    EXPECT_EQ(sink->received, c.afterMore) << c.input;
+  }
+}
+
 TEST(FilterChainTest, FlushPutsPendingInFrontOfAnotherBuffer) {
   PairSwapFilter filter;
   EXPECT_TRUE(filter.pending().Append("12", 2));
