@@ -12,9 +12,9 @@
 #include <memory>
 #include <string>
 
-#include "core/MessageLog.h"
 #include "app/Settings.h"
 #include "core/Filter.h"
+#include "core/MessageLog.h"
 
 namespace ordana::fuzz {
 

@@ -19,11 +19,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const fuzz::Result result = fuzz::CheckSplitInvariance(
       [&]() -> CFilter* {
         switch (kind) {
-          case 0: return new CUtf8ToUtf16Filter(options);
-          case 1: return new CUtf16ToUtf16InputFilter(false, options);
-          case 2: return new CUtf16ToUtf16InputFilter(true, options);
-          case 3: return new CUtf32ToUtf16Filter(false, options);
-          default: return new CUtf32ToUtf16Filter(true, options);
+          case 0:
+            return new CUtf8ToUtf16Filter(options);
+          case 1:
+            return new CUtf16ToUtf16InputFilter(false, options);
+          case 2:
+            return new CUtf16ToUtf16InputFilter(true, options);
+          case 3:
+            return new CUtf32ToUtf16Filter(false, options);
+          default:
+            return new CUtf32ToUtf16Filter(true, options);
         }
       },
       data, size);
@@ -31,11 +36,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t length = size - 3;
   reference::Decoded expected;
   switch (kind) {
-    case 0: expected = reference::DecodeUtf8(text, length, strict); break;
-    case 1: expected = reference::DecodeUtf16(text, length, false); break;
-    case 2: expected = reference::DecodeUtf16(text, length, true); break;
-    case 3: expected = reference::DecodeUtf32(text, length, false, strict); break;
-    default: expected = reference::DecodeUtf32(text, length, true, strict); break;
+    case 0:
+      expected = reference::DecodeUtf8(text, length, strict);
+      break;
+    case 1:
+      expected = reference::DecodeUtf16(text, length, false);
+      break;
+    case 2:
+      expected = reference::DecodeUtf16(text, length, true);
+      break;
+    case 3:
+      expected = reference::DecodeUtf32(text, length, false, strict);
+      break;
+    default:
+      expected = reference::DecodeUtf32(text, length, true, strict);
+      break;
   }
   fuzz::Require(result.output == expected.units, "the output differs from the reference");
   fuzz::Require(result.errors == expected.errors, "the error count differs from the reference");

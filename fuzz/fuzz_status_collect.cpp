@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "app/CsvReport.h"
-#include "core/MessageLog.h"
 #include "app/StatusChannel.h"
+#include "core/MessageLog.h"
 #include "core/TextEscaping.h"
 
 namespace {

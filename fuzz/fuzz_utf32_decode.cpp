@@ -7,8 +7,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 1) return 0;
   const bool big = (data[0] & 1) != 0;
   const CodecOptions options{(data[0] & 2) != 0};
-  fuzz::Result r = fuzz::CheckSplitInvariance(
-      [&] { return new CUtf32ToUtf16Filter(big, options); }, data, size);
+  fuzz::Result r =
+      fuzz::CheckSplitInvariance([&] { return new CUtf32ToUtf16Filter(big, options); }, data, size);
   if (r.output.size() % 2 != 0) std::abort();  // whole code units only
   return 0;
 }

@@ -10,8 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CodecOptions options;
   options.writeBom = (data[0] & 2) != 0;
   options.strict = (data[0] & 4) != 0;
-  fuzz::Result r = fuzz::CheckSplitInvariance(
-      [&] { return new CUtf16ToUtf32Filter(big, options); }, data, size);
+  fuzz::Result r =
+      fuzz::CheckSplitInvariance([&] { return new CUtf16ToUtf32Filter(big, options); }, data, size);
   if (r.output.size() % 4 != 0) std::abort();  // whole code points only
   return 0;
 }

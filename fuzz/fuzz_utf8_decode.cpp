@@ -6,8 +6,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace ordana;
   if (size < 1) return 0;
   const bool strict = (data[0] & 1) != 0;
-  fuzz::Result r =
-      fuzz::CheckSplitInvariance([&] { return new CUtf8ToUtf16Filter(CodecOptions{strict}); }, data, size);
+  fuzz::Result r = fuzz::CheckSplitInvariance(
+      [&] { return new CUtf8ToUtf16Filter(CodecOptions{strict}); }, data, size);
   if (r.output.size() % 2 != 0) std::abort();  // whole code units only
   // Under the strict policy every surrogate the decoder writes is paired.
   if (strict) {

@@ -3,8 +3,6 @@
 #include <memory>
 #include <new>
 
-#include "core/MessageLog.h"
-#include "core/StringTable.h"
 #include "app/Settings.h"
 #include "codecs/CharsetRegistry.h"
 #include "codecs/SingleByteFilters.h"
@@ -13,6 +11,8 @@
 #include "codecs/Utf8Filters.h"
 #include "core/FilePersistenceFilter.h"
 #include "core/Filter.h"
+#include "core/MessageLog.h"
+#include "core/StringTable.h"
 #include "detection/AutoDetectionInputFilter.h"
 #include "transforms/HtmlEntityDecodeFilter.h"
 #include "transforms/HtmlEntityEncodeFilter.h"

@@ -6,13 +6,13 @@
 #include "app/CsvReport.h"
 #include "app/HelpText.h"
 #include "app/Listings.h"
-#include "core/MessageLog.h"
 #include "app/Settings.h"
 #include "app/StatusChannel.h"
-#include "core/StringTable.h"
 #include "app/Usage.h"
 #include "core/File.h"
 #include "core/Format.h"
+#include "core/MessageLog.h"
+#include "core/StringTable.h"
 #include "platform/Platform.h"
 
 namespace ordana {
@@ -98,7 +98,8 @@ bool CopySetting(char16_t* target, std::uint32_t capacity, const char16_t* value
                  std::uint32_t what) {
   std::size_t n = TextLength(value);
   if (n >= capacity) {
-    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringTooLong, LoadResourceString(what), capacity - 1, value);
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringTooLong,
+                       LoadResourceString(what), capacity - 1, value);
     return false;
   }
   for (std::size_t k = 0; k <= n; ++k) target[k] = value[k];
@@ -148,8 +149,7 @@ Step AnswerEveryQuestion(Settings& settings, const char16_t*) {
 }
 
 Step SetSourceCharset(Settings& settings, const char16_t* value) {
-  return CopySetting(settings.sourceCharsetName, kCharsetNameCapacity, value,
-                     kStringWhatSourceName)
+  return CopySetting(settings.sourceCharsetName, kCharsetNameCapacity, value, kStringWhatSourceName)
              ? Step::kGoOn
              : Step::kUnusable;
 }
@@ -293,9 +293,9 @@ Step ShowVersion(Settings& settings, const char16_t*) {
     std::uint32_t most = 0, least = 0;
     // Without a version resource the parts stay 0 and the line says 0.0.0.0.
     (void)platform::GetOwnProductVersion(&most, &least);
-    PrintForUser(Format(u"ordana %u.%u.%u.%u\n", most >> 16, most & 0xFFFF, least >> 16,
-                        least & 0xFFFF)
-                     .c_str());
+    PrintForUser(
+        Format(u"ordana %u.%u.%u.%u\n", most >> 16, most & 0xFFFF, least >> 16, least & 0xFFFF)
+            .c_str());
   });
 }
 
@@ -361,8 +361,9 @@ bool Matches(const OptionRow& row, const char16_t* token) {
       return next == 0 || next == u'=';
     }
     default:
-      return row.word[0] == u'-' ? TextLength(token) == TextLength(row.word) && StartsWith(token, row.word)
-                                 : EqualsIgnoreCase(token, row.word);
+      return row.word[0] == u'-'
+                 ? TextLength(token) == TextLength(row.word) && StartsWith(token, row.word)
+                 : EqualsIgnoreCase(token, row.word);
   }
 }
 
@@ -380,7 +381,8 @@ const OptionRow* FindOption(const char16_t* token) {
 
 Step RefuseWithHint(std::uint32_t message, const char16_t* token) {
   LogResourceMessage(kLevelNormal, MessageKind::kFailure, message, token);
-  LogResourceMessage(kLevelNormal, MessageKind::kInformation, platform::kPosixConventions ? kStringUsageHintPosix : kStringUsageHint);
+  LogResourceMessage(kLevelNormal, MessageKind::kInformation,
+                     platform::kPosixConventions ? kStringUsageHintPosix : kStringUsageHint);
   return Step::kUnusable;
 }
 
@@ -423,7 +425,7 @@ void OpenLogFileOfSettings(const Settings& settings) {
   MessageLog* log = GetMessageLog();
   if (!log->OpenLogFile(settings.logPath)) {
     LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringLogFileNotCreated,
-               DescribeError(log->lastOpenError()));
+                       DescribeError(log->lastOpenError()));
   }
 }
 
@@ -442,7 +444,8 @@ OptionsResult ApplyOptions(char16_t* const* tokens, int count) {
   Settings& settings = GetSettings();
   const OptionsResult unusable{true, kExitUnusableCommandLine};
   if (count > kMaxTokens) {
-    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringTooManyArguments, kMaxTokens - 1);
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringTooManyArguments,
+                       kMaxTokens - 1);
     return unusable;
   }
   bool optionsEnded = false;

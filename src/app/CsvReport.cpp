@@ -3,10 +3,10 @@
 #include <memory>
 
 #include "codecs/CharsetRegistry.h"
-#include "core/TextEscaping.h"
 #include "core/Format.h"
 #include "core/MessageLog.h"
 #include "core/StringTable.h"
+#include "core/TextEscaping.h"
 #include "platform/Platform.h"
 
 namespace ordana {
@@ -122,7 +122,8 @@ void CloseCsvReport() { TheReport().reset(); }
 void ReportCsvWriteFailure(const CsvReport& report) {
   if (ReportFailed()) return;
   ReportFailed() = true;
-  LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringCsvWriteFailed, report.path(), DescribeError(report.error()));
+  LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringCsvWriteFailed, report.path(),
+                     DescribeError(report.error()));
 }
 
 bool CsvReportFailed() { return ReportFailed(); }

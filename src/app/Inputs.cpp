@@ -5,17 +5,17 @@
 #include <vector>
 
 #include "app/ChainAssembly.h"
-#include "core/MessageLog.h"
-#include "app/Settings.h"
-#include "core/StringTable.h"
-#include "core/TextEscaping.h"
-#include "app/WalkRules.h"
 #include "app/RunReporting.h"
+#include "app/Settings.h"
+#include "app/WalkRules.h"
 #include "codecs/CharsetRegistry.h"
 #include "core/Buffer.h"
 #include "core/ConversionRun.h"
 #include "core/File.h"
 #include "core/FilePersistenceFilter.h"
+#include "core/MessageLog.h"
+#include "core/StringTable.h"
+#include "core/TextEscaping.h"
 #include "detection/AutoDetectionInputFilter.h"
 #include "platform/Platform.h"
 
@@ -61,8 +61,8 @@ RunState& State() {
 // shortened.
 bool CheckPathLength(const std::u16string& path) {
   if (path.size() < kPathCapacity) return true;
-  LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringTooLong, LoadResourceString(kStringWhatPath), kPathCapacity - 1,
-                     path);
+  LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringTooLong,
+                     LoadResourceString(kStringWhatPath), kPathCapacity - 1, path);
   return false;
 }
 
@@ -89,7 +89,8 @@ bool HasWildcards(const std::u16string& path) {
 }
 
 void ReportOutputError(const std::u16string& path, platform::ErrorCode error) {
-  LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringOutputError, path, DescribeError(error));
+  LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringOutputError, path,
+                     DescribeError(error));
 }
 
 // Says that the reader of the converted text has gone. An error that ends
@@ -215,8 +216,8 @@ bool OpenOutput(OutputMode mode, const std::u16string& outputPath, Replacement& 
       return true;
     case OutputMode::kAppend:
       if (!output.Open(outputPath.c_str(), platform::kCreateAlways,
-                       platform::kGenericWrite | platform::kFileAppendData, platform::kFileShareRead,
-                       platform::kFileAttributeNormal)) {
+                       platform::kGenericWrite | platform::kFileAppendData,
+                       platform::kFileShareRead, platform::kFileAttributeNormal)) {
         break;
       }
       persistence.SetKeepOpen(true);
@@ -237,13 +238,16 @@ bool OpenOutput(OutputMode mode, const std::u16string& outputPath, Replacement& 
 bool InputReadWhole(const std::u16string& inputPath, CFile& input,
                     const platform::FileIdentity& opened, const ConversionOutcome& outcome) {
   if (outcome.readError != 0) {
-    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringInputError, inputPath, DescribeError(outcome.readError));
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringInputError, inputPath,
+                       DescribeError(outcome.readError));
     return false;
   }
-  if (outcome.outputFailed || !opened.regular) return true;  // the output tells; a stream has no size
+  if (outcome.outputFailed || !opened.regular)
+    return true;  // the output tells; a stream has no size
   platform::FileIdentity now;
   if (!platform::GetFileIdentity(input.handle(), &now)) {
-    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringInputError, inputPath, DescribeError(platform::LastError()));
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringInputError, inputPath,
+                       DescribeError(platform::LastError()));
     return false;
   }
   if (now.size != opened.size || now.modified != opened.modified) {
@@ -251,7 +255,8 @@ bool InputReadWhole(const std::u16string& inputPath, CFile& input,
     return false;
   }
   if (outcome.bytesRead != opened.size) {
-    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringInputShort, inputPath, outcome.bytesRead, opened.size);
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringInputShort, inputPath,
+                       outcome.bytesRead, opened.size);
     return false;
   }
   return true;
@@ -290,9 +295,11 @@ bool OpenInput(CFile& input, const std::u16string& inputPath, const std::u16stri
   if (!input.Open(source.c_str(), platform::kOpenExisting, platform::kGenericRead,
                   platform::kFileShareRead, flags)) {
     if (replaceInput && platform::FileIsNotRegular(input.lastError())) {
-      LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringNotConvertedInPlace, inputPath);
+      LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringNotConvertedInPlace,
+                         inputPath);
     } else {
-      LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringInputError, inputPath, DescribeError(input.lastError()));
+      LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringInputError, inputPath,
+                         DescribeError(input.lastError()));
     }
     return false;
   }
@@ -343,7 +350,8 @@ bool ConvertFileInto(const std::u16string& inputPath, const std::u16string& outp
   const std::u16string source = replaceInput ? platform::FollowFinalLink(inputPath) : inputPath;
   const std::u16string& target = replaceInput ? source : outputPath;
 
-  LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringInputOutput, inputPath, target);
+  LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringInputOutput, inputPath,
+                     target);
 
   // The input is opened before the output is created: an input that cannot
   // be read must not cost the user an existing output file, nor leave an
@@ -357,14 +365,16 @@ bool ConvertFileInto(const std::u16string& inputPath, const std::u16string& outp
   if (!OpenOutput(mode, target, replacement)) return InputFailed();
   AppendGuard appendGuard(output, mode == OutputMode::kAppend);
 
-  LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringFileOpened, static_cast<std::uint32_t>(opened.size));
+  LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringFileOpened,
+                     static_cast<std::uint32_t>(opened.size));
 
   ConversionOutcome outcome;
   StatusReportingObserver reporting;
   // The outcome says what failed, each part reported below; the result only
   // sums it up.
   (void)RunConversion(GetFilterChain(), input, &reporting, &outcome);
-  if (outcome.chainError) LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringFilterChainError);
+  if (outcome.chainError)
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringFilterChainError);
   const bool inputOk = InputReadWhole(inputPath, input, opened, outcome) && !outcome.chainError;
   input.Close();
 
@@ -378,7 +388,8 @@ bool ConvertFileInto(const std::u16string& inputPath, const std::u16string& outp
         replacement.Discard();
         return InputFailed();
       }
-      return CommitReplacement(replacement, target, replaceInput ? &opened : nullptr) || InputFailed();
+      return CommitReplacement(replacement, target, replaceInput ? &opened : nullptr) ||
+             InputFailed();
     }
     case OutputMode::kAppend:
       return FinishAppended(persistence, appendGuard, target, inputOk);
@@ -413,7 +424,8 @@ int ConvertNamedFile(const std::u16string& directory, const std::u16string& name
   if (!settings.inputIsDevice && platform::IsSameFile(inputPath.c_str(), outputPath.c_str())) {
     if (State().appendToOutput) {
       // The file everything is appended to matches the pattern itself.
-      LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringSkippedOutputFile, inputPath);
+      LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringSkippedOutputFile,
+                         inputPath);
       return 0;
     }
     // An output that is the input itself, under whatever name, would be
@@ -507,7 +519,8 @@ int WalkDirectory(const std::u16string& directory, const std::u16string& pattern
     if (error == platform::ErrorClass::kPathNotFound) {
       LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringPathNotFound, directory);
     } else {
-      LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringListingFailed, DescribeError(code));
+      LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringListingFailed,
+                         DescribeError(code));
     }
     // A directory that is not there or cannot be read to its end is a failed
     // input; a pattern that matches no file is not (an empty listing).
@@ -530,8 +543,8 @@ int WalkDirectory(const std::u16string& directory, const std::u16string& pattern
       if (!EnterWalkDirectory(subInput, entry.name)) continue;
       // Only an output directory mirrors the tree; in place, appending or
       // into a device there is nothing to create.
-      const bool mirror = !settings.inPlace && !settings.outputIsDevice && outputFile.empty() &&
-                          !State().detection;
+      const bool mirror =
+          !settings.inPlace && !settings.outputIsDevice && outputFile.empty() && !State().detection;
       if (mirror) CreateWalkDirectory(subOutput);  // it may well exist already
       count += WalkDirectory(subInput, pattern, subOutput, outputFile);
     } else if (platform::MatchPathSpec(entry.name.c_str(), pattern.c_str())) {
@@ -629,7 +642,6 @@ int ConvertListedInputs(std::u16string* appendedOutput) {
   return count;
 }
 
-
 // ---- Detection-only runs ------------------------------------------------------
 
 // The name of a set as the listings show it.
@@ -695,7 +707,8 @@ std::u16string VerboseLines(const DetectionResult* result) {
 // then the rest of the path.
 std::u16string ShownWalkPath(const std::u16string& path) {
   const DetectionRun& run = *State().detection;
-  if (run.qualifiedRoot.empty() || path.compare(0, run.qualifiedRoot.size(), run.qualifiedRoot) != 0) {
+  if (run.qualifiedRoot.empty() ||
+      path.compare(0, run.qualifiedRoot.size(), run.qualifiedRoot) != 0) {
     return path;
   }
   std::u16string rest = path.substr(run.qualifiedRoot.size());
@@ -718,7 +731,8 @@ bool DetectFile(const std::u16string& path, const std::u16string& shown) {
   if (!input.Open(path.c_str(), platform::kOpenExisting, platform::kGenericRead,
                   platform::kFileShareRead,
                   platform::kFileFlagSequentialScan | State().inputOpenFlags)) {
-    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringInputError, path, DescribeError(input.lastError()));
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringInputError, path,
+                       DescribeError(input.lastError()));
     return InputFailed();
   }
   // A chunk's worth, gathered as the detection filter gathers it from the
@@ -729,15 +743,15 @@ bool DetectFile(const std::u16string& path, const std::u16string& shown) {
     if (input.Read(sample) == 0) break;
   }
   if (input.lastError() != 0) {
-    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringInputError, path, DescribeError(input.lastError()));
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringInputError, path,
+                       DescribeError(input.lastError()));
     return InputFailed();
   }
   static const std::uint8_t kNothing = 0;
   const std::uint8_t* bytes = sample.empty() ? &kNothing : sample.base();
   const DetectionResult* result =
-      run.detector
-          ? &run.detector->Examine(bytes, std::min(sample.length(), sample.commitSize()))
-          : nullptr;
+      run.detector ? &run.detector->Examine(bytes, std::min(sample.length(), sample.commitSize()))
+                   : nullptr;
   const CharsetId chosen = result ? result->charset : run.source;
   std::u16string line = EscapeForDisplay(shown) + u": " + NameOf(chosen) + u"\r\n";
   if (GetSettings().detectVerbose) line += VerboseLines(result);
@@ -781,7 +795,8 @@ int DetectTypedInput(const std::u16string& typed) {
   if (HasWildcards(qualified)) {
     run.typedRoot = DirectoryPart(expanded);
     run.qualifiedRoot = DirectoryPart(qualified);
-    return WalkDirectory(run.qualifiedRoot, LastPart(qualified), std::u16string(), std::u16string());
+    return WalkDirectory(run.qualifiedRoot, LastPart(qualified), std::u16string(),
+                         std::u16string());
   }
   return DetectFile(qualified, typed) ? 1 : 0;
 }
@@ -929,12 +944,11 @@ int ProcessInputs() {
   SettleInput(settings, state, &places);
   SettleOutput(settings, state, &places);
   if (state.inputHasWildcards) BeginWalk();
-  const int processed =
-      state.inputHasWildcards
-          ? WalkDirectory(places.inputDirectory, places.inputPattern, places.outputDirectory,
-                          places.outputFile)
-          : ConvertNamedFile(places.inputDirectory, places.inputPattern, places.outputDirectory,
-                             places.outputFile);
+  const int processed = state.inputHasWildcards
+                            ? WalkDirectory(places.inputDirectory, places.inputPattern,
+                                            places.outputDirectory, places.outputFile)
+                            : ConvertNamedFile(places.inputDirectory, places.inputPattern,
+                                               places.outputDirectory, places.outputFile);
   CloseAppendedOutput(state, places.outputFile);
   return processed;
 }

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "core/MessageLog.h"
 #include "codecs/CharsetRegistry.h"
+#include "core/MessageLog.h"
 #include "platform/Platform.h"
 
 namespace ordana {

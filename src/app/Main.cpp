@@ -8,13 +8,13 @@
 #include "app/CommandLine.h"
 #include "app/CsvReport.h"
 #include "app/Inputs.h"
-#include "core/MessageLog.h"
 #include "app/Settings.h"
 #include "app/StatusChannel.h"
-#include "core/StringTable.h"
 #include "app/Usage.h"
 #include "codecs/CharsetRegistry.h"
 #include "core/File.h"
+#include "core/MessageLog.h"
+#include "core/StringTable.h"
 #include "platform/Platform.h"
 
 namespace ordana {
@@ -92,13 +92,15 @@ bool CheckReportFiles(const Settings& settings, const std::vector<const char16_t
     return false;
   };
   if (settings.logToFile && clashes(settings.logPath)) {
-    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringLogFileIsInputOrOutput, settings.logPath);
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringLogFileIsInputOrOutput,
+                       settings.logPath);
     return false;
   }
   if (settings.csvPath[0] != 0 &&
       (clashes(settings.csvPath) ||
        (settings.logToFile && NameOneFile(settings.csvPath, settings.logPath)))) {
-    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringCsvIsInputOrOutput, settings.csvPath);
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringCsvIsInputOrOutput,
+                       settings.csvPath);
     return false;
   }
   return true;
@@ -178,7 +180,8 @@ int SettlePaths(Settings& settings) {
       return kExitUnusableCommandLine;
     }
     if (settings.inputPath[0] != 0) {
-      for (std::size_t k = 0; k < kPathCapacity; ++k) settings.outputPath[k] = settings.inputPath[k];
+      for (std::size_t k = 0; k < kPathCapacity; ++k)
+        settings.outputPath[k] = settings.inputPath[k];
       settings.inputPath[0] = 0;
       settings.inPlace = false;
     }
@@ -195,9 +198,9 @@ int RefuseShellMadePaths(const Settings& settings) {
   // patterns: the last of them would be overwritten as the output. Only a
   // shell produces more than two. A detection writes nothing: there every
   // path is an input.
-  if (platform::kShellExpandsWildcards && settings.pathArgumentCount > 2 &&
-      !settings.detectOnly) {
-    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringTooManyPaths, settings.pathArgumentCount);
+  if (platform::kShellExpandsWildcards && settings.pathArgumentCount > 2 && !settings.detectOnly) {
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringTooManyPaths,
+                       settings.pathArgumentCount);
     return kExitUnusableCommandLine;
   }
   // Another system's device name means nothing here; taken as a name it
@@ -227,7 +230,8 @@ int LookUpCharsets(Settings& settings, CharsetId* sourceId, CharsetId* destinati
     return kExitUnknownDestination;
   }
   if (destination.sourceOnly) {
-    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringSourceOnlyName, settings.destinationCharsetName);
+    LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringSourceOnlyName,
+                       settings.destinationCharsetName);
     return kExitUnknownDestination;
   }
   *sourceId = source.id;
@@ -302,8 +306,8 @@ int Run(int count, char16_t* const* tokens) {
   if (settings.detectOnly) return Leave(RunDetection(sourceId));
 
   SettleDevices(settings);
-  if (!CheckReportFiles(settings, {settings.inputPath,
-                                   settings.outputIsDevice ? u"" : settings.outputPath})) {
+  if (!CheckReportFiles(
+          settings, {settings.inputPath, settings.outputIsDevice ? u"" : settings.outputPath})) {
     return Leave(kExitUnusableCommandLine);
   }
   if (settings.logToFile) OpenLogFileOfSettings(settings);
@@ -314,7 +318,8 @@ int Run(int count, char16_t* const* tokens) {
 
   SilenceWhenAsked(settings);
 
-  LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringCharsetLine, settings.sourceCharsetName, settings.destinationCharsetName);
+  LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringCharsetLine,
+                     settings.sourceCharsetName, settings.destinationCharsetName);
   return Leave(ConvertInputs(sourceId, destinationId));
 }
 

@@ -6,10 +6,10 @@
 #include <memory>
 #include <thread>
 
-#include "core/MessageLog.h"
 #include "app/Settings.h"
-#include "core/StringTable.h"
 #include "core/Format.h"
+#include "core/MessageLog.h"
+#include "core/StringTable.h"
 #include "support/Bits.h"
 
 namespace ordana {
@@ -100,7 +100,8 @@ bool StatusChannel::Open() {
   if (creator_) {
     if (InitialiseAsCreator()) return Opened();
     // Someone else's objects stand under the other names.
-    const bool untrusted = platform::LastSharedObjectError() != platform::SharedObjectError::kUnusable;
+    const bool untrusted =
+        platform::LastSharedObjectError() != platform::SharedObjectError::kUnusable;
     platform::CloseSyncObject(&mutex_);
     platform::CloseSyncObject(&empty_);
     platform::CloseSyncObject(&full_);
@@ -119,8 +120,7 @@ bool StatusChannel::Open() {
 bool StatusChannel::Opened() {
   // Names this process will remove must not outlive it when it ends early.
   if (RemovesNamesOnClose()) {
-    const std::u16string* names[4] = {&names_.mapping, &names_.mutex, &names_.empty,
-                                      &names_.full};
+    const std::u16string* names[4] = {&names_.mapping, &names_.mutex, &names_.empty, &names_.full};
     for (int k = 0; k < 4; ++k) {
       cleanupTokens_[k] = platform::RegisterCleanup(kNameKinds[k], names[k]->c_str());
     }
@@ -165,7 +165,8 @@ bool StatusChannel::ReadFreeHeadRecord(StatusRecord* record) const {
     *record = StatusRecord{};  // no record to show (an empty free list)
     return true;
   }
-  const std::size_t offset = sizeof(StatusChannelHeader) + std::size_t{index} * sizeof(StatusRecord);
+  const std::size_t offset =
+      sizeof(StatusChannelHeader) + std::size_t{index} * sizeof(StatusRecord);
   StatusRecord first;
   StatusRecord second;
   if (!read(offset, &first, sizeof first)) return false;
@@ -218,8 +219,8 @@ void StatusChannel::Release(platform::SyncObject object, std::uint32_t count) co
   // name, or a count beyond its maximum). Nothing here can mend it; the
   // user learns that the channel's counts may be wrong from now on.
   if (!released) {
-    LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringChannelReleaseFailed, names_.mapping,
-                       DescribeError(platform::LastError()));
+    LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringChannelReleaseFailed,
+                       names_.mapping, DescribeError(platform::LastError()));
   }
 }
 
@@ -265,7 +266,8 @@ StatusRecord* StatusChannel::Acquire() {
   if (!mapped() || readOnly_) return nullptr;
   if (!mutex_.native || !empty_.native || !full_.native) {
     // Mapped, but its mutex or semaphores could not be opened.
-    LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringChannelNotOpened, names_.mapping);
+    LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringChannelNotOpened,
+                       names_.mapping);
     return nullptr;
   }
 
@@ -275,14 +277,16 @@ StatusRecord* StatusChannel::Acquire() {
   const std::uint32_t mutexWait = congested_ ? 0 : limits_.mutexWait;
   if (platform::WaitSharedSemaphore(empty_, recordWait) != platform::WaitResult::kSignaled) {
     congested_ = true;
-    LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringChannelNoFreeRecord, names_.mapping, recordWait);
+    LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringChannelNoFreeRecord,
+                       names_.mapping, recordWait);
     return nullptr;
   }
   if (platform::WaitSharedMutex(mutex_, mutexWait) != platform::WaitResult::kSignaled) {
     congested_ = true;
     // The free record we counted is given back: nothing was taken.
     Release(empty_, 1);
-    LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringChannelMutexHeld, names_.mapping, mutexWait);
+    LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringChannelMutexHeld,
+                       names_.mapping, mutexWait);
     return nullptr;
   }
   StatusChannelHeader* h = header();
@@ -438,8 +442,7 @@ CollectResult StatusChannel::CollectFinished(std::vector<CollectedRecord>* colle
   // that only an immediate try is made, until the mutex is obtained again:
   // a dead holder costs one wait, not one per collection.
   const std::uint32_t wait = mutexTakenOver_ ? 0 : limits_.mutexWait;
-  const bool locked =
-      platform::WaitSharedMutex(mutex_, wait) == platform::WaitResult::kSignaled;
+  const bool locked = platform::WaitSharedMutex(mutex_, wait) == platform::WaitResult::kSignaled;
   mutexTakenOver_ = !locked;
   // Another process of this user may have cut the area short; touching what
   // is not there any more would raise SIGBUS.
@@ -508,9 +511,11 @@ StatusChannel* OpenStatusChannel() {
       if (state.channel->untrusted()) {
         // Someone else's object under our name: it may be read or changed by
         // them, so nothing goes into it. Said once; converting goes on.
-        LogResourceMessage(kLevelNormal, MessageKind::kRepaired, kStringChannelNotTrusted, state.channel->names().mapping);
+        LogResourceMessage(kLevelNormal, MessageKind::kRepaired, kStringChannelNotTrusted,
+                           state.channel->names().mapping);
       } else {
-        LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringChannelNotOpened, state.channel->names().mapping);
+        LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringChannelNotOpened,
+                           state.channel->names().mapping);
       }
     }
   }

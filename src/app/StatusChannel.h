@@ -168,7 +168,7 @@ class StatusChannel {
   // free list's tail, and releases "Empty" once per record. Records still
   // being converted stay on the used list.
   [[nodiscard]] CollectResult CollectFinished(std::vector<CollectedRecord>* collected,
-                                std::size_t maximum = kStatusChannelCapacity);
+                                              std::size_t maximum = kStatusChannelCapacity);
 
  private:
   bool InitialiseAsCreator();

@@ -29,8 +29,27 @@ void PrintUsage() {
              leastSignificant >> 16, leastSignificant & 0xFFFF);
   PrintForUser(banner.c_str());
 
-  static const std::uint32_t kOptions[] = {102, 105, 159, 106, 114, 116, 151, 120, 123, 160,
-                                           117, 118, 119, 149, 248, 249, kStringUsageDetect, 122, 124, 161, 162};
+  static const std::uint32_t kOptions[] = {102,
+                                           105,
+                                           159,
+                                           106,
+                                           114,
+                                           116,
+                                           151,
+                                           120,
+                                           123,
+                                           160,
+                                           117,
+                                           118,
+                                           119,
+                                           149,
+                                           248,
+                                           249,
+                                           kStringUsageDetect,
+                                           122,
+                                           124,
+                                           161,
+                                           162};
   static const std::uint32_t kExamples[] = {125, 126, 127, 128, 129, 130, 131, 132,
                                             133, 153, 154, 155, 156, 157, 158};
   for (std::uint32_t id : kOptions) Show(id);

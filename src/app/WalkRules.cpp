@@ -4,12 +4,12 @@
 #include <vector>
 
 #include "app/CsvReport.h"
-#include "core/MessageLog.h"
 #include "app/Settings.h"
-#include "core/StringTable.h"
 #include "codecs/CharsetRegistry.h"
 #include "core/File.h"
 #include "core/Format.h"
+#include "core/MessageLog.h"
+#include "core/StringTable.h"
 #include "platform/Platform.h"
 
 namespace ordana {
@@ -67,7 +67,9 @@ struct Magic {
 // Signatures at the start of files that are never text, whatever bytes
 // follow them.
 const Magic kMagics[] = {
-    {"\x7f" "ELF", 4, 0, ContentKind::kExecutable},
+    {"\x7f"
+     "ELF",
+     4, 0, ContentKind::kExecutable},
     {"\xfe\xed\xfa\xce", 4, 0, ContentKind::kExecutable},  // Mach-O
     {"\xfe\xed\xfa\xcf", 4, 0, ContentKind::kExecutable},
     {"\xce\xfa\xed\xfe", 4, 0, ContentKind::kExecutable},
@@ -84,7 +86,9 @@ const Magic kMagics[] = {
     {"PK\x05\x06", 4, 0, ContentKind::kArchive},
     {"PK\x07\x08", 4, 0, ContentKind::kArchive},
     {"\x1f\x8b", 2, 0, ContentKind::kArchive},  // gzip
-    {"\xfd" "7zXZ\0", 6, 0, ContentKind::kArchive},
+    {"\xfd"
+     "7zXZ\0",
+     6, 0, ContentKind::kArchive},
     {"7z\xbc\xaf\x27\x1c", 6, 0, ContentKind::kArchive},
     {"\x28\xb5\x2f\xfd", 4, 0, ContentKind::kArchive},  // zstd
     {"Rar!\x1a\x07", 6, 0, ContentKind::kArchive},
@@ -112,17 +116,23 @@ bool ZerosAreText(const std::uint8_t* b, std::size_t n) {
 
 std::uint32_t ReasonText(ContentKind kind) {
   switch (kind) {
-    case ContentKind::kExecutable: return kStringContentExecutable;
-    case ContentKind::kImage: return kStringContentImage;
-    case ContentKind::kArchive: return kStringContentArchive;
-    case ContentKind::kDocument: return kStringContentDocument;
-    default: return kStringContentNul;
+    case ContentKind::kExecutable:
+      return kStringContentExecutable;
+    case ContentKind::kImage:
+      return kStringContentImage;
+    case ContentKind::kArchive:
+      return kStringContentArchive;
+    case ContentKind::kDocument:
+      return kStringContentDocument;
+    default:
+      return kStringContentNul;
   }
 }
 
 // Reads the first bytes of the file at `path`, opened with `flags`; false
 // when it cannot be opened or read (the conversion then tells why).
-bool ReadSample(const std::u16string& path, std::uint32_t flags, std::vector<std::uint8_t>* sample) {
+bool ReadSample(const std::u16string& path, std::uint32_t flags,
+                std::vector<std::uint8_t>* sample) {
   CFile file;
   if (!file.Open(path.c_str(), platform::kOpenExisting, platform::kGenericRead,
                  platform::kFileShareRead, flags)) {
@@ -131,8 +141,8 @@ bool ReadSample(const std::u16string& path, std::uint32_t flags, std::vector<std
   sample->resize(kContentSampleSize);
   std::size_t total = 0;
   while (total < sample->size()) {
-    const std::uint32_t n = file.ReadBytes(sample->data() + total,
-                                           static_cast<std::uint32_t>(sample->size() - total));
+    const std::uint32_t n =
+        file.ReadBytes(sample->data() + total, static_cast<std::uint32_t>(sample->size() - total));
     if (n == 0) break;
     total += n;
   }
@@ -248,7 +258,8 @@ bool TakeWalkFile(const std::u16string& path, const std::u16string& name,
       const ContentKind kind = ClassifyContent(sample.data(), sample.size(), State().wideSource);
       if (kind != ContentKind::kText) {
         const char16_t* reason = LoadResourceString(ReasonText(kind));
-        LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringSkippedBinary, path, reason ? reason : u"");
+        LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringSkippedBinary, path,
+                           reason ? reason : u"");
         return false;
       }
     }
@@ -262,8 +273,10 @@ bool EnterWalkDirectory(const std::u16string& path, const std::u16string& name) 
     return false;
   }
   platform::PathInfo info;
-  if (platform::InspectPath(path.c_str(), &info) && Contains(State().createdDirectories, info.identity)) {
-    LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringSkippedCreatedDirectory, path);
+  if (platform::InspectPath(path.c_str(), &info) &&
+      Contains(State().createdDirectories, info.identity)) {
+    LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringSkippedCreatedDirectory,
+                       path);
     return false;
   }
   return true;
@@ -273,7 +286,8 @@ void CreateWalkDirectory(const std::u16string& path) {
   // An existing directory is not this run's; only one made here is.
   if (!platform::CreateDirectory(path.c_str())) return;
   platform::PathInfo info;
-  if (platform::InspectPath(path.c_str(), &info)) State().createdDirectories.push_back(info.identity);
+  if (platform::InspectPath(path.c_str(), &info))
+    State().createdDirectories.push_back(info.identity);
 }
 
 }  // namespace ordana

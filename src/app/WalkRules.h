@@ -44,8 +44,7 @@ void BeginWalk();
 // Says at level 1 why not. `openFlags` receives the platform open flags
 // that keep the file what the rules found (a regular file; no link where
 // there was none).
-bool TakeWalkFile(const std::u16string& path, const std::u16string& name,
-                  std::uint32_t* openFlags);
+bool TakeWalkFile(const std::u16string& path, const std::u16string& name, std::uint32_t* openFlags);
 // Whether the walk enters the subdirectory at `path`; says at level 1 why
 // not.
 bool EnterWalkDirectory(const std::u16string& path, const std::u16string& name);

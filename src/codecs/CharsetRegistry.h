@@ -48,7 +48,7 @@ constexpr CharsetId kCharsetUnknown = 0xFFFFFFFFu;
 
 // What a character set name stands for.
 struct CharsetLookup {
-  CharsetId id;     // kCharsetUnknown when !known
+  CharsetId id;  // kCharsetUnknown when !known
   bool known;
   bool sourceOnly;  // a name only a decoder may use ("ASCII": decoded as ISO-8859-1)
 };

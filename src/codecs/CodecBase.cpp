@@ -23,8 +23,8 @@ bool CCodecFilter::Flush(CBuffer& target) {
 bool CCodecFilter::TakeHalfUnit(const char16_t* codec) {
   if (pending_.length() != 1) return false;
   ++errorCount_;
-  LogResourceMessage(kLevelDetails, MessageKind::kFailure, kMessageEncoderHalfUnit, codec, static_cast<unsigned>(pending_.base()[0]),
-                     Position(0));
+  LogResourceMessage(kLevelDetails, MessageKind::kFailure, kMessageEncoderHalfUnit, codec,
+                     static_cast<unsigned>(pending_.base()[0]), Position(0));
   Consume(1);
   return true;
 }

@@ -93,9 +93,7 @@ class CCodecFilter : public CFilter {
 
 // The UTF-16LE code unit at `p` (any alignment): how every encoder and
 // transform reads its pending input.
-inline char16_t UnitAt(const std::uint8_t* p) {
-  return static_cast<char16_t>(p[0] | (p[1] << 8));
-}
+inline char16_t UnitAt(const std::uint8_t* p) { return static_cast<char16_t>(p[0] | (p[1] << 8)); }
 
 class CCharDecoderFilter : public CCodecFilter {
  protected:

@@ -195,13 +195,14 @@ CSingleByteToUtf16Filter::CSingleByteToUtf16Filter(CharsetId charset, const Code
 std::uint16_t CSingleByteToUtf16Filter::DecodeUndefined(std::uint32_t b, std::uint32_t index) {
   if (strict_) {
     ++errorCount_;
-    LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringSingleByteUndecodable, charset_, b, Position(index));
+    LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringSingleByteUndecodable, charset_,
+                       b, Position(index));
     // U+FFFF (a noncharacter) marks the place of the lost byte.
     return kUnmapped;
   }
   const std::uint16_t u = static_cast<std::uint16_t>(kByteEscapeBase + b);
-  LogResourceMessage(kLevelDetails, MessageKind::kRepaired, kStringSingleByteUndecodableKept, charset_, b, Position(index),
-                     static_cast<std::uint32_t>(u));
+  LogResourceMessage(kLevelDetails, MessageKind::kRepaired, kStringSingleByteUndecodableKept,
+                     charset_, b, Position(index), static_cast<std::uint32_t>(u));
   return u;
 }
 
@@ -289,8 +290,9 @@ void CSingleByteToUtf16Filter::FilterDirect(CUtf16ToUtf8Filter& encoder) {
     encoder.CountDirectUnits(reached - j);
     directlyConverted_ += reached - j;
     for (std::uint32_t index : surrogates_) {
-      encoder.ReportUnpairedSurrogate(static_cast<char16_t>(kByteEscapeBase + pending_.base()[index]),
-                                      encoderStart + 2ull * (index - j));
+      encoder.ReportUnpairedSurrogate(
+          static_cast<char16_t>(kByteEscapeBase + pending_.base()[index]),
+          encoderStart + 2ull * (index - j));
     }
     encoder.ForwardOutput();
     if (reached < end) {
@@ -332,8 +334,8 @@ std::int32_t CSingleByteToUtf16Filter::Filter() {
 }
 
 bool CSingleByteToUtf16Filter::Finish() {
-  LogResourceMessage(kLevelDetails, SummaryKind(errorCount_), kStringDecodingErrors, Format(u"SCS(%d)", charset_),
-             errorCount_);
+  LogResourceMessage(kLevelDetails, SummaryKind(errorCount_), kStringDecodingErrors,
+                     Format(u"SCS(%d)", charset_), errorCount_);
   return true;
 }
 
@@ -425,8 +427,8 @@ void CUtf16ToSingleByteFilter::FilterEndOfInput() {
 }
 
 bool CUtf16ToSingleByteFilter::Finish() {
-  LogResourceMessage(kLevelDetails, SummaryKind(errorCount_), kStringEncodingErrors, Format(u"DCS(%d)", charset_),
-             errorCount_);
+  LogResourceMessage(kLevelDetails, SummaryKind(errorCount_), kStringEncodingErrors,
+                     Format(u"DCS(%d)", charset_), errorCount_);
   return true;
 }
 

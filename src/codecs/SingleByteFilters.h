@@ -16,7 +16,6 @@
 
 #include <cstdint>
 #include <memory>
-
 #include <vector>
 
 #include "codecs/CodecBase.h"

@@ -62,8 +62,8 @@ void CUtf16ToUtf16InputFilter::FilterEndOfInput() {
   OutputCursor out(*this);
   if (!out.Reserve(2)) return;
   ++errorCount_;
-  LogResourceMessage(kLevelDetails, MessageKind::kFailure, kMessageUtf16HalfUnit, static_cast<unsigned>(pending_.base()[0]),
-                     Position(0));
+  LogResourceMessage(kLevelDetails, MessageKind::kFailure, kMessageUtf16HalfUnit,
+                     static_cast<unsigned>(pending_.base()[0]), Position(0));
   Consume(1);
   out.PutUnit(0xFFFD);
 }

@@ -270,14 +270,17 @@ std::int32_t CUtf32ToUtf16Filter::Filter() {
           bigEndian_ ? ReadUtf32Unit<true>(in + 4 * i) : ReadUtf32Unit<false>(in + 4 * i);
       if (v > kLastCodePoint) {
         ++errorCount_;
-        LogResourceMessage(kLevelDetails, MessageKind::kFailure, kMessageUtf32BeyondRange, v, Position(4 * i));
+        LogResourceMessage(kLevelDetails, MessageKind::kFailure, kMessageUtf32BeyondRange, v,
+                           Position(4 * i));
         out.PutUnit(replacement_);
       } else if (strict_) {
         ++errorCount_;
-        LogResourceMessage(kLevelDetails, MessageKind::kFailure, kMessageSurrogateReplaced, u"UTF-32", v, Position(4 * i));
+        LogResourceMessage(kLevelDetails, MessageKind::kFailure, kMessageSurrogateReplaced,
+                           u"UTF-32", v, Position(4 * i));
         out.PutUnit(replacement_);
       } else {
-        LogResourceMessage(kLevelDetails, MessageKind::kRepaired, kMessageSurrogateKept, u"UTF-32", v, Position(4 * i));
+        LogResourceMessage(kLevelDetails, MessageKind::kRepaired, kMessageSurrogateKept, u"UTF-32",
+                           v, Position(4 * i));
         out.PutUnit(static_cast<char16_t>(v));
       }
       ++i;
@@ -295,7 +298,8 @@ void CUtf32ToUtf16Filter::FilterEndOfInput() {
   OutputCursor out(*this);
   if (!out.Reserve(2)) return;
   ++errorCount_;
-  LogResourceMessage(kLevelDetails, MessageKind::kFailure, kMessageUtf32Incomplete, left, Position(0));
+  LogResourceMessage(kLevelDetails, MessageKind::kFailure, kMessageUtf32Incomplete, left,
+                     Position(0));
   Consume(left);
   out.PutUnit(replacement_);
 }
@@ -346,10 +350,12 @@ void CUtf16ToUtf32Filter::Encode(bool endOfInput) {
       std::uint32_t v = UnitAt(in + 2 * i);
       if (strict_) {
         ++errorCount_;
-        LogResourceMessage(kLevelDetails, MessageKind::kFailure, kMessageSurrogateReplaced, u"UTF-32", v, Position(2 * i));
+        LogResourceMessage(kLevelDetails, MessageKind::kFailure, kMessageSurrogateReplaced,
+                           u"UTF-32", v, Position(2 * i));
         v = 0xFFFD;
       } else {
-        LogResourceMessage(kLevelDetails, MessageKind::kRepaired, kMessageSurrogateKept, u"UTF-32", v, Position(2 * i));
+        LogResourceMessage(kLevelDetails, MessageKind::kRepaired, kMessageSurrogateKept, u"UTF-32",
+                           v, Position(2 * i));
       }
       if (bigEndian_) {
         WriteUtf32Unit<true>(out.Next(), v);

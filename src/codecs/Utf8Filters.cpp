@@ -25,9 +25,12 @@ struct LeadTable {
   constexpr LeadTable() : following(), low(), high() {
     for (int b = 0; b < 256; ++b) {
       int k = 0;
-      if (b >= 0xC2 && b <= 0xDF) k = 1;
-      else if (b >= 0xE0 && b <= 0xEF) k = 2;
-      else if (b >= 0xF0 && b <= 0xF4) k = 3;
+      if (b >= 0xC2 && b <= 0xDF)
+        k = 1;
+      else if (b >= 0xE0 && b <= 0xEF)
+        k = 2;
+      else if (b >= 0xF0 && b <= 0xF4)
+        k = 3;
       following[b] = static_cast<std::uint8_t>(k);
       low[b] = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
       high[b] = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
@@ -171,7 +174,8 @@ void CUtf8ToUtf16Filter::FilterEndOfInput() {
 void CUtf8ToUtf16Filter::PutReplacement(OutputCursor& out, std::uint32_t last) {
   out.PutUnit(replacement_);
   ++errorCount_;
-  LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringUtf8Malformed, Position(last), static_cast<unsigned>(replacement_));
+  LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringUtf8Malformed, Position(last),
+                     static_cast<unsigned>(replacement_));
 }
 
 namespace {
@@ -280,8 +284,8 @@ void CUtf8ToUtf16Filter::Decode(bool endOfInput) {
 }
 
 ORDANA_ALWAYS_INLINE std::uint32_t CUtf8ToUtf16Filter::DecodeSequence(OutputCursor& out,
-                                                                       std::uint32_t pos,
-                                                                       bool endOfInput) {
+                                                                      std::uint32_t pos,
+                                                                      bool endOfInput) {
   const std::uint8_t* const p = pending_.base();
   const std::uint8_t c = p[pos];
   const std::uint32_t k = kLeads.following[c];
@@ -321,7 +325,8 @@ ORDANA_ALWAYS_INLINE std::uint32_t CUtf8ToUtf16Filter::DecodeSequence(OutputCurs
     }
   } else {
     // The input ends inside the sequence.
-    LogResourceMessage(kLevelDetails, MessageKind::kRepaired, kMessageUtf8Incomplete, k + 1, Position(pos));
+    LogResourceMessage(kLevelDetails, MessageKind::kRepaired, kMessageUtf8Incomplete, k + 1,
+                       Position(pos));
   }
   PutReplacement(out, pos + j - 1);
   return j;
@@ -336,7 +341,8 @@ ORDANA_ALWAYS_INLINE void CUtf8ToUtf16Filter::PutScalar(OutputCursor& out, std::
   } else if (value >= 0xD800 && value <= 0xDFFF) {
     // Only the loose policy gets here.
     out.PutUnit(static_cast<char16_t>(value));
-    LogResourceMessage(kLevelDetails, MessageKind::kRepaired, kStringUtf8SurrogateKept, value, Position(last));
+    LogResourceMessage(kLevelDetails, MessageKind::kRepaired, kStringUtf8SurrogateKept, value,
+                       Position(last));
   } else if (value >= 0xFFFE) {
     PutReplacement(out, last);  // U+FFFE and U+FFFF are no characters
   } else {
@@ -351,7 +357,8 @@ void CUtf8ToUtf16Filter::ReportBrokenSequence(const std::uint8_t* sequence, std:
     if (b > 0) shown += u' ';
     shown += Format(u"%02x", static_cast<unsigned>(sequence[b]));
   }
-  LogResourceMessage(kLevelDetails, MessageKind::kRepaired, kStringUtf8MalformedBytes, length, shown);
+  LogResourceMessage(kLevelDetails, MessageKind::kRepaired, kStringUtf8MalformedBytes, length,
+                     shown);
 }
 
 // ---- The direct path into a single-byte encoder ---------------------------------
@@ -527,7 +534,8 @@ CUtf8ToUtf16Filter::DirectRunEnd CUtf8ToUtf16Filter::RunDirect(DirectStep& step,
 }
 
 bool CUtf8ToUtf16Filter::Finish() {
-  LogResourceMessage(kLevelDetails, SummaryKind(errorCount_), kStringDecodingErrors, u"UTF-8", errorCount_);
+  LogResourceMessage(kLevelDetails, SummaryKind(errorCount_), kStringDecodingErrors, u"UTF-8",
+                     errorCount_);
   return true;
 }
 
@@ -659,11 +667,8 @@ void CUtf16ToUtf8Filter::Encode(bool endOfInput) {
   Consume(i);
 }
 
-ORDANA_ALWAYS_INLINE std::uint32_t CUtf16ToUtf8Filter::EncodeSurrogate(OutputCursor& out,
-                                                                       const std::uint8_t* p,
-                                                                       std::uint32_t i,
-                                                                       std::uint32_t n,
-                                                                       bool endOfInput) {
+ORDANA_ALWAYS_INLINE std::uint32_t CUtf16ToUtf8Filter::EncodeSurrogate(
+    OutputCursor& out, const std::uint8_t* p, std::uint32_t i, std::uint32_t n, bool endOfInput) {
   const char16_t u = UnitAt(p + i);
   std::uint8_t* o = out.Next();
   if (u <= 0xDBFF) {
@@ -701,15 +706,17 @@ void CUtf16ToUtf8Filter::PutUnpairedSurrogate(char16_t u, std::uint8_t* o) const
 void CUtf16ToUtf8Filter::ReportUnpairedSurrogate(char16_t u, std::uint64_t position) {
   if (strict_) {
     ++errorCount_;
-    LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringUtf8EncodeSurrogateReplaced, static_cast<unsigned>(u),
-                       position);
+    LogResourceMessage(kLevelDetails, MessageKind::kFailure, kStringUtf8EncodeSurrogateReplaced,
+                       static_cast<unsigned>(u), position);
   } else {
-    LogResourceMessage(kLevelDetails, MessageKind::kRepaired, kStringUtf8EncodeSurrogateKept, static_cast<unsigned>(u), position);
+    LogResourceMessage(kLevelDetails, MessageKind::kRepaired, kStringUtf8EncodeSurrogateKept,
+                       static_cast<unsigned>(u), position);
   }
 }
 
 bool CUtf16ToUtf8Filter::Finish() {
-  LogResourceMessage(kLevelDetails, SummaryKind(errorCount_), kStringEncodingErrors, u"UTF-8", errorCount_);
+  LogResourceMessage(kLevelDetails, SummaryKind(errorCount_), kStringEncodingErrors, u"UTF-8",
+                     errorCount_);
   return true;
 }
 

@@ -38,6 +38,16 @@ bool FinishChain(CFilterChain& chain) {
   return flushed && finished;
 }
 
+// The elapsed time is the program's own text with its line end: written as
+// it is, not escaped like a path.
+void LogElapsed(std::uint32_t milliseconds) {
+  if (!GetMessageLog() || !GetMessageLog()->Enabled(kLevelDetails)) return;
+  if (const char16_t* format = LoadResourceString(kStringRequiredTime)) {
+    LogOwnText(kLevelDetails, MessageKind::kInformation,
+               Format(format, FormatElapsed(milliseconds)).c_str());
+  }
+}
+
 }  // namespace
 
 bool RunConversion(CFilterChain& chain, CFile& input, ConversionObserver* observer,
@@ -90,13 +100,7 @@ bool RunConversion(CFilterChain& chain, CFile& input, ConversionObserver* observ
 
   const std::uint32_t endTick = platform::GetTickCount();
   if (observer) observer->Done();
-  // The elapsed time is the program's own text with its line end: written
-  // as it is, not escaped like a path.
-  if (GetMessageLog() && GetMessageLog()->Enabled(kLevelDetails)) {
-    if (const char16_t* format = LoadResourceString(kStringRequiredTime)) {
-      LogOwnText(kLevelDetails, MessageKind::kInformation, Format(format, FormatElapsed(endTick - startTick)).c_str());
-    }
-  }
+  LogElapsed(endTick - startTick);
   if (persistence && persistence->writeError() != 0) outcome->outputFailed = true;
   return result && outcome->readError == 0 && !outcome->outputFailed;
 }

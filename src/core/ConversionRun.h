@@ -46,7 +46,7 @@ class ConversionObserver {
 // True when the whole input was read and converted and the output took all
 // of it.
 [[nodiscard]] bool RunConversion(CFilterChain& chain, CFile& input, ConversionObserver* observer,
-                   ConversionOutcome* outcome = nullptr);
+                                 ConversionOutcome* outcome = nullptr);
 
 // The elapsed-time text of the "Required time" message, for d milliseconds.
 std::u16string FormatElapsed(std::uint32_t milliseconds);

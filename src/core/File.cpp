@@ -13,11 +13,12 @@ void CFile::Close(bool keepCloseError) {
   // Closing does not force the data onto the disk: that costs a disk write
   // per file and protects nothing the file system does not already keep.
   // The one place where it matters, a temporary about to replace a file, is
-  // forced onto the disk before the rename (CommitReplacementFile). A failing close (a network file system
-  // that reports a lost write only then) is still noticed.
+  // forced onto the disk before the rename (CommitReplacementFile). A failing close (a network file
+  // system that reports a lost write only then) is still noticed.
   platform::ErrorCode closeError = 0;
   path_.clear();
-  if (IsOpen() && ownsHandle_ && !platform::CloseHandle(handle_)) closeError = platform::LastError();
+  if (IsOpen() && ownsHandle_ && !platform::CloseHandle(handle_))
+    closeError = platform::LastError();
   handle_ = platform::kNullHandle;
   atEnd_ = false;
   lastError_ = keepCloseError ? closeError : 0;
@@ -67,7 +68,9 @@ std::uint32_t CFile::WriteBytes(const void* data, std::uint32_t size) {
   return done;
 }
 
-std::uint32_t CFile::Write(const CBuffer& buffer) { return WriteBytes(buffer.base(), buffer.length()); }
+std::uint32_t CFile::Write(const CBuffer& buffer) {
+  return WriteBytes(buffer.base(), buffer.length());
+}
 
 std::uint32_t CFile::ReadBytes(void* destination, std::uint32_t size) {
   std::uint32_t done = 0;
@@ -123,7 +126,8 @@ CConsole::CConsole(platform::Handle handle) {
 void CConsole::Print(const char16_t* format, const FormatArg* args, std::size_t count) {
   std::u16string text;
   FormatTo(text, format, args, count);
-  if (!platform::WriteConsole(handle_, text.data(), text.size())) SetLastError(platform::LastError());
+  if (!platform::WriteConsole(handle_, text.data(), text.size()))
+    SetLastError(platform::LastError());
 }
 
 }  // namespace ordana

@@ -4,7 +4,8 @@
 // Two device paths select the process's standard handles instead of opening
 // a file: "\\.\CONIN$" (standard input) and "\\.\CONOUT$" (the standard
 // output the process was started with, even while the message log has
-// pointed the current one at its file), compared without regard to case. A stream never closes a standard handle it took.
+// pointed the current one at its file), compared without regard to case. A stream never closes a
+// standard handle it took.
 
 #include <cstdint>
 #include <string>
@@ -26,9 +27,10 @@ class CFile {
   CFile(const CFile&) = delete;
   CFile& operator=(const CFile&) = delete;
 
-  [[nodiscard]] virtual bool Create(const char16_t* path, std::uint32_t access, std::uint32_t share);
-  [[nodiscard]] virtual bool Open(const char16_t* path, std::uint32_t disposition, std::uint32_t access,
-                    std::uint32_t share, std::uint32_t flags);
+  [[nodiscard]] virtual bool Create(const char16_t* path, std::uint32_t access,
+                                    std::uint32_t share);
+  [[nodiscard]] virtual bool Open(const char16_t* path, std::uint32_t disposition,
+                                  std::uint32_t access, std::uint32_t share, std::uint32_t flags);
   virtual void Truncate(std::uint64_t length);
   [[nodiscard]] virtual std::uint32_t WriteBytes(const void* data, std::uint32_t size);
   [[nodiscard]] virtual std::uint32_t Write(const CBuffer& buffer);
@@ -60,7 +62,9 @@ class CFile {
   void Close(bool keepCloseError = false);
 
   platform::Handle handle() const { return handle_; }
-  bool IsOpen() const { return handle_ != platform::kNullHandle && handle_ != platform::kInvalidHandle; }
+  bool IsOpen() const {
+    return handle_ != platform::kNullHandle && handle_ != platform::kInvalidHandle;
+  }
   const std::u16string& path() const { return path_; }
   // The first error of the stream since it was opened or the error was
   // cleared; 0 when there was none. Only errors are kept here: the end of

@@ -23,7 +23,8 @@ bool CFilePersistenceFilter::Process(CBuffer& input) {
   if (!enabled_ || !pending_.empty()) return CFilter::Process(input);
   // Nothing is waiting: the input goes to the stream as it is, without a
   // copy through the pending input.
-  LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceFilter, input.length(), GetName(), 1);
+  LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceFilter, input.length(),
+                     GetName(), 1);
   WriteOut(input);
   input.Clear();
   return true;

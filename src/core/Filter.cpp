@@ -9,17 +9,27 @@ CFilter::CFilter(std::uint32_t category) : category_(category) {}
 
 CFilter::~CFilter() = default;
 
+namespace {
+
+// A disabled filter with nothing of its own passes the input straight on;
+// copying it through the pending input first would change nothing.
+void PassStraightOn(CFilter& filter, CBuffer& input) {
+  LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceFilter, input.length(),
+                     filter.GetName(), 0);
+  LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceDisabled,
+                     filter.GetName());
+  if (!input.empty()) {
+    LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceSkipped, input.length());
+    filter.Forward(input);
+  }
+  input.Clear();
+}
+
+}  // namespace
+
 bool CFilter::Process(CBuffer& input) {
-  // A disabled filter with nothing of its own passes the input straight on;
-  // copying it through the pending input first would change nothing.
   if (!enabled_ && pending_.empty() && output_.empty() && NextFilter()) {
-    LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceFilter, input.length(), GetName(), 0);
-    LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceDisabled, GetName());
-    if (!input.empty()) {
-      LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceSkipped, input.length());
-      Forward(input);
-    }
-    input.Clear();
+    PassStraightOn(*this, input);
     return true;
   }
   // The input normally fits the pending buffer at once. When it does not
@@ -43,8 +53,8 @@ bool CFilter::Process(CBuffer& input) {
       if (!pending_.Append(input.base() + taken, slice)) return false;
       taken += slice;
     }
-    LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceFilter, pending_.length(), GetName(),
-               enabled_ ? 1 : 0);
+    LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceFilter,
+                       pending_.length(), GetName(), enabled_ ? 1 : 0);
     std::int32_t result;
     if (enabled_) {
       result = Filter();
@@ -54,14 +64,16 @@ bool CFilter::Process(CBuffer& input) {
     }
     if (!output_.empty()) Forward(output_);
     if (result == -1 && !pending_.empty()) {
-      LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceSkipped, pending_.length());
+      LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceSkipped,
+                         pending_.length());
       Forward(pending_);
     }
     if (taken == total) break;
     if (pending_.Room() == 0) {
       // Nothing was consumed and nothing could be passed on: the rest has
       // nowhere to go.
-      LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringFilterDroppedBytes, GetName(), total - taken);
+      LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringFilterDroppedBytes, GetName(),
+                         total - taken);
       break;
     }
   }
@@ -73,12 +85,13 @@ bool CFilter::Forward(CBuffer& data) {
   CFilter* next = NextFilter();
   if (!next) return false;
   LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceForwarding, data.length(),
-             next->GetName(), enabled_ ? 1 : 0);
+                     next->GetName(), enabled_ ? 1 : 0);
   return next->Process(data);
 }
 
 bool CFilter::Flush(CBuffer& target) {
-  LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceFlushing, target.length(), GetName());
+  LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceFlushing, target.length(),
+                     GetName());
   if (pending_.length() > 0 && &target != &pending_) {
     if (!target.Prepend(pending_.base(), pending_.length())) return false;
   }

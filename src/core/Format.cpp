@@ -56,15 +56,16 @@ std::u16string Digits(std::uint64_t value, unsigned base, bool upper) {
 }
 
 void EmitInteger(std::u16string& out, const Spec& spec, char16_t conversion, const FormatArg& arg) {
-  std::uint64_t raw = arg.type == FormatArg::Type::kDouble ? static_cast<std::uint64_t>(arg.d)
-                                                           : arg.u;
+  std::uint64_t raw =
+      arg.type == FormatArg::Type::kDouble ? static_cast<std::uint64_t>(arg.d) : arg.u;
   bool negative = false;
   std::uint64_t magnitude;
   if (conversion == u'd' || conversion == u'i') {
     std::int64_t value = spec.wide64 ? static_cast<std::int64_t>(raw)
                                      : static_cast<std::int64_t>(static_cast<std::int32_t>(raw));
     negative = value < 0;
-    magnitude = negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+    magnitude =
+        negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
   } else {
     magnitude = spec.wide64 ? raw : static_cast<std::uint32_t>(raw);
   }
@@ -78,8 +79,10 @@ void EmitInteger(std::u16string& out, const Spec& spec, char16_t conversion, con
   if (negative) {
     prefix = u"-";
   } else if (conversion == u'd' || conversion == u'i') {
-    if (spec.plus) prefix = u"+";
-    else if (spec.space) prefix = u" ";
+    if (spec.plus)
+      prefix = u"+";
+    else if (spec.space)
+      prefix = u" ";
   }
   if (spec.alternate && base == 16 && magnitude != 0) prefix = conversion == u'X' ? u"0X" : u"0x";
   Spec padded = spec;
@@ -132,12 +135,18 @@ void EmitText(std::u16string& out, const Spec& spec, const FormatArg& arg) {
 // `p` (just behind the '%') and returns where the conversion character is.
 const char16_t* ParseSpec(const char16_t* p, Spec& spec) {
   for (;; ++p) {
-    if (*p == u'-') spec.left = true;
-    else if (*p == u'0') spec.zero = true;
-    else if (*p == u'#') spec.alternate = true;
-    else if (*p == u'+') spec.plus = true;
-    else if (*p == u' ') spec.space = true;
-    else break;
+    if (*p == u'-')
+      spec.left = true;
+    else if (*p == u'0')
+      spec.zero = true;
+    else if (*p == u'#')
+      spec.alternate = true;
+    else if (*p == u'+')
+      spec.plus = true;
+    else if (*p == u' ')
+      spec.space = true;
+    else
+      break;
   }
   while (*p >= u'0' && *p <= u'9') {
     if (spec.width < 10000) spec.width = spec.width * 10 + (*p - u'0');
@@ -172,7 +181,11 @@ bool IsText(const FormatArg& arg) {
 bool EmitConversion(std::u16string& out, const Spec& spec, char16_t conversion,
                     const FormatArg& arg) {
   switch (conversion) {
-    case u'd': case u'i': case u'u': case u'x': case u'X':
+    case u'd':
+    case u'i':
+    case u'u':
+    case u'x':
+    case u'X':
       if (IsText(arg)) {
         EmitText(out, spec, arg);
       } else {
@@ -194,7 +207,8 @@ bool EmitConversion(std::u16string& out, const Spec& spec, char16_t conversion,
         EmitText(out, spec, arg);
       }
       return true;
-    case u's': case u'S':
+    case u's':
+    case u'S':
       EmitText(out, spec, arg);
       return true;
     default:

@@ -26,11 +26,13 @@ struct FormatArg {
     const char* text8;
   };
 
-  template <class T, std::enable_if_t<std::is_integral_v<T> && std::is_signed_v<T> &&
-                                          !std::is_same_v<T, char>, int> = 0>
+  template <class T,
+            std::enable_if_t<
+                std::is_integral_v<T> && std::is_signed_v<T> && !std::is_same_v<T, char>, int> = 0>
   FormatArg(T value) : type(Type::kSigned), i(value) {}
-  template <class T, std::enable_if_t<std::is_integral_v<T> && !std::is_signed_v<T> &&
-                                          !std::is_same_v<T, bool>, int> = 0>
+  template <class T,
+            std::enable_if_t<
+                std::is_integral_v<T> && !std::is_signed_v<T> && !std::is_same_v<T, bool>, int> = 0>
   FormatArg(T value) : type(Type::kUnsigned), u(value) {}
   FormatArg(bool value) : type(Type::kSigned), i(value ? 1 : 0) {}
   FormatArg(double value) : type(Type::kDouble), d(value) {}

@@ -106,8 +106,7 @@ void DestroyMessageLog();
 void ResetMessageLog();
 
 template <class... Args>
-void LogMessage(LogLevel level, MessageKind kind, const char16_t* format,
-                const Args&... args) {
+void LogMessage(LogLevel level, MessageKind kind, const char16_t* format, const Args&... args) {
   MessageLog* log = GetMessageLog();
   if (!log || !log->Enabled(level)) return;
   if constexpr (sizeof...(Args) == 0) {
@@ -119,8 +118,7 @@ void LogMessage(LogLevel level, MessageKind kind, const char16_t* format,
 }
 
 template <class... Args>
-void LogResourceMessage(LogLevel level, MessageKind kind, std::uint32_t id,
-                        const Args&... args) {
+void LogResourceMessage(LogLevel level, MessageKind kind, std::uint32_t id, const Args&... args) {
   MessageLog* log = GetMessageLog();
   if (!log || !log->Enabled(level)) return;
   if constexpr (sizeof...(Args) == 0) {

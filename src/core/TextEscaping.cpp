@@ -16,10 +16,17 @@ void AppendHex(std::u16string& out, unsigned value, int digits) {
 
 void AppendEscape(std::u16string& out, char16_t unit) {
   switch (unit) {
-    case u'\t': out += u"\\t"; return;
-    case u'\n': out += u"\\n"; return;
-    case u'\r': out += u"\\r"; return;
-    default: break;
+    case u'\t':
+      out += u"\\t";
+      return;
+    case u'\n':
+      out += u"\\n";
+      return;
+    case u'\r':
+      out += u"\\r";
+      return;
+    default:
+      break;
   }
   if (unit <= 0x7F) {
     out += u"\\x";
@@ -53,10 +60,19 @@ void ForEachWellFormed(const std::u16string& text, Emit emit) {
 bool NeedsEscape(char16_t unit) {
   if (unit < 0x20 || (unit >= 0x7F && unit <= 0x9F)) return true;
   switch (unit) {
-    case 0x200E: case 0x200F:                      // left-to-right and right-to-left marks
-    case 0x2028: case 0x2029:                      // line and paragraph separators
-    case 0x202A: case 0x202B: case 0x202C: case 0x202D: case 0x202E:  // embeddings, overrides
-    case 0x2066: case 0x2067: case 0x2068: case 0x2069:              // isolates
+    case 0x200E:
+    case 0x200F:  // left-to-right and right-to-left marks
+    case 0x2028:
+    case 0x2029:  // line and paragraph separators
+    case 0x202A:
+    case 0x202B:
+    case 0x202C:
+    case 0x202D:
+    case 0x202E:  // embeddings, overrides
+    case 0x2066:
+    case 0x2067:
+    case 0x2068:
+    case 0x2069:  // isolates
       return true;
     default:
       return false;

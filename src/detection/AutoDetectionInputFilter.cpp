@@ -6,12 +6,12 @@
 #include <memory>
 #include <vector>
 
-#include "core/MessageLog.h"
-#include "core/StringTable.h"
 #include "codecs/SingleByteFilters.h"
 #include "codecs/Utf16Filters.h"
 #include "codecs/Utf32Filters.h"
 #include "codecs/Utf8Filters.h"
+#include "core/MessageLog.h"
+#include "core/StringTable.h"
 #include "detection/DetectionEvidence.h"
 #include "detection/StatisticsDirectories.h"
 #include "platform/Platform.h"
@@ -119,11 +119,13 @@ void CAutoDetectionInputFilter::Construct(const std::vector<std::u16string>& dir
   for (const std::u16string& directory : directories) {
     FindStatisticsFiles(directory.empty() ? u"." : directory);
     if (StatisticsFileCount() > 0) {
-      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kMessageStatisticsDirectory, directory);
+      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kMessageStatisticsDirectory,
+                         directory);
       break;
     }
   }
-  LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringStatisticsFilesFound, StatisticsFileCount());
+  LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringStatisticsFilesFound,
+                     StatisticsFileCount());
 }
 
 void CAutoDetectionInputFilter::ReportMissingStatisticsFiles() const {
@@ -131,7 +133,8 @@ void CAutoDetectionInputFilter::ReportMissingStatisticsFiles() const {
   // with it this filter, may be built more than once.
   MessageLog* log = GetMessageLog();
   if (!log || !log->FirstTimeFor(kMessageNoStatisticsFiles)) return;
-  LogResourceMessage(kLevelNormal, MessageKind::kRepaired, kMessageNoStatisticsFiles, searchedDirectories_);
+  LogResourceMessage(kLevelNormal, MessageKind::kRepaired, kMessageNoStatisticsFiles,
+                     searchedDirectories_);
 }
 
 CAutoDetectionInputFilter::~CAutoDetectionInputFilter() = default;
@@ -195,8 +198,9 @@ std::size_t CAutoDetectionInputFilter::KeepWesternOnWeakLead(
     if (k != chosen && lead < kFallbackMargin) {
       char16_t leader[64];
       char16_t kept[64];
-      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kMessageWeakLead, CharsetName(statistics_.At(chosen).charset, leader),
-                         lead, CharsetName(id, kept));
+      LogResourceMessage(kLevelDetails, MessageKind::kInformation, kMessageWeakLead,
+                         CharsetName(statistics_.At(chosen).charset, leader), lead,
+                         CharsetName(id, kept));
       chosen = k;
     }
     break;
@@ -219,8 +223,8 @@ std::size_t CAutoDetectionInputFilter::SettleCloseScores(const std::vector<std::
       if (DecodesCleanly(charsetOf(k), sample)) {
         char16_t from[64];
         char16_t to[64];
-        LogResourceMessage(kLevelDetails, MessageKind::kInformation, kMessageUnclean, CharsetName(charsetOf(chosen), from),
-                           CharsetName(charsetOf(k), to));
+        LogResourceMessage(kLevelDetails, MessageKind::kInformation, kMessageUnclean,
+                           CharsetName(charsetOf(chosen), from), CharsetName(charsetOf(k), to));
         chosen = k;
         break;
       }
@@ -248,16 +252,17 @@ void CAutoDetectionInputFilter::ReportStatisticsChoice(const std::vector<std::si
   char16_t name[64];
   char label[5] = {};
   std::memcpy(label, winner.label, 4);
-  LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetectedByStatistics, CharsetName(winner.charset, name),
-             static_cast<const char*>(label));
+  LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringDetectedByStatistics,
+                     CharsetName(winner.charset, name), static_cast<const char*>(label));
   // How sure the choice was: the best set that decodes the text differently.
   for (std::size_t k : order) {
     if (DecodeAlike(charsetOf(k), winner.charset, sample)) continue;
     char16_t other[64];
     char otherLabel[5] = {};
     std::memcpy(otherLabel, statistics_.At(k).label, 4);
-    LogResourceMessage(kLevelDetails, MessageKind::kInformation, kMessageRunnerUp, CharsetName(charsetOf(k), other),
-                       static_cast<const char*>(otherLabel), scores[chosen] - scores[k]);
+    LogResourceMessage(kLevelDetails, MessageKind::kInformation, kMessageRunnerUp,
+                       CharsetName(charsetOf(k), other), static_cast<const char*>(otherLabel),
+                       scores[chosen] - scores[k]);
     break;
   }
 }
@@ -396,7 +401,8 @@ void CAutoDetectionInputFilter::Detect(const CBuffer& data) {
   successor->InsertBefore(decoder.release());
   Disable();
   successor->Detach();
-  LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringRemovedLastFilter, successor->GetName());
+  LogResourceMessage(kLevelDetails, MessageKind::kInformation, kStringRemovedLastFilter,
+                     successor->GetName());
   delete successor;
 }
 
@@ -432,7 +438,8 @@ bool CAutoDetectionInputFilter::Flush(CBuffer& target) {
     // The input ended before a whole chunk came: decide on what is there and
     // pass it on to the decoder, which is flushed next.
     Detect(pending_);
-    LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceSkipped, pending_.length());
+    LogResourceMessage(kLevelTrace, MessageKind::kInformation, kStringTraceSkipped,
+                       pending_.length());
     Forward(pending_);
     return true;
   }

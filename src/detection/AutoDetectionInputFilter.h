@@ -77,7 +77,9 @@ class CAutoDetectionInputFilter : public CFilter {
   // The decision of the last Examine or conversion.
   const DetectionResult& LastDetection() const { return last_; }
 
-  std::uint32_t StatisticsFileCount() const { return static_cast<std::uint32_t>(statistics_.Count()); }
+  std::uint32_t StatisticsFileCount() const {
+    return static_cast<std::uint32_t>(statistics_.Count());
+  }
   const char* CurrentLabel() const { return current_.label; }
   CharsetId CurrentCharset() const { return current_.charset; }
 

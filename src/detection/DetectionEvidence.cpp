@@ -15,10 +15,10 @@ bool IsTextControl(std::uint32_t c) { return c == 0x09 || c == 0x0A || c == 0x0C
 // What one reading of the sample as UTF-16 looks like.
 struct Utf16Shape {
   std::uint32_t units = 0;
-  std::uint32_t bad = 0;          // NUL, odd controls, noncharacters, lone surrogates
-  std::uint32_t zeroHigh = 0;     // units U+0001..U+00FF
-  std::uint32_t zeroLow = 0;      // units U+xx00 with xx != 0, surrogates aside
-  std::uint32_t topHigh = 0;      // units whose high byte is the most common non-zero one
+  std::uint32_t bad = 0;       // NUL, odd controls, noncharacters, lone surrogates
+  std::uint32_t zeroHigh = 0;  // units U+0001..U+00FF
+  std::uint32_t zeroLow = 0;   // units U+xx00 with xx != 0, surrogates aside
+  std::uint32_t topHigh = 0;   // units whose high byte is the most common non-zero one
   bool Plausible() const {
     if (units < 8 || bad * 100 > units) return false;
     const bool oneBlock = (zeroHigh + topHigh) * 10 >= units * 9 && topHigh * 4 >= units;
@@ -82,9 +82,10 @@ bool Utf32Plausible(const std::uint8_t* b, std::uint32_t n, bool bigEndian) {
   if (units < 4) return false;
   std::uint32_t bad = 0;
   for (std::uint32_t k = 0; k + 3 < n; k += 4) {
-    const std::uint32_t u =
-        bigEndian ? (static_cast<std::uint32_t>(b[k]) << 24) | (b[k + 1] << 16) | (b[k + 2] << 8) | b[k + 3]
-                  : (static_cast<std::uint32_t>(b[k + 3]) << 24) | (b[k + 2] << 16) | (b[k + 1] << 8) | b[k];
+    const std::uint32_t u = bigEndian ? (static_cast<std::uint32_t>(b[k]) << 24) |
+                                            (b[k + 1] << 16) | (b[k + 2] << 8) | b[k + 3]
+                                      : (static_cast<std::uint32_t>(b[k + 3]) << 24) |
+                                            (b[k + 2] << 16) | (b[k + 1] << 8) | b[k];
     if (u > 0x10FFFF || (u >= 0xD800 && u <= 0xDFFF)) return false;
     if (u == 0 || (u < 0x20 && !IsTextControl(u))) ++bad;
   }

@@ -38,9 +38,13 @@ double ReadDouble(const std::uint8_t* p) {
   return value;
 }
 
-bool IsSingleByteCharset(CharsetId id) { return id < static_cast<CharsetId>(kSingleByteCharsetCount); }
+bool IsSingleByteCharset(CharsetId id) {
+  return id < static_cast<CharsetId>(kSingleByteCharsetCount);
+}
 
-bool IsUsableWeight(double w) { return std::isfinite(w) && std::fabs(w) <= kLargestStatisticsWeight; }
+bool IsUsableWeight(double w) {
+  return std::isfinite(w) && std::fabs(w) <= kLargestStatisticsWeight;
+}
 
 // Reads a whole open file of `size` bytes (at most kLargestStatisticsFile);
 // what was read before a failure stays in `data`.
@@ -50,8 +54,8 @@ bool ReadWhole(platform::Handle handle, std::uint64_t size, std::vector<std::uin
   bool ok = true;
   while (read < data->size()) {
     std::uint32_t n = 0;
-    if (!platform::ReadFile(handle, data->data() + read, static_cast<std::uint32_t>(data->size() - read),
-                            &n)) {
+    if (!platform::ReadFile(handle, data->data() + read,
+                            static_cast<std::uint32_t>(data->size() - read), &n)) {
       ok = false;
       break;
     }
@@ -226,11 +230,13 @@ void CStatisticsSet::Load(const std::u16string& directory) {
       case StatisticsLoad::kNotSingleByte:
         // The detection could only hand such a file's set to a decoder that
         // cannot serve it.
-        LogResourceMessage(kLevelDetails, MessageKind::kInformation, kMessageNotSingleByte, path, model->charset);
+        LogResourceMessage(kLevelDetails, MessageKind::kInformation, kMessageNotSingleByte, path,
+                           model->charset);
         break;
       case StatisticsLoad::kOpenFailed:
       case StatisticsLoad::kReadFailed:
-        LogResourceMessage(kLevelDetails, MessageKind::kInformation, kMessageUnreadable, path, DescribeError(platform::LastError()));
+        LogResourceMessage(kLevelDetails, MessageKind::kInformation, kMessageUnreadable, path,
+                           DescribeError(platform::LastError()));
         break;
     }
   }

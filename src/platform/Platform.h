@@ -27,8 +27,8 @@ extern const Handle kInvalidHandle;
 // What the clean-up table (at the end of this header) removes when the
 // process ends early.
 enum class CleanupKind : std::uint8_t {
-  kFile,             // a file: `name` relative to `directory` (see RegisterCleanup)
-  kSharedMemory,     // names as given to CreateSharedMemory and the like
+  kFile,          // a file: `name` relative to `directory` (see RegisterCleanup)
+  kSharedMemory,  // names as given to CreateSharedMemory and the like
   kSharedMutex,
   kSharedSemaphore,
 };
@@ -73,18 +73,20 @@ enum Disposition : std::uint32_t {
 // Opens or creates a file. Returns kInvalidHandle on failure (see LastError).
 // A directory is never opened as a file.
 [[nodiscard]] Handle OpenFile(const char16_t* path, std::uint32_t disposition, std::uint32_t access,
-                std::uint32_t share, std::uint32_t flags);
+                              std::uint32_t share, std::uint32_t flags);
 // Closes a handle; closing kNullHandle or kInvalidHandle does nothing.
 // False when the system reported an error on closing (see LastError).
 [[nodiscard]] bool CloseHandle(Handle handle);
 // One read or write call; false on failure (see LastError). A read of 0 bytes
 // with a true result is the end of the input.
 [[nodiscard]] bool ReadFile(Handle handle, void* data, std::uint32_t size, std::uint32_t* done);
-[[nodiscard]] bool WriteFile(Handle handle, const void* data, std::uint32_t size, std::uint32_t* done);
+[[nodiscard]] bool WriteFile(Handle handle, const void* data, std::uint32_t size,
+                             std::uint32_t* done);
 [[nodiscard]] bool FlushFileBuffers(Handle handle);
 [[nodiscard]] bool GetFileSize(Handle handle, std::uint64_t* size);
 // Moves the file position; origin 0 = begin, 1 = current, 2 = end.
-[[nodiscard]] bool SetFilePointer(Handle handle, std::int64_t distance, int origin, std::uint64_t* newPosition);
+[[nodiscard]] bool SetFilePointer(Handle handle, std::int64_t distance, int origin,
+                                  std::uint64_t* newPosition);
 [[nodiscard]] bool SetEndOfFile(Handle handle);
 // Takes an exclusive advisory lock that other processes taking it on the
 // same file wait for (flock on POSIX, LockFileEx on a byte far beyond any
@@ -104,7 +106,8 @@ bool PathExists(const char16_t* path);
 // refused like every other special file (and a directory); then the result
 // is kInvalidHandle and `*notRegular` is true. Other failures leave
 // `*notRegular` false (see LastError).
-[[nodiscard]] Handle OpenRegularFileForReading(const char16_t* path, std::uint64_t* size, bool* notRegular);
+[[nodiscard]] Handle OpenRegularFileForReading(const char16_t* path, std::uint64_t* size,
+                                               bool* notRegular);
 [[nodiscard]] bool CreateDirectory(const char16_t* path);
 
 struct DirectoryEntry {
@@ -116,7 +119,8 @@ struct DirectoryEntry {
 // file system delivers them. On failure returns false and sets `error`
 // (LastError holds the code): kPathNotFound when the directory does not
 // exist.
-[[nodiscard]] bool ListDirectory(const char16_t* path, std::vector<DirectoryEntry>* entries, ErrorClass* error);
+[[nodiscard]] bool ListDirectory(const char16_t* path, std::vector<DirectoryEntry>* entries,
+                                 ErrorClass* error);
 // Matches a file name against a pattern of '*' and '?' without regard to
 // case; "*.*" matches every name, with or without a dot.
 bool MatchPathSpec(const char16_t* name, const char16_t* pattern);
@@ -157,10 +161,10 @@ struct FileIdentity {
 [[nodiscard]] bool GetFileIdentity(Handle handle, FileIdentity* identity);
 
 enum class PathType {
-  kMissing,    // nothing, or a symbolic link to nothing
-  kFile,       // a regular file
+  kMissing,  // nothing, or a symbolic link to nothing
+  kFile,     // a regular file
   kDirectory,
-  kDevice,     // a FIFO, socket, character or block device (Windows: not a disk file)
+  kDevice,  // a FIFO, socket, character or block device (Windows: not a disk file)
 };
 struct PathInfo {
   PathType type = PathType::kMissing;  // what the path names, links followed
@@ -203,13 +207,14 @@ struct ReplacementFile {
 // replaced) and registers it for clean-up. With `targetMustBeWritable`, an
 // existing target that the user may not write is refused (permission
 // denied), as opening it for writing would be.
-[[nodiscard]] bool CreateReplacementFile(const char16_t* target, bool targetMustBeWritable, ReplacementFile* file);
+[[nodiscard]] bool CreateReplacementFile(const char16_t* target, bool targetMustBeWritable,
+                                         ReplacementFile* file);
 
 enum class CommitResult {
   kCommitted,
-  kFailed,          // see LastError; the temporary is still there
-  kTargetDeleted,   // the file to replace no longer exists
-  kTargetChanged,   // its name, the temporary's or the directory now refers to another object
+  kFailed,         // see LastError; the temporary is still there
+  kTargetDeleted,  // the file to replace no longer exists
+  kTargetChanged,  // its name, the temporary's or the directory now refers to another object
 };
 // Puts the temporary in the target's place: gives it the permission bits
 // (and, where allowed, the owner) of the file it replaces, or those of a new
@@ -219,13 +224,15 @@ enum class CommitResult {
 // name still names that file; then renames it relative to the open
 // directory and closes it. Whatever the result, the caller discards what was
 // not committed.
-[[nodiscard]] CommitResult CommitReplacementFile(ReplacementFile* file, const FileIdentity* expected);
+[[nodiscard]] CommitResult CommitReplacementFile(ReplacementFile* file,
+                                                 const FileIdentity* expected);
 // Closes the temporary and removes it (only while its name still names it).
 void DiscardReplacementFile(ReplacementFile* file);
 
 // Creates an empty file "<prefix>XXXX.tmp" (hexadecimal digits) in
 // `directory`, exclusively, and stores its path. False on failure.
-[[nodiscard]] bool CreateTempFile(const char16_t* directory, const char16_t* prefix, std::u16string* path);
+[[nodiscard]] bool CreateTempFile(const char16_t* directory, const char16_t* prefix,
+                                  std::u16string* path);
 
 // ---- Standard handles and the console -------------------------------------
 
@@ -277,7 +284,8 @@ struct MemoryRegion {
   std::size_t committed = 0;
   void* registration = nullptr;  // backend bookkeeping (the fault handler)
 };
-[[nodiscard]] bool ReserveRegion(std::size_t reserveSize, std::size_t commitSize, MemoryRegion* region);
+[[nodiscard]] bool ReserveRegion(std::size_t reserveSize, std::size_t commitSize,
+                                 MemoryRegion* region);
 // Makes [address, address + size) usable, within a reserved region.
 [[nodiscard]] bool CommitRange(MemoryRegion* region, std::size_t offset, std::size_t size);
 void ReleaseRegion(MemoryRegion* region);
@@ -301,7 +309,8 @@ std::uint32_t GetCurrentProcessId();
 std::uint16_t UserInterfaceLanguage();
 // The four 16-bit parts of the program's product version as two 32-bit
 // words (major << 16 | minor, build << 16 | revision). False on failure.
-[[nodiscard]] bool GetOwnProductVersion(std::uint32_t* mostSignificant, std::uint32_t* leastSignificant);
+[[nodiscard]] bool GetOwnProductVersion(std::uint32_t* mostSignificant,
+                                        std::uint32_t* leastSignificant);
 // The text of string resource `id` of the program's own module, as
 // LoadStringW picks it for the user's interface language; null when the
 // module has no such string (always on POSIX, which has no resources: the
@@ -449,18 +458,18 @@ struct SharedMemory {
 // bytes of it read/write. False on failure (see LastSharedObjectError); an
 // existing area smaller than `size` is a failure.
 [[nodiscard]] bool CreateSharedMemory(const char16_t* name, std::size_t size, SharedMemory* memory,
-                        bool* alreadyExisted);
+                                      bool* alreadyExisted);
 // Opens and maps an existing, trusted area; false when there is none (or it
 // is smaller than `size`). `readOnly` maps it for reading only: another
 // process's area that this one only reads.
 [[nodiscard]] bool OpenSharedMemory(const char16_t* name, std::size_t size, SharedMemory* memory,
-                      bool readOnly = false);
+                                    bool readOnly = false);
 // Copies `count` bytes at `offset` of the area without touching the mapping
 // where the object can shrink under it (POSIX: another process may truncate
 // it, and touching a page beyond its end raises SIGBUS). False when the area
 // is not that large (any more).
 [[nodiscard]] bool ReadSharedMemory(const SharedMemory& memory, std::size_t offset, void* out,
-                      std::size_t count);
+                                    std::size_t count);
 // The object's size now (it may have been truncated since it was mapped).
 std::size_t SharedMemoryCurrentSize(const SharedMemory& memory);
 // Unmaps and closes; the area lives on while others have it mapped.
@@ -490,8 +499,8 @@ void RemoveSharedMutexName(const char16_t* name);
 
 // Creates the semaphore with `initial` of at most `maximum` counts,
 // exclusively.
-[[nodiscard]] bool CreateSharedSemaphore(const char16_t* name, std::uint32_t initial, std::uint32_t maximum,
-                           SyncObject* semaphore);
+[[nodiscard]] bool CreateSharedSemaphore(const char16_t* name, std::uint32_t initial,
+                                         std::uint32_t maximum, SyncObject* semaphore);
 // Opens an existing, trusted semaphore, keeping its count.
 [[nodiscard]] bool OpenSharedSemaphore(const char16_t* name, SyncObject* semaphore);
 [[nodiscard]] WaitResult WaitSharedSemaphore(SyncObject semaphore, std::uint32_t milliseconds);
@@ -524,8 +533,8 @@ bool ProcessExists(std::uint32_t processId);
 // still names that file; Windows deletes through the handle, which must have
 // been opened with delete access. Returns kNoCleanup when the table is full
 // or the name too long (nothing is registered then).
-CleanupToken RegisterCleanup(CleanupKind kind, const char16_t* name,
-                             Handle directory = kNullHandle, Handle file = kNullHandle);
+CleanupToken RegisterCleanup(CleanupKind kind, const char16_t* name, Handle directory = kNullHandle,
+                             Handle file = kNullHandle);
 // Withdraws an entry; kNoCleanup does nothing.
 void WithdrawCleanup(CleanupToken token);
 // Removes everything still registered and empties the table.

@@ -1,7 +1,7 @@
 #pragma once
 // The compiler's intrinsics, each behind one name: the lowest and highest
-// set bit of a mask and the number of set bits, the acquire/release word accesses the status channel shares with
-// other processes, whether the 128-bit vector unit (SSE2) may be used, and
+// set bit of a mask and the number of set bits, the acquire/release word accesses the status
+// channel shares with other processes, whether the 128-bit vector unit (SSE2) may be used, and
 // forced inlining.
 // Code elsewhere uses these names only, so a new compiler or target is one
 // change here.

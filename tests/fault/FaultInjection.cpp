@@ -78,7 +78,8 @@ void PauseIfAsked(long n) {
   if (strlen(file) + 8 >= sizeof marker) return;
   strcpy(marker, file);
   strcat(marker, ".paused");
-  const int fd = Next<int (*)(const char*, int, ...)>("open")(marker, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  const int fd =
+      Next<int (*)(const char*, int, ...)>("open")(marker, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   if (fd >= 0) close(fd);
   struct stat info;
   for (int k = 0; k < 6000 && stat(file, &info) != 0; ++k) {

@@ -1,8 +1,8 @@
-#include "support/Bits.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
+
+#include "support/Bits.h"
 
 namespace ordana {
 namespace {

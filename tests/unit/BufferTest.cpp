@@ -1,9 +1,9 @@
-#include "core/Buffer.h"
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include <gtest/gtest.h>
+#include "core/Buffer.h"
 
 namespace ordana {
 namespace {

@@ -359,7 +359,7 @@ TEST(LookUpCharset, AsciiNamesAreLatin1ForReadingOnly) {
 // a Unicode form or the detection. (The chain assembly has no other way out:
 // a name the lookup does not know is refused before any chain is built.)
 TEST(LookUpCharset, EveryKnownNameIsASetTheChainCanRead) {
-  std::vector<std::u16string> names = {u"auto", u"AUTO", u"utf8", u"UTF-16BE", u"utf_32le",
+  std::vector<std::u16string> names = {u"auto",  u"AUTO",  u"utf8",   u"UTF-16BE", u"utf_32le",
                                        u"UCS-2", u"ASCII", u"ibm850", u"win1252"};
   for (const CharsetEntry* entry = CharsetRegistry; entry->name[0] != 0; ++entry) {
     names.emplace_back(entry->name);
@@ -371,7 +371,8 @@ TEST(LookUpCharset, EveryKnownNameIsASetTheChainCanRead) {
     if (!found.known) continue;  // refused before the chain is built
     const bool singleByte = found.id < static_cast<CharsetId>(kSingleByteCharsetCount);
     const bool unicode = found.id >= kCharsetUtf8 && found.id <= kCharsetUtf32Be;
-    EXPECT_TRUE(singleByte || unicode || found.id == kCharsetAuto) << Printable(name) << " " << found.id;
+    EXPECT_TRUE(singleByte || unicode || found.id == kCharsetAuto)
+        << Printable(name) << " " << found.id;
   }
 }
 

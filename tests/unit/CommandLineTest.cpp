@@ -414,9 +414,9 @@ TEST_F(OptionsTest, PathsAreKeptAsTyped) {
 TEST_F(OptionsTest, GnuOptionsAreExactAndUnknownOnesRefused) {
   if (!platform::kPosixConventions) GTEST_SKIP() << "GNU spellings are a POSIX habit";
   const std::vector<std::u16string> refused[] = {
-      {u"a.txt", u"-x"},      {u"a.txt", u"--xyz"},   {u"a.txt", u"-F", u"x"},
-      {u"a.txt", u"--FROM=x"}, {u"a.txt", u"--from"},  {u"a.txt", u"--fromage"},
-      {u"a.txt", u"-rf"},     {u"a.txt", u"--to="},
+      {u"a.txt", u"-x"},       {u"a.txt", u"--xyz"},  {u"a.txt", u"-F", u"x"},
+      {u"a.txt", u"--FROM=x"}, {u"a.txt", u"--from"}, {u"a.txt", u"--fromage"},
+      {u"a.txt", u"-rf"},      {u"a.txt", u"--to="},
   };
   for (const auto& args : refused) {
     ResetSettings();
@@ -440,7 +440,8 @@ TEST(HelpTextTest, ShowsExactlyTheAcceptedSpellings) {
       if (word == u"/?") continue;  // the Windows-style usage, named in the text of -h
       std::u16string shown = word;
       const std::size_t at = text.find(shown);
-      EXPECT_NE(at, std::u16string::npos) << platform::ToNative(word.c_str()) << " is not in the help";
+      EXPECT_NE(at, std::u16string::npos)
+          << platform::ToNative(word.c_str()) << " is not in the help";
     }
     // Lines "  -f CHARSET, --from=CHARSET  ..." and "  --xml   ... [/xml]".
     std::size_t start = 0;

@@ -1,7 +1,7 @@
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "support/Array.h"
 #include "support/HashTable.h"

@@ -1,16 +1,15 @@
-#include "core/ConversionRun.h"
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <system_error>
-
-#include <gtest/gtest.h>
 
 #include "TestSupport.h"
 #include "app/Settings.h"
 #include "app/StatusRecord.h"
 #include "codecs/Utf16Filters.h"
 #include "core/Buffer.h"
+#include "core/ConversionRun.h"
 #include "core/File.h"
 #include "core/FilePersistenceFilter.h"
 #include "core/StringTable.h"
@@ -26,9 +25,8 @@ TEST(FormatElapsedTest, Thresholds) {
     const char* text;
   };
   const Case cases[] = {
-      {0, "0.000 ms\r\n"},           {999, "999.000 ms\r\n"},
-      {1000, "1000.000 ms\r\n"},     {1001, "1.001 seconds\r\n"},
-      {60000, "60.000 seconds\r\n"}, {60001, "1.000 minutes\r\n"},
+      {0, "0.000 ms\r\n"},          {999, "999.000 ms\r\n"},       {1000, "1000.000 ms\r\n"},
+      {1001, "1.001 seconds\r\n"},  {60000, "60.000 seconds\r\n"}, {60001, "1.000 minutes\r\n"},
       {90000, "1.500 minutes\r\n"},
   };
   for (const Case& c : cases) EXPECT_EQ(N(FormatElapsed(c.ms)), c.text) << c.ms;
@@ -50,8 +48,8 @@ TEST(DescribeErrorTest, TheProgramsOwnCodeComesFromTheStringTable) {
   std::filesystem::create_symlink(dir.File("target"), dir.File("link"), linkError);
   if (linkError) GTEST_SKIP() << "no symbolic links here: " << linkError.message();
   CFile file;
-  ASSERT_FALSE(file.Open(dir.File16("link").c_str(), platform::kOpenExisting, platform::kGenericRead,
-                         platform::kFileShareRead,
+  ASSERT_FALSE(file.Open(dir.File16("link").c_str(), platform::kOpenExisting,
+                         platform::kGenericRead, platform::kFileShareRead,
                          platform::kOpenRegularFileOnly | platform::kOpenNoFollow));
   ASSERT_TRUE(platform::FileIsNotRegular(file.lastError()));
   EXPECT_EQ(DescribeError(file.lastError()), LoadResourceString(kStringNotARegularFile));
@@ -213,7 +211,8 @@ TEST(ConversionRunRecordTest, FirstDecoderAndEncoderGoIntoTheRecord) {
   chain.Append(new CNulFilter());
   chain.Append(new CUtf16ToUtf16InputFilter(true, CodecOptions{}));
   chain.Append(new CUtf16ToUtf16OutputFilter(false, CodecOptions{}));
-  chain.Append(new CUtf16ToUtf16OutputFilter(true, CodecOptions{}));  // not the first encoder: ignored
+  chain.Append(
+      new CUtf16ToUtf16OutputFilter(true, CodecOptions{}));  // not the first encoder: ignored
   auto* sink = new test::RecordingFilter();
   chain.Append(sink);
   test::TempDir dir;

@@ -1,7 +1,7 @@
-#include <filesystem>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -205,8 +205,8 @@ TEST_F(CsvReportTest, FileThatCannotBeCreatedDropsLinesSilently) {
 // The report is created only once the whole command line is accepted, so a
 // refused command line never truncates the file it names.
 TEST_F(CsvReportTest, CsvOptionNamesTheReportWithoutCreatingIt) {
-  std::vector<std::u16string> args = {u"ordana", u"/csv", dir_.File16("opt.csv"), u"in.txt",
-                                      u"/csv", dir_.File16("later.csv")};
+  std::vector<std::u16string> args = {u"ordana", u"/csv", dir_.File16("opt.csv"),
+                                      u"in.txt", u"/csv", dir_.File16("later.csv")};
   std::vector<char16_t*> tokens;
   for (auto& a : args) tokens.push_back(a.data());
   EXPECT_FALSE(ApplyOptions(tokens.data(), static_cast<int>(tokens.size())).exit);

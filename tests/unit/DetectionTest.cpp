@@ -1,5 +1,4 @@
-#include "detection/AutoDetectionInputFilter.h"
-
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -10,10 +9,9 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "TestSupport.h"
 #include "codecs/SingleByteFilters.h"
+#include "detection/AutoDetectionInputFilter.h"
 #include "detection/DetectionEvidence.h"
 #include "detection/StatisticsFiles.h"
 
@@ -145,7 +143,8 @@ TEST_F(StatisticsTest, HighestScoreWinsAndFollowsThePolicy) {
   auto* sink = new test::RecordingFilter();
   chain.Append(sink);
   test::ConvertThrough(chain, *sink, "\xE9\xE9\xE9\xE9\xE9");
-  EXPECT_NE(log_.narrow().find("Detected SCS ISO-8859-7 (GRE)\r\n"), std::string::npos) << log_.narrow();
+  EXPECT_NE(log_.narrow().find("Detected SCS ISO-8859-7 (GRE)\r\n"), std::string::npos)
+      << log_.narrow();
   auto* decoder = dynamic_cast<CSingleByteToUtf16Filter*>(chain.head()->GetNext());
   ASSERT_NE(decoder, nullptr);
   EXPECT_EQ(decoder->GetCharset(), 6u);
@@ -174,13 +173,33 @@ TEST_F(StatisticsTest, ExamineDecidesAsTheConversionAndRecordsTheScores) {
   const std::string highBytes(5, '\xE9');
   const Case cases[] = {
       {"statistics", highBytes, 6, DetectionBasis::kStatistics, {6, 17, 0}},
-      {"UTF-16 mark", std::string("\xFF\xFE" "A\0", 4), kCharsetUtf16,
-       DetectionBasis::kByteOrderMark, {}},
-      {"UTF-16BE mark", std::string("\xFE\xFF\0" "A", 4), kCharsetUtf16Be,
-       DetectionBasis::kByteOrderMark, {}},
-      {"UTF-32 mark", std::string("\xFF\xFE\0\0" "A\0\0\0", 8), kCharsetUtf32,
-       DetectionBasis::kByteOrderMark, {}},
-      {"UTF-8 mark", "\xEF\xBB\xBF" "abc", kCharsetUtf8, DetectionBasis::kByteOrderMark, {}},
+      {"UTF-16 mark",
+       std::string("\xFF\xFE"
+                   "A\0",
+                   4),
+       kCharsetUtf16,
+       DetectionBasis::kByteOrderMark,
+       {}},
+      {"UTF-16BE mark",
+       std::string("\xFE\xFF\0"
+                   "A",
+                   4),
+       kCharsetUtf16Be,
+       DetectionBasis::kByteOrderMark,
+       {}},
+      {"UTF-32 mark",
+       std::string("\xFF\xFE\0\0"
+                   "A\0\0\0",
+                   8),
+       kCharsetUtf32,
+       DetectionBasis::kByteOrderMark,
+       {}},
+      {"UTF-8 mark",
+       "\xEF\xBB\xBF"
+       "abc",
+       kCharsetUtf8,
+       DetectionBasis::kByteOrderMark,
+       {}},
       {"UTF-16 zeros", std::string("A\0B\0", 4), kCharsetUtf16, DetectionBasis::kZeroPattern, {}},
       {"UTF-8 sequences", "\xC3\xA4\xC3\xB6 text", kCharsetUtf8, DetectionBasis::kUtf8, {}},
       {"ASCII", "plain text", 14, DetectionBasis::kFallback, {}},
@@ -193,7 +212,8 @@ TEST_F(StatisticsTest, ExamineDecidesAsTheConversionAndRecordsTheScores) {
     EXPECT_EQ(result.charset, c.charset) << c.what;
     EXPECT_EQ(result.basis, c.basis) << c.what;
     std::vector<CharsetId> order;
-    for (const DetectionCandidate& candidate : result.candidates) order.push_back(candidate.charset);
+    for (const DetectionCandidate& candidate : result.candidates)
+      order.push_back(candidate.charset);
     EXPECT_EQ(order, c.candidates) << c.what;
     EXPECT_EQ(&filter.LastDetection(), &result) << c.what;
   }
@@ -235,15 +255,16 @@ TEST_F(StatisticsTest, Utf8SequencesMustOutnumberTheBrokenOnes) {
        DetectionBasis::kFallback},
       {"good first, then as many broken", "\xC3\xA4\xC3\xB6 abcdefgh \xE2( \xC3) ijkl", 14,
        DetectionBasis::kFallback},
-      {"three good, two broken", "ab \xC3\xA4 cd \xC3\xB6 ef \xC3( gh \xC3) ij \xC3\xBC", kCharsetUtf8,
-       DetectionBasis::kUtf8},
+      {"three good, two broken", "ab \xC3\xA4 cd \xC3\xB6 ef \xC3( gh \xC3) ij \xC3\xBC",
+       kCharsetUtf8, DetectionBasis::kUtf8},
       {"one good, none broken", "abcdefgh \xC3\xA4 ijklmnop", kCharsetUtf8,
        DetectionBasis::kUtf8},  // by the well-formedness test
       {"one good, one broken", "abcdefgh \xC3\xA4 ijkl \xC3) mnop", 14, DetectionBasis::kFallback},
   };
   for (const Case& c : cases) {
-    const DetectionResult& result = filter.Examine(
-        reinterpret_cast<const std::uint8_t*>(c.bytes.data()), static_cast<std::uint32_t>(c.bytes.size()));
+    const DetectionResult& result =
+        filter.Examine(reinterpret_cast<const std::uint8_t*>(c.bytes.data()),
+                       static_cast<std::uint32_t>(c.bytes.size()));
     EXPECT_EQ(result.charset, c.charset) << c.what;
     EXPECT_EQ(result.basis, c.basis) << c.what;
   }
@@ -259,7 +280,10 @@ TEST(DetectionHandOverTest, DecoderTakesThePlaceOfTheSuccessorEveryTime) {
   chain.Append(new CNulFilter());
   auto* sink = new test::RecordingFilter();
   chain.Append(sink);
-  EXPECT_EQ(test::ConvertThrough(chain, *sink, std::string("\xFF\xFE" "A\0", 4)),
+  EXPECT_EQ(test::ConvertThrough(chain, *sink,
+                                 std::string("\xFF\xFE"
+                                             "A\0",
+                                             4)),
             std::string("A\0", 2));
   EXPECT_EQ(chain.count(), 3u);
   EXPECT_TRUE(detection->IsEnabled());  // re-armed by Reset
@@ -267,7 +291,8 @@ TEST(DetectionHandOverTest, DecoderTakesThePlaceOfTheSuccessorEveryTime) {
             u"UTF-16 Input Filter");
   EXPECT_EQ(test::ConvertThrough(chain, *sink, "\xC3\xA4\xC3\xB6"), std::string("\xE4\0\xF6\0", 4));
   EXPECT_NE(log.narrow().find("Removed Last Filter \"NUL Filter\"\r\n"), std::string::npos);
-  EXPECT_NE(log.narrow().find("Removed Last Filter \"UTF-16 Input Filter\"\r\n"), std::string::npos);
+  EXPECT_NE(log.narrow().find("Removed Last Filter \"UTF-16 Input Filter\"\r\n"),
+            std::string::npos);
   EXPECT_EQ(chain.count(), 3u);
 }
 
@@ -307,8 +332,8 @@ TEST(DetectionHandOverTest, TheSampleIsTheFirstChunkExactly) {
       EXPECT_EQ(out.size(), 2 * input.size() - (c.utf8 ? 128 : 0)) << what;
       if (out.size() < 2 * utf8Units + 4) continue;
       // UTF-8 reads C3 A9 as U+00E9; the fallback (ISO-8859-15) as U+00C3 U+00A9.
-      EXPECT_EQ(out.substr(2 * utf8Units, 4), c.utf8 ? std::string("\xE9\0\xE9\0", 4)
-                                                      : std::string("\xC3\0\xA9\0", 4))
+      EXPECT_EQ(out.substr(2 * utf8Units, 4),
+                c.utf8 ? std::string("\xE9\0\xE9\0", 4) : std::string("\xC3\0\xA9\0", 4))
           << what;
     }
   }
@@ -334,7 +359,10 @@ TEST(DetectionHandOverTest, AWholeChunkIsDecidedWhereItLies) {
   std::string utf8 = "\xC3\xA4\xC3\xB6 ";
   std::string behind = latin.substr(0, chunk);
   for (int k = 0; k < 64; ++k) behind += "\xC3\xA9";
-  while (utf8.size() < chunk * 3 / 2) utf8 += "gr\xC3\xBC\xC3\x9F" "e aus K\xC3\xB6ln\n";
+  while (utf8.size() < chunk * 3 / 2)
+    utf8 +=
+        "gr\xC3\xBC\xC3\x9F"
+        "e aus K\xC3\xB6ln\n";
   const struct {
     const char* what;
     std::string input;
@@ -375,7 +403,8 @@ TEST(DetectionHandOverTest, AWholeChunkIsDecidedWhereItLies) {
 TEST(DetectionHandOverTest, DecisionDoesNotDependOnHowTheInputArrives) {
   test::TempDir empty;
   CFilterChain chain;
-  chain.Append(new CAutoDetectionInputFilter(platform::FromNative(empty.path().c_str()), CodecOptions{}));
+  chain.Append(
+      new CAutoDetectionInputFilter(platform::FromNative(empty.path().c_str()), CodecOptions{}));
   chain.Append(new CNulFilter());
   auto* sink = new test::RecordingFilter();
   chain.Append(sink);
@@ -385,7 +414,6 @@ TEST(DetectionHandOverTest, DecisionDoesNotDependOnHowTheInputArrives) {
   EXPECT_EQ(whole, std::string("a\0b\0\xE4\0\xF6\0", 8));
   test::ConvertAllSplits(chain, *sink, input);
 }
-
 
 // ---- Files that must not be trusted -------------------------------------------
 
@@ -415,17 +443,17 @@ TEST_F(StatisticsTest, UnusableFilesAreSkippedWithAReason) {
   EXPECT_EQ(filter.StatisticsFileCount(), 2u);
   const std::string log = log_.narrow();
   const std::string dir = dir_.path();
-  for (const char* expected : {
-           "Using the statistics files in %\r\n",
-           "Statistics file %/b-nan.dat holds a weight that is not a number between -10000 and "
-           "10000; skipped\r\n",
-           "Statistics file %/c-inf.dat holds a weight that is not a number between -10000 and "
-           "10000; skipped\r\n",
-           "Statistics file %/d-huge-weight.dat holds a weight that is not a number between "
-           "-10000 and 10000; skipped\r\n",
-           "Statistics file %/e-large.dat is larger than 1048576 bytes; skipped\r\n",
-           "Statistics file %/g-fifo.dat is not a regular file; skipped\r\n",
-           "Found 2 stat files\r\n"}) {
+  for (const char* expected :
+       {"Using the statistics files in %\r\n",
+        "Statistics file %/b-nan.dat holds a weight that is not a number between -10000 and "
+        "10000; skipped\r\n",
+        "Statistics file %/c-inf.dat holds a weight that is not a number between -10000 and "
+        "10000; skipped\r\n",
+        "Statistics file %/d-huge-weight.dat holds a weight that is not a number between "
+        "-10000 and 10000; skipped\r\n",
+        "Statistics file %/e-large.dat is larger than 1048576 bytes; skipped\r\n",
+        "Statistics file %/g-fifo.dat is not a regular file; skipped\r\n",
+        "Found 2 stat files\r\n"}) {
     std::string line = expected;
     if (line.find('%') != std::string::npos) line.replace(line.find('%'), 1, dir);
     EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
@@ -499,8 +527,14 @@ TEST_F(StatisticsTest, NoEvidenceTakesTheFallback) {
   } cases[] = {
       {"high byte only in the last bytes", "Caf\xE9", u"Café"},
       {"high byte only in the last bytes, line end", "Caf\xE9\n", u"Café\n"},
-      {"\xDF in the last four bytes", "Stra\xDF" "e", u"Straße"},
-      {"equal scores", "\xE9t\xE9 \xE0 Paris, stra\xDF" "e", u"été à Paris, straße"},
+      {"\xDF in the last four bytes",
+       "Stra\xDF"
+       "e",
+       u"Straße"},
+      {"equal scores",
+       "\xE9t\xE9 \xE0 Paris, stra\xDF"
+       "e",
+       u"été à Paris, straße"},
       {"plain ASCII", "nothing but ASCII here", u"nothing but ASCII here"},
   };
   for (const auto& c : cases) {
@@ -537,16 +571,17 @@ TEST(ShippedStatisticsTest, ShortLatinTextsDecodeAsWithoutTheFiles) {
   const std::u16string shipped = platform::FromNative(ORDANA_STATS_DIR);
   const std::u16string none = platform::FromNative(empty.path().c_str());
   const char16_t* texts[] = {
-      u"Café", u"Straße", u"Grüße", u"Ærø", u"naïve", u"señor", u"Zürich", u"garçon",
-      u"Café au lait", u"São Paulo", u"Crème brûlée", u"Größe", u"façade", u"Malmö",
-      u"plain ASCII", u"x",
+      u"Café",   u"Straße", u"Grüße",        u"Ærø",       u"naïve",        u"señor",
+      u"Zürich", u"garçon", u"Café au lait", u"São Paulo", u"Crème brûlée", u"Größe",
+      u"façade", u"Malmö",  u"plain ASCII",  u"x",
   };
   for (const char16_t* text : texts) {
     std::string latin1;
     for (const char16_t* p = text; *p; ++p) latin1 += static_cast<char>(*p);
     const auto with = DetectAndDecode(shipped, latin1);
     const auto without = DetectAndDecode(none, latin1);
-    EXPECT_EQ(with.second, Utf16(text)) << platform::ToNative(text, std::char_traits<char16_t>::length(text));
+    EXPECT_EQ(with.second, Utf16(text))
+        << platform::ToNative(text, std::char_traits<char16_t>::length(text));
     EXPECT_EQ(with.second, without.second);
   }
 }
@@ -557,7 +592,10 @@ TEST(ShippedStatisticsTest, ScoringAllFilesAtOnceIsBitIdentical) {
   ASSERT_GE(set.Count(), 20u);
   std::vector<CStatisticsModel> models(set.Count());
   std::vector<std::string> samples = {
-      "Gr\xFC\xDF" "e aus M\xFCnchen, sch\xF6ne Gr\xFC\xDF" "e und \x93" "Anf\xFChrung\x94 \x80 10",
+      "Gr\xFC\xDF"
+      "e aus M\xFCnchen, sch\xF6ne Gr\xFC\xDF"
+      "e und \x93"
+      "Anf\xFChrung\x94 \x80 10",
       "\xCF\xF0\xE8\xE2\xE5\xF2, \xEC\xE8\xF0! \xCA\xE0\xEA \xE4\xE5\xEB\xE0?",
       "plain ASCII only, nothing to see here",
   };
@@ -567,7 +605,7 @@ TEST(ShippedStatisticsTest, ScoringAllFilesAtOnceIsBitIdentical) {
     const int high = static_cast<int>(random() % 100);  // percent of high bytes
     for (char& c : sample) {
       c = static_cast<char>(static_cast<int>(random() % 100) < high ? 0x80 + random() % 128
-                                                                     : 0x20 + random() % 95);
+                                                                    : 0x20 + random() % 95);
     }
     samples.push_back(sample);
   }
@@ -691,12 +729,18 @@ TEST(DetectionEvidenceTest, UnicodeWithoutAMarkInAnyScript) {
       {"UTF-32 LE", Encode32(U"\U0001F600 Привет мир, 我能吞下玻璃", false), UnicodeForm::kUtf32Le},
       {"UTF-32 BE", Encode32(U"\U0001F600 Привет мир, 我能吞下玻璃", true), UnicodeForm::kUtf32Be},
       {"ASCII", "Plain ASCII text with some words in it.\n", UnicodeForm::kNone},
-      {"Windows-1251", "\xCF\xF0\xE8\xE2\xE5\xF2, \xEA\xE0\xEA \xE4\xE5\xEB\xE0? \xC2\xF1\xB8 "
-                       "\xF5\xEE\xF0\xEE\xF8\xEE.\n", UnicodeForm::kNone},
-      {"Latin-1", "Gr\xFC\xDF" "e aus K\xF6ln, sch\xF6nes Wetter heute!\n", UnicodeForm::kNone},
+      {"Windows-1251",
+       "\xCF\xF0\xE8\xE2\xE5\xF2, \xEA\xE0\xEA \xE4\xE5\xEB\xE0? \xC2\xF1\xB8 "
+       "\xF5\xEE\xF0\xEE\xF8\xEE.\n",
+       UnicodeForm::kNone},
+      {"Latin-1",
+       "Gr\xFC\xDF"
+       "e aus K\xF6ln, sch\xF6nes Wetter heute!\n",
+       UnicodeForm::kNone},
       {"too short", Encode16(u"Привет", false), UnicodeForm::kNone},
       // A lone low surrogate every few units: not UTF-16.
-      {"lone surrogates", Encode16(u"Пр\xDC00ив\xDC00ет\xDC00 м\xDC00ир\xDC00, \xDC00как\xDC00", false),
+      {"lone surrogates",
+       Encode16(u"Пр\xDC00ив\xDC00ет\xDC00 м\xDC00ир\xDC00, \xDC00как\xDC00", false),
        UnicodeForm::kNone},
       {"NUL units", std::string(40, '\0'), UnicodeForm::kNone},
   };
@@ -793,8 +837,8 @@ TEST_F(StatisticsTest, Utf8CountNamesTheSamePositionAcrossLongRuns) {
        std::string(9, 'a') + "\x80\xBF\x80\xBF\x80\xBF\x80\xBF"
                              "ab\xC3\xA4 \xC3\xB6",
        kCharsetUtf8, 22},
-      {"leads in the middle of long runs", "\xC3\x89" + std::string(22, 'x') + "\xC3\x80" + std::string(6, 'x'),
-       kCharsetUtf8, 24},
+      {"leads in the middle of long runs",
+       "\xC3\x89" + std::string(22, 'x') + "\xC3\x80" + std::string(6, 'x'), kCharsetUtf8, 24},
       {"broken ones outweigh", std::string(12, 'a') + "\xC3( \xC3) \xC3\xA4" + std::string(9, 'z'),
        14, 0},
   };
@@ -818,16 +862,17 @@ TEST(DetectionEvidenceTest, CleanAndAlikeDecodings) {
   const std::string quoted = "\x93quoted\x94 text \x96 and \x80 10\n";
   CollectSampleBytes(reinterpret_cast<const std::uint8_t*>(quoted.data()), quoted.size(), &curly);
   EXPECT_TRUE(curly.clearlyText);
-  EXPECT_TRUE(DecodesCleanly(18, curly));    // Windows-1252: quotes, dash, euro
-  EXPECT_FALSE(DecodesCleanly(14, curly));   // ISO-8859-15: C1 controls
+  EXPECT_TRUE(DecodesCleanly(18, curly));   // Windows-1252: quotes, dash, euro
+  EXPECT_FALSE(DecodesCleanly(14, curly));  // ISO-8859-15: C1 controls
   SampleBytes undefined;
-  const std::string hole = "x\x98y";         // 0x98 is undefined in Windows-1251
+  const std::string hole = "x\x98y";  // 0x98 is undefined in Windows-1251
   CollectSampleBytes(reinterpret_cast<const std::uint8_t*>(hole.data()), hole.size(), &undefined);
   EXPECT_FALSE(DecodesCleanly(17, undefined));
   EXPECT_TRUE(DecodesCleanly(18, undefined));  // ˜
   SampleBytes binary;
   const std::string controls = std::string("\x01\x02\x03\x93 ab", 7);
-  CollectSampleBytes(reinterpret_cast<const std::uint8_t*>(controls.data()), controls.size(), &binary);
+  CollectSampleBytes(reinterpret_cast<const std::uint8_t*>(controls.data()), controls.size(),
+                     &binary);
   EXPECT_FALSE(binary.clearlyText);
   EXPECT_TRUE(DecodesCleanly(14, binary));  // C1 is no evidence in what is not clearly text
   SampleBytes latin;
@@ -852,7 +897,9 @@ TEST_F(StatisticsTest, ControlCharactersLoseToACloseCleanSet) {
   windows.Block({{0x93, 2.5}, {0x94, 2.5}, {0xE9, 2.0}});
   Write("a-iso.dat", iso.bytes);
   Write("b-win.dat", windows.bytes);
-  const auto [charset, out] = DetectAndDecode(Dir(), "\x93" "caf\xE9\x94 et \x93th\xE9\x94 ici\n");
+  const auto [charset, out] = DetectAndDecode(Dir(),
+                                              "\x93"
+                                              "caf\xE9\x94 et \x93th\xE9\x94 ici\n");
   EXPECT_EQ(charset, 18u);
   EXPECT_EQ(out, Utf16(u"“café” et “thé” ici\n"));
   const std::string log = log_.narrow();

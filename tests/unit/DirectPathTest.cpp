@@ -2,10 +2,10 @@
 // encoder it stands in for: the same bytes, messages (both filters' repairs
 // and totals, in the same order) and counts, for every set, both policies,
 // with and without a byte order mark, cut every way.
+#include <gtest/gtest.h>
+
 #include <random>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "TestSupport.h"
 #include "codecs/SingleByteFilters.h"
@@ -89,8 +89,12 @@ TEST(DirectPathTest, EverySplitOfMixedText) {
     DirectChain classic(kWindows1252, options, false);
     DirectChain direct(kWindows1252, options, true);
     // 0x81, 0x8D, 0x8F, 0x90 and 0x9D are undefined in Windows-1252.
-    const std::string input = "Gr\xFC\xDF" "e \x80 10, \x93quoted\x94 \x81\x8D" +
-                              MixedInput(random, 70) + "\x9D" "caf\xE9";
+    const std::string input =
+        "Gr\xFC\xDF"
+        "e \x80 10, \x93quoted\x94 \x81\x8D" +
+        MixedInput(random, 70) +
+        "\x9D"
+        "caf\xE9";
     test::ExpectSame(classic.Run(input), direct.Run(input), "whole");
     // Where a chunk ends decides, in both, when the encoder speaks: each cut
     // is compared with the classic filters given the same cut.
@@ -145,14 +149,17 @@ TEST(DirectPathTest, OnlyDecoderStraightIntoTheEncoder) {
     chain.Append(new CUtf16ToUtf8Filter(options));
     auto* sink = new test::RecordingFilter();
     chain.Append(sink);
-    EXPECT_EQ(test::ConvertThrough(chain, *sink, "caf\xE9"), "\xEF\xBB\xBF" "caf\xC3\xA9");
+    EXPECT_EQ(test::ConvertThrough(chain, *sink, "caf\xE9"),
+              "\xEF\xBB\xBF"
+              "caf\xC3\xA9");
     EXPECT_EQ(decoder->DirectlyConverted(), 0u);
   }
   {
     DirectChain direct(kWindows1252, options, true);
     test::LogCapture trace(5);
     EXPECT_EQ(test::ConvertThrough(direct.chain, *direct.sink, "caf\xE9"),
-              "\xEF\xBB\xBF" "caf\xC3\xA9");
+              "\xEF\xBB\xBF"
+              "caf\xC3\xA9");
     EXPECT_EQ(direct.decoder->DirectlyConverted(), 0u);
   }
 }

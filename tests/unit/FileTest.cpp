@@ -1,8 +1,8 @@
-#include "core/File.h"
+#include <gtest/gtest.h>
 
 #include <string>
 
-#include <gtest/gtest.h>
+#include "core/File.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -32,9 +32,9 @@ TEST(FileTest, DevicePathsTakeTheStandardHandlesWithoutOwningThem) {
   in.Close();
   out.Close();
   // Closing did not close the process's standard handles.
-  EXPECT_EQ(platform::QueryOutputKind(platform::GetStandardOutput()) ==
-                platform::OutputKind::kUnusable,
-            false);
+  EXPECT_EQ(
+      platform::QueryOutputKind(platform::GetStandardOutput()) == platform::OutputKind::kUnusable,
+      false);
 }
 
 TEST(FileTest, MissingFileReportsFileNotFound) {
@@ -84,9 +84,9 @@ TEST(FileTest, EndOfDataIsNoErrorAndAFailedReadIsNoEnd) {
   WriteWholeFile(dir.File("r"), "abc");
   struct Case {
     const char* name;
-    bool pipe;            // read a pipe whose writer wrote "abc" and closed
+    bool pipe;             // read a pipe whose writer wrote "abc" and closed
     std::uint32_t access;  // otherwise open the file "r" with this access
-    bool wholeBuffer;     // Read(CBuffer&) instead of ReadBytes
+    bool wholeBuffer;      // Read(CBuffer&) instead of ReadBytes
     std::string expected;
     bool atEnd;
     bool error;
@@ -154,20 +154,24 @@ TEST(FileTest, ReadNeverOverfillsABuffer) {
 TEST(FileTest, WriteOfEmptyBufferWritesNothing) {
   TempDir dir;
   CFile file;
-  ASSERT_TRUE(file.Create(dir.File16("w").c_str(), platform::kGenericWrite, platform::kFileShareRead));
+  ASSERT_TRUE(
+      file.Create(dir.File16("w").c_str(), platform::kGenericWrite, platform::kFileShareRead));
   CBuffer empty;
   EXPECT_EQ(file.Write(empty), 0u);
   EXPECT_EQ(file.lastError(), 0u);
   file.Printf(u"%s=%d", u"\u00e9", 5);
   file.Close();
-  EXPECT_EQ(ReadWholeFile(dir.File("w")), std::string("\xe9\0=\0" "5\0", 6));
+  EXPECT_EQ(ReadWholeFile(dir.File("w")), std::string("\xe9\0=\0"
+                                                      "5\0",
+                                                      6));
 }
 
 TEST(FileTest, CreateTruncatesAnExistingFile) {
   TempDir dir;
   WriteWholeFile(dir.File("t"), "old content");
   CFile file;
-  ASSERT_TRUE(file.Create(dir.File16("t").c_str(), platform::kGenericWrite, platform::kFileShareRead));
+  ASSERT_TRUE(
+      file.Create(dir.File16("t").c_str(), platform::kGenericWrite, platform::kFileShareRead));
   EXPECT_EQ(file.WriteBytes("new", 3), 3u);
   file.Close();
   EXPECT_EQ(ReadWholeFile(dir.File("t")), "new");

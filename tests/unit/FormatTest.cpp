@@ -1,7 +1,6 @@
-#include "core/Format.h"
-
 #include <gtest/gtest.h>
 
+#include "core/Format.h"
 #include "platform/Platform.h"
 
 namespace ordana {
@@ -20,7 +19,8 @@ TEST(FormatTest, SpecifiersTheProgramUses) {
        Format(u"%04u-%02u-%02u %02u:%02u:%02u,%04u (%d): ", 2026u, 12u, 6u, 9u, 5u, 3u, 42u, 2)},
       {u"Filter (12 Bytes) in \"NUL\", Enabled: 1",
        Format(u"Filter (%d Bytes) in \"%s\", Enabled: %d", 12u, u"NUL", 1)},
-      {u"Memory allocation error in wmain:660", Format(u"Memory allocation error in %S:%d", "wmain", 660)},
+      {u"Memory allocation error in wmain:660",
+       Format(u"Memory allocation error in %S:%d", "wmain", 660)},
       {u"abcd", Format(u"%.4S", "abcdefgh")},
       {u"ab", Format(u"%.4S", "ab")},
       {u"x=41", Format(u"x=%x", 0x41)},

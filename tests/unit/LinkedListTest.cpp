@@ -1,8 +1,8 @@
-#include "core/LinkedList.h"
+#include <gtest/gtest.h>
 
 #include <vector>
 
-#include <gtest/gtest.h>
+#include "core/LinkedList.h"
 
 namespace ordana {
 namespace {

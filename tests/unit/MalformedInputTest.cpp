@@ -3,11 +3,11 @@
 // gives, and random mixtures of good and bad pieces, cut anywhere, against
 // the reference decoders (which the fuzz target uses as well).
 
+#include <gtest/gtest.h>
+
 #include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "../../fuzz/ReferenceDecoders.h"
 #include "CodecTestSupport.h"
@@ -95,13 +95,35 @@ TEST(MaximalSubpartTest, EveryClassOfBadUtf8Sequence) {
 // Pieces random inputs are made of: whole characters of every length, every
 // kind of bad sequence, and pieces that only make sense cut off.
 const std::vector<std::string>& Utf8Pieces() {
-  static const std::vector<std::string> pieces = {
-      "a", " ", B({0xC3, 0xA9}), B({0xE2, 0x82, 0xAC}), B({0xF0, 0x9F, 0x98, 0x80}),
-      B({0xEF, 0xBB, 0xBF}), B({0xED, 0x9F, 0xBF}), B({0xF4, 0x8F, 0xBF, 0xBF}), B({0x80}),
-      B({0xBF}), B({0xC0}), B({0xC1, 0xBF}), B({0xE0, 0x80}), B({0xED, 0xA0}), B({0xED, 0xBF, 0xBF}),
-      B({0xEF, 0xBF, 0xBE}), B({0xF0, 0x8F}), B({0xF4, 0x90}), B({0xF5}), B({0xF8, 0x88}), B({0xFC}),
-      B({0xFE}), B({0xFF}), B({0xC3}), B({0xE2}), B({0xE2, 0x82}), B({0xF0}), B({0xF0, 0x9F}),
-      B({0xF0, 0x9F, 0x98})};
+  static const std::vector<std::string> pieces = {"a",
+                                                  " ",
+                                                  B({0xC3, 0xA9}),
+                                                  B({0xE2, 0x82, 0xAC}),
+                                                  B({0xF0, 0x9F, 0x98, 0x80}),
+                                                  B({0xEF, 0xBB, 0xBF}),
+                                                  B({0xED, 0x9F, 0xBF}),
+                                                  B({0xF4, 0x8F, 0xBF, 0xBF}),
+                                                  B({0x80}),
+                                                  B({0xBF}),
+                                                  B({0xC0}),
+                                                  B({0xC1, 0xBF}),
+                                                  B({0xE0, 0x80}),
+                                                  B({0xED, 0xA0}),
+                                                  B({0xED, 0xBF, 0xBF}),
+                                                  B({0xEF, 0xBF, 0xBE}),
+                                                  B({0xF0, 0x8F}),
+                                                  B({0xF4, 0x90}),
+                                                  B({0xF5}),
+                                                  B({0xF8, 0x88}),
+                                                  B({0xFC}),
+                                                  B({0xFE}),
+                                                  B({0xFF}),
+                                                  B({0xC3}),
+                                                  B({0xE2}),
+                                                  B({0xE2, 0x82}),
+                                                  B({0xF0}),
+                                                  B({0xF0, 0x9F}),
+                                                  B({0xF0, 0x9F, 0x98})};
   return pieces;
 }
 

@@ -1,12 +1,11 @@
-#include "core/MessageLog.h"
+#include <gtest/gtest.h>
 
 #include <regex>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "TestSupport.h"
+#include "core/MessageLog.h"
 #include "core/StringTable.h"
 
 namespace ordana {
@@ -73,14 +72,17 @@ TEST(MessageLogTest, LogFileHasTheSystemsEncodingAndTimeStamps) {
 // TABs stay; what a %c brings in is made harmless too.
 TEST(MessageLogTest, ControlCharactersOfArgumentsAreEscaped) {
   LogCapture log(2);
-  LogMessage(kLevelNormal, MessageKind::kInformation, u"Input: %s, Output: %s\r\n", u"a\tb\nc\x1b[31m", u"/x\r.txt");
-  LogMessage(kLevelDetails, MessageKind::kFailure, u"\tunit %c and %c and %c\r\n", char16_t{0x1b}, char16_t{0xDC81}, char16_t{u'e'});
+  LogMessage(kLevelNormal, MessageKind::kInformation, u"Input: %s, Output: %s\r\n",
+             u"a\tb\nc\x1b[31m", u"/x\r.txt");
+  LogMessage(kLevelDetails, MessageKind::kFailure, u"\tunit %c and %c and %c\r\n", char16_t{0x1b},
+             char16_t{0xDC81}, char16_t{u'e'});
   LogResourceMessage(kLevelNormal, MessageKind::kInformation, 110, u"dir\nname");
   std::u16string question = LoadResourceString(110);
   question.replace(question.find(u"%s"), 2, u"dir\\nname");
-  EXPECT_EQ(log.text(), u"Input: a\\tb\\nc\\x1b[31m, Output: /x\\r.txt\r\n"
-                        u"\tunit \\x1b and \uFFFD and e\r\n" +
-                            question);
+  EXPECT_EQ(log.text(),
+            u"Input: a\\tb\\nc\\x1b[31m, Output: /x\\r.txt\r\n"
+            u"\tunit \\x1b and \uFFFD and e\r\n" +
+                question);
   // The program's own text (a listing line) stays as it is.
   LogOwnText(kLevelNormal, MessageKind::kInformation, u"utf-8\tUTF-8\r\n");
   EXPECT_EQ(log.text().substr(log.text().size() - 13), u"utf-8\tUTF-8\r\n");
@@ -93,7 +95,8 @@ TEST(MessageLogTest, LogFileIsWellFormed) {
   ResetMessageLog();
   MessageLog* log = GetMessageLog();
   ASSERT_TRUE(log->OpenLogFile(dir.File16("w.log").c_str()));
-  LogMessage(kLevelNormal, MessageKind::kInformation, u"%s|%c\r\n", u"caf\xDCE9\xD800", char16_t{0xDFFF});
+  LogMessage(kLevelNormal, MessageKind::kInformation, u"%s|%c\r\n", u"caf\xDCE9\xD800",
+             char16_t{0xDFFF});
   DestroyMessageLog();
   ResetMessageLog();
   const std::string bytes = test::ReadWholeFile(dir.File("w.log"));
@@ -108,7 +111,8 @@ TEST(MessageLogTest, LogFileIsWellFormed) {
 // On POSIX the console side is the standard error, UTF-8 with LF; nothing
 // goes to the standard output.
 TEST(MessageLogTest, ConsoleSideIsStandardErrorInUtf8OnPosix) {
-  if (!platform::kPosixConventions) GTEST_SKIP() << "Windows writes messages to the standard output";
+  if (!platform::kPosixConventions)
+    GTEST_SKIP() << "Windows writes messages to the standard output";
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
   ResetMessageLog();  // attaches to the captured standard error
@@ -118,7 +122,10 @@ TEST(MessageLogTest, ConsoleSideIsStandardErrorInUtf8OnPosix) {
   ResetMessageLog();
   const std::string err = testing::internal::GetCapturedStderr();
   const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(err, "caf\xC3\xA9 \xE4\xB8\xAD\\tx\n" "1 file was processed.\n" "last\nword\n");
+  EXPECT_EQ(err,
+            "caf\xC3\xA9 \xE4\xB8\xAD\\tx\n"
+            "1 file was processed.\n"
+            "last\nword\n");
   EXPECT_EQ(out, "");
 }
 
@@ -166,7 +173,8 @@ TEST(StringTableTest, EveryEntryHasBothLanguages) {
     ASSERT_NE(LoadResourceString(id, kLanguageGerman), nullptr) << id;
   }
   EXPECT_EQ(LoadResourceString(103, kLanguageEnglish), nullptr);
-  EXPECT_EQ(std::u16string(LoadResourceString(152, kLanguageGerman)), u"Es wurde 1 Datei verarbeitet.\r\n");
+  EXPECT_EQ(std::u16string(LoadResourceString(152, kLanguageGerman)),
+            u"Es wurde 1 Datei verarbeitet.\r\n");
 }
 
 // The German text of a message is formatted with the English text's
@@ -210,8 +218,10 @@ TEST(StringTableTest, QuestionsCarryTheirAnswerLetters) {
     std::uint16_t language;
     char16_t yes, no;
   };
-  const Case cases[] = {{110, kLanguageEnglish, u'Y', u'N'}, {111, kLanguageEnglish, u'Y', u'N'},
-                        {110, kLanguageGerman, u'J', u'N'},  {111, kLanguageGerman, u'J', u'N'}};
+  const Case cases[] = {{110, kLanguageEnglish, u'Y', u'N'},
+                        {111, kLanguageEnglish, u'Y', u'N'},
+                        {110, kLanguageGerman, u'J', u'N'},
+                        {111, kLanguageGerman, u'J', u'N'}};
   for (const Case& c : cases) {
     std::u16string text = LoadResourceString(c.id, c.language);
     ASSERT_GT(text.size(), 6u);

@@ -1,16 +1,15 @@
-#include "platform/Platform.h"
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "TestSupport.h"
+#include "platform/Platform.h"
 
 namespace ordana::platform {
 namespace {
@@ -22,12 +21,22 @@ TEST(MatchPathSpecTest, Table) {
     bool match;
   };
   const Case cases[] = {
-      {u"a.txt", u"*.txt", true},     {u"A.TXT", u"*.txt", true},      {u"a.txt.bak", u"*.txt", false},
-      {u"a1.txt", u"a?.txt", true},   {u"a22.txt", u"a?.txt", false},  {u"README", u"*.*", true},
-      {u".hidden", u"*.*", true},     {u"abc", u"a*c", true},          {u"ac", u"a*c", true},
-      {u"abcbc", u"a*bc", true},      {u"abcbd", u"a*bc", false},      {u"x", u"", false},
-      {u"", u"*", true},              {u"report.txt", u"report.txt", true},
-      {u"\u00e9.txt", u"?.txt", true}, {u"aXbXc", u"*X*X*", true},
+      {u"a.txt", u"*.txt", true},
+      {u"A.TXT", u"*.txt", true},
+      {u"a.txt.bak", u"*.txt", false},
+      {u"a1.txt", u"a?.txt", true},
+      {u"a22.txt", u"a?.txt", false},
+      {u"README", u"*.*", true},
+      {u".hidden", u"*.*", true},
+      {u"abc", u"a*c", true},
+      {u"ac", u"a*c", true},
+      {u"abcbc", u"a*bc", true},
+      {u"abcbd", u"a*bc", false},
+      {u"x", u"", false},
+      {u"", u"*", true},
+      {u"report.txt", u"report.txt", true},
+      {u"\u00e9.txt", u"?.txt", true},
+      {u"aXbXc", u"*X*X*", true},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(MatchPathSpec(c.name, c.pattern), c.match)
@@ -58,12 +67,14 @@ TEST(ExpandEnvironmentStringsTest, KnownUnknownAndLonePercent) {
                         {u"100%", u"100%"},
                         {u"%%", u"%%"},
                         {u"a%ORDANA_T1%b%", u"a/tmp/\u00fcb%"}};
-  for (const Case& c : cases) EXPECT_EQ(ExpandEnvironmentStrings(c.in), c.out) << ToNative(c.in.c_str());
+  for (const Case& c : cases)
+    EXPECT_EQ(ExpandEnvironmentStrings(c.in), c.out) << ToNative(c.in.c_str());
 }
 
 TEST(NativeTextTest, EveryByteStringRoundTrips) {
-  const std::string cases[] = {"plain", "caf\xc3\xa9", "caf\xe9", "\xff\xfe", "\xed\xa0\x80",
-                               "\xf0\x9f\x98\x80", "\xc0\xaf", "\xf4\x90\x80\x80", "a\x80"};
+  const std::string cases[] = {"plain",    "caf\xc3\xa9",      "caf\xe9",
+                               "\xff\xfe", "\xed\xa0\x80",     "\xf0\x9f\x98\x80",
+                               "\xc0\xaf", "\xf4\x90\x80\x80", "a\x80"};
   for (const std::string& bytes : cases) {
     std::u16string wide = FromNative(bytes.c_str());
     EXPECT_EQ(ToNative(wide.c_str()), bytes);
@@ -92,9 +103,11 @@ TEST(CommandLineSourceTest, WindowsPipeNamesAreForeignDevices) {
     bool foreign;
   };
   const Case cases[] = {
-      {u"\\\\.\\pipe\\x", true},  {u"\\\\.\\PIPE\\x", true}, {u"\\\\.\\Pipe\\", true},
-      {u"\\\\.\\pipe", false},      {u"\\\\.\\pipex\\a", false}, {u"/tmp/pipe", false},
-      {u"\\\\.\\CONOUT$", false},   {u"", false},                  {u"\\\\?\\pipe\\x", false},
+      {u"\\\\.\\pipe\\x", true},   {u"\\\\.\\PIPE\\x", true},
+      {u"\\\\.\\Pipe\\", true},    {u"\\\\.\\pipe", false},
+      {u"\\\\.\\pipex\\a", false}, {u"/tmp/pipe", false},
+      {u"\\\\.\\CONOUT$", false},  {u"", false},
+      {u"\\\\?\\pipe\\x", false},
   };
   for (const Case& c : cases) EXPECT_EQ(NamesForeignDevice(c.path), c.foreign) << ToNative(c.path);
 }
@@ -164,7 +177,8 @@ TEST(CleanupTableTest, FileRelativeToDirectoryOnlyWhileItIsTheSameFile) {
 }
 
 TEST(CleanupTableTest, SharedObjectNamesAndAFullTable) {
-  const std::u16string name = u"Ordana.CleanupTest." + FromNative(std::to_string(::getpid()).c_str());
+  const std::u16string name =
+      u"Ordana.CleanupTest." + FromNative(std::to_string(::getpid()).c_str());
   SharedMemory memory;
   bool existed = true;
   ASSERT_TRUE(CreateSharedMemory(name.c_str(), 4096, &memory, &existed));
@@ -253,24 +267,29 @@ TEST(ReplacementFileTest, ChangesUnderItReplaceNothing) {
     std::vector<std::string> left;  // the names in the directory afterwards
   };
   const Case cases[] = {
-      {"nothing", [](const test::TempDir&, const ReplacementFile&) {}, CommitResult::kCommitted,
+      {"nothing",
+       [](const test::TempDir&, const ReplacementFile&) {},
+       CommitResult::kCommitted,
        {"in"}},
       {"the input deleted",
        [](const test::TempDir& dir, const ReplacementFile&) { ::unlink(dir.File("in").c_str()); },
-       CommitResult::kTargetDeleted, {}},
+       CommitResult::kTargetDeleted,
+       {}},
       {"the input replaced",
        [](const test::TempDir& dir, const ReplacementFile&) {
          test::WriteWholeFile(dir.File("other"), "other");
          ::rename(dir.File("other").c_str(), dir.File("in").c_str());
        },
-       CommitResult::kTargetChanged, {"in"}},
+       CommitResult::kTargetChanged,
+       {"in"}},
       {"the temporary swapped for a link",
        [](const test::TempDir& dir, const ReplacementFile& file) {
          const std::string temporary = ToNative(file.path.c_str());
          ::unlink(temporary.c_str());
          ::symlink(dir.File("victim").c_str(), temporary.c_str());
        },
-       CommitResult::kTargetChanged, {"in", "odn-link"}},
+       CommitResult::kTargetChanged,
+       {"in", "odn-link"}},
   };
   for (const Case& c : cases) {
     test::TempDir dir;

@@ -1,4 +1,4 @@
-#include "codecs/SingleByteFilters.h"
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -8,31 +8,29 @@
 #include <utility>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "CodecTestSupport.h"
 #include "TestSupport.h"
 #include "app/Settings.h"
+#include "codecs/SingleByteFilters.h"
 
 namespace ordana {
 namespace {
 
+using test::B;
 using test::ConvertEveryWay;
 using test::Outcome;
-using test::RandomSplits;
-using test::B;
 using test::PutUtf16;
-using test::U16;
+using test::RandomSplits;
 using test::RecordingFilter;
 using test::RunOnce;
 using test::SingleCodecChain;
+using test::U16;
 
 std::string AllBytes() {
   std::string s;
   for (int b = 0; b < 256; ++b) s += static_cast<char>(b);
   return s;
 }
-
 
 CUtf16ToSingleByteFilter* MakeEncoder(CharsetId charset, bool strict) {
   return new CUtf16ToSingleByteFilter(charset, CodecOptions{strict});
@@ -568,7 +566,8 @@ TEST_F(SingleByteTest, DecoderRandomInputAnySplitAndBothPaths) {
     ASSERT_EQ(whole.output, ModelDecode(id, strict, input)) << what;
     ExpectSame(whole, fast.Run(input, RandomSplits(random, input.size(), 12)), what + " split");
     ExpectSame(whole, plain.Run(input), what + " plain");
-    ExpectSame(whole, plain.Run(input, RandomSplits(random, input.size(), 12)), what + " plain split");
+    ExpectSame(whole, plain.Run(input, RandomSplits(random, input.size(), 12)),
+               what + " plain split");
   }
 }
 
@@ -587,7 +586,8 @@ TEST_F(SingleByteTest, EncoderRandomInputAnySplitAndBothPaths) {
     ASSERT_EQ(whole.output, ModelEncode(id, strict, input)) << what;
     ExpectSame(whole, fast.Run(input, RandomSplits(random, input.size(), 12)), what + " split");
     ExpectSame(whole, plain.Run(input), what + " plain");
-    ExpectSame(whole, plain.Run(input, RandomSplits(random, input.size(), 12)), what + " plain split");
+    ExpectSame(whole, plain.Run(input, RandomSplits(random, input.size(), 12)),
+               what + " plain split");
   }
 }
 

@@ -1,10 +1,9 @@
-#include "detection/StatisticsDirectories.h"
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
+#include "detection/StatisticsDirectories.h"
 #include "platform/Platform.h"
 
 namespace ordana {

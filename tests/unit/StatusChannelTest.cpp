@@ -448,7 +448,8 @@ TEST_F(StatusChannelTest, OwnerReclaimsTheChannelOfADeadProcessWithItsId) {
   stale.base[0] = 1;  // a signature over an area far too small
   platform::SyncObject mutex, empty, full;
   ASSERT_TRUE(platform::CreateSharedMutex(names.mutex.c_str(), &mutex));
-  ASSERT_EQ(platform::WaitSharedMutex(mutex, 0), platform::WaitResult::kSignaled);  // held by the dead
+  ASSERT_EQ(platform::WaitSharedMutex(mutex, 0),
+            platform::WaitResult::kSignaled);  // held by the dead
   ASSERT_TRUE(platform::CreateSharedSemaphore(names.empty.c_str(), 3, 512, &empty));
   ASSERT_TRUE(platform::CreateSharedSemaphore(names.full.c_str(), 7, 512, &full));
 

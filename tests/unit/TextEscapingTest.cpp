@@ -1,9 +1,8 @@
-#include "core/TextEscaping.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "core/TextEscaping.h"
 #include "platform/Platform.h"
 
 namespace ordana {
@@ -41,7 +40,8 @@ TEST(TextEscapingTest, ControlCharactersAreShownAsEscapes) {
 }
 
 TEST(TextEscapingTest, WellFormedChangesOnlyLoneSurrogates) {
-  EXPECT_EQ(MakeWellFormed(u"a\tb\x1b\xDC80\xD800\xDC00\xDBFF"), u"a\tb\x1b\uFFFD\xD800\xDC00\uFFFD");
+  EXPECT_EQ(MakeWellFormed(u"a\tb\x1b\xDC80\xD800\xDC00\xDBFF"),
+            u"a\tb\x1b\uFFFD\xD800\xDC00\uFFFD");
 }
 
 TEST(TextEscapingTest, EveryUnitEitherPassesOrIsEscapedAway) {

@@ -1,12 +1,11 @@
-#include "codecs/Utf16Filters.h"
+#include <gtest/gtest.h>
 
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "CodecTestSupport.h"
 #include "TestSupport.h"
 #include "app/Settings.h"
+#include "codecs/Utf16Filters.h"
 
 namespace ordana {
 namespace {
@@ -41,8 +40,10 @@ TEST_F(Utf16ChainTest, ByteOrderMarksAndByteOrders) {
   const Case cases[] = {
       {"LE mark kept", false, false, true, B({0xFF, 0xFE, 0x41, 0, 0x0A, 0}),
        B({0xFF, 0xFE, 0x41, 0, 0x0A, 0})},
-      {"LE mark added", false, false, true, B({0x41, 0, 0x0A, 0}), B({0xFF, 0xFE, 0x41, 0, 0x0A, 0})},
-      {"LE /nobom drops the source mark", false, false, false, B({0xFF, 0xFE, 0x41, 0}), B({0x41, 0})},
+      {"LE mark added", false, false, true, B({0x41, 0, 0x0A, 0}),
+       B({0xFF, 0xFE, 0x41, 0, 0x0A, 0})},
+      {"LE /nobom drops the source mark", false, false, false, B({0xFF, 0xFE, 0x41, 0}),
+       B({0x41, 0})},
       {"BE to LE", true, false, true, B({0xFE, 0xFF, 0, 0x41}), B({0xFF, 0xFE, 0x41, 0})},
       {"BE to BE", true, true, true, B({0xFE, 0xFF, 0, 0x41}), B({0xFE, 0xFF, 0, 0x41})},
       {"LE to BE", false, true, false, B({0xFF, 0xFE, 0x41, 0, 0x3D, 0xD8, 0x00, 0xDE}),

@@ -1,4 +1,4 @@
-#include "codecs/Utf32Filters.h"
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -6,24 +6,23 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "CodecTestSupport.h"
 #include "TestSupport.h"
 #include "app/Settings.h"
+#include "codecs/Utf32Filters.h"
 
 namespace ordana {
 namespace {
 
+using test::B;
 using test::ConvertEveryWay;
 using test::Outcome;
-using test::RandomSplits;
-using test::B;
 using test::PutUtf16;
-using test::U16;
+using test::RandomSplits;
 using test::RecordingFilter;
 using test::RunOnce;
 using test::SingleCodecChain;
+using test::U16;
 
 void PutUtf32(std::string& s, std::uint32_t v, bool big) {
   for (int k = 0; k < 4; ++k) {
@@ -134,8 +133,8 @@ TEST_F(Utf32Test, DecoderCases) {
       {"BE mark removed", true, B({0, 0, 0xFE, 0xFF, 0, 0, 0, 0x41}), U16({0x41}), 0, true},
       {"mark later in the file is text", false, B({0x41, 0, 0, 0, 0xFF, 0xFE, 0, 0}),
        U16({0x41, 0xFEFF}), 0, true},
-      {"only the first mark goes", false, B({0xFF, 0xFE, 0, 0, 0xFF, 0xFE, 0, 0}), U16({0xFEFF}),
-       0, true},
+      {"only the first mark goes", false, B({0xFF, 0xFE, 0, 0, 0xFF, 0xFE, 0, 0}), U16({0xFEFF}), 0,
+       true},
       {"the mark alone gives nothing", false, B({0xFF, 0xFE, 0, 0}), "", 0, true},
       {"BE supplementary character", true, B({0, 0x01, 0xF6, 0}), U16({0xD83D, 0xDE00}), 0, true},
       {"LE supplementary character", false, B({0, 0xF6, 0x01, 0}), U16({0xD83D, 0xDE00}), 0, true},
@@ -269,7 +268,8 @@ TEST_F(Utf32Test, DecoderRandomInputAnySplitAndBothPaths) {
     EXPECT_EQ(whole.errors, errors) << what;
     ExpectSame(whole, fast.Run(input, RandomSplits(random, input.size(), 12)), what + " split");
     ExpectSame(whole, plain.Run(input), what + " plain");
-    ExpectSame(whole, plain.Run(input, RandomSplits(random, input.size(), 12)), what + " plain split");
+    ExpectSame(whole, plain.Run(input, RandomSplits(random, input.size(), 12)),
+               what + " plain split");
   }
 }
 
@@ -393,7 +393,8 @@ TEST_F(Utf32Test, EncoderRandomInputAnySplitAndBothPaths) {
     EXPECT_EQ(whole.errors, errors) << what;
     ExpectSame(whole, fast.Run(input, RandomSplits(random, input.size(), 12)), what + " split");
     ExpectSame(whole, plain.Run(input), what + " plain");
-    ExpectSame(whole, plain.Run(input, RandomSplits(random, input.size(), 12)), what + " plain split");
+    ExpectSame(whole, plain.Run(input, RandomSplits(random, input.size(), 12)),
+               what + " plain split");
   }
 }
 

@@ -1,20 +1,19 @@
-#include "codecs/Utf8Filters.h"
+#include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "TestSupport.h"
 #include "app/Settings.h"
+#include "codecs/Utf8Filters.h"
 
 namespace ordana {
 namespace {
 
 using test::B;
-using test::U16;
 using test::RecordingFilter;
+using test::U16;
 
 test::Outcome Decode(const std::string& input, bool strict) {
   CFilterChain chain;
@@ -48,16 +47,19 @@ std::string Replaced(int at) {
          " were replaced with replacement character fffd\r\n";
 }
 
-std::string Errors(int count) { return "UTF-8: Decoding errors: " + std::to_string(count) + "\r\n"; }
+std::string Errors(int count) {
+  return "UTF-8: Decoding errors: " + std::to_string(count) + "\r\n";
+}
 
 TEST(Utf8DecoderTest, Table) {
   const DecodeCase cases[] = {
       {"ascii and two bytes", B({0x41, 0xC3, 0xA9}), true, U16({0x41, 0xE9}), kNoDecodingErrors},
       {"four bytes", B({0xF0, 0x9F, 0x98, 0x80}), true, U16({0xD83D, 0xDE00}), kNoDecodingErrors},
-      {"edges of every length", B({0x7F, 0xC2, 0x80, 0xDF, 0xBF, 0xE0, 0xA0, 0x80, 0xED, 0x9F,
-                                    0xBF, 0xEE, 0x80, 0x80, 0xEF, 0xBF, 0xBD, 0xF0, 0x90, 0x80,
-                                    0x80, 0xF4, 0x8F, 0xBF, 0xBF}),
-       true, U16({0x7F, 0x80, 0x7FF, 0x800, 0xD7FF, 0xE000, 0xFFFD, 0xD800, 0xDC00, 0xDBFF, 0xDFFF}),
+      {"edges of every length",
+       B({0x7F, 0xC2, 0x80, 0xDF, 0xBF, 0xE0, 0xA0, 0x80, 0xED, 0x9F, 0xBF, 0xEE, 0x80,
+          0x80, 0xEF, 0xBF, 0xBD, 0xF0, 0x90, 0x80, 0x80, 0xF4, 0x8F, 0xBF, 0xBF}),
+       true,
+       U16({0x7F, 0x80, 0x7FF, 0x800, 0xD7FF, 0xE000, 0xFFFD, 0xD800, 0xDC00, 0xDBFF, 0xDFFF}),
        kNoDecodingErrors},
       // An encoded surrogate: ED cannot be followed by A0, so each byte is
       // a maximal subpart of its own.
@@ -66,7 +68,8 @@ TEST(Utf8DecoderTest, Table) {
            Errors(3)},
       {"surrogate loose", B({0xED, 0xA0, 0x80}), false, U16({0xD800}),
        std::string("UTF-8 (LOOSE): Malformed surrogate U+d800 detected at 2. Should be encoded as "
-                   "F0 XX XX XX not as E0 XX XX\r\n") + kNoDecodingErrors},
+                   "F0 XX XX XX not as E0 XX XX\r\n") +
+           kNoDecodingErrors},
       {"above U+10FFFF", B({0xF4, 0x90, 0x80, 0x80}), false, U16({0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD}),
        "UTF-8: Malformed 4 Byte sequence f4 90 80 80\r\n" + Replaced(0) + Replaced(1) +
            Replaced(2) + Replaced(3) + Errors(4)},
@@ -101,8 +104,8 @@ TEST(Utf8DecoderTest, Table) {
        U16({0x41, 0xFFFD, 0xE9, 0x42}),
        "UTF-8: Malformed 2 Byte sequence c3 c3\r\n" + Replaced(1) + Errors(1)},
       {"a cut sequence before a whole one", B({0xE2, 0x82, 0xE2, 0x82, 0xAC}), true,
-       U16({0xFFFD, 0x20AC}), "UTF-8: Malformed 3 Byte sequence e2 82 e2\r\n" + Replaced(1) +
-                                 Errors(1)},
+       U16({0xFFFD, 0x20AC}),
+       "UTF-8: Malformed 3 Byte sequence e2 82 e2\r\n" + Replaced(1) + Errors(1)},
       {"mark at the start is dropped", B({0xEF, 0xBB, 0xBF, 0x41}), true, U16({0x41}),
        kNoDecodingErrors},
       {"mark alone", B({0xEF, 0xBB, 0xBF}), true, "", kNoDecodingErrors},
@@ -124,8 +127,9 @@ TEST(Utf8DecoderTest, Table) {
        Replaced(0) + Errors(1)},
       {"E2 41 with one more byte", B({0xE2, 0x41, 0x42}), true, U16({0xFFFD, 0x41, 0x42}),
        "UTF-8: Malformed 3 Byte sequence e2 41 42\r\n" + Replaced(0) + Errors(1)},
-      {"FC near the end keeps the ASCII after it", B({0x61, 0x62, 0x63, 0xFC, 0x41, 0x42, 0x43, 0x44}),
-       true, U16({0x61, 0x62, 0x63, 0xFFFD, 0x41, 0x42, 0x43, 0x44}), Replaced(3) + Errors(1)},
+      {"FC near the end keeps the ASCII after it",
+       B({0x61, 0x62, 0x63, 0xFC, 0x41, 0x42, 0x43, 0x44}), true,
+       U16({0x61, 0x62, 0x63, 0xFFFD, 0x41, 0x42, 0x43, 0x44}), Replaced(3) + Errors(1)},
       {"a mark cut short is one replacement", B({0xEF, 0xBB}), true, U16({0xFFFD}),
        "UTF-8: The input ends inside a 3 byte sequence that starts at 0\r\n" + Replaced(1) +
            Errors(1)},
@@ -150,8 +154,8 @@ TEST(Utf8DecoderTest, PositionsCountFromTheStartOfTheFile) {
   chain.Append(new CUtf8ToUtf16Filter(CodecOptions{true}));
   auto* sink = new RecordingFilter();
   chain.Append(sink);
-  for (std::size_t split : {std::size_t{0}, std::size_t{CBuffer::kCommitSize},
-                            std::size_t{CBuffer::kCommitSize + 4}}) {
+  for (std::size_t split :
+       {std::size_t{0}, std::size_t{CBuffer::kCommitSize}, std::size_t{CBuffer::kCommitSize + 4}}) {
     test::LogCapture log(2);
     test::ConvertThrough(chain, *sink, input, {split});
     EXPECT_NE(log.narrow().find("Malformed byte sequence at 2097155 were"), std::string::npos)
@@ -218,10 +222,18 @@ std::string RandomText(std::mt19937& rng, std::size_t count, std::u32string* poi
   for (std::size_t k = 0; k < count; ++k) {
     char32_t cp;
     switch (kind(rng)) {
-      case 0: cp = std::uniform_int_distribution<char32_t>(0x80, 0x7FF)(rng); break;
-      case 1: cp = std::uniform_int_distribution<char32_t>(0x800, 0xD7FF)(rng); break;
-      case 2: cp = std::uniform_int_distribution<char32_t>(0x10000, 0x10FFFF)(rng); break;
-      default: cp = std::uniform_int_distribution<char32_t>(0x20, 0x7E)(rng); break;
+      case 0:
+        cp = std::uniform_int_distribution<char32_t>(0x80, 0x7FF)(rng);
+        break;
+      case 1:
+        cp = std::uniform_int_distribution<char32_t>(0x800, 0xD7FF)(rng);
+        break;
+      case 2:
+        cp = std::uniform_int_distribution<char32_t>(0x10000, 0x10FFFF)(rng);
+        break;
+      default:
+        cp = std::uniform_int_distribution<char32_t>(0x20, 0x7E)(rng);
+        break;
     }
     points->push_back(cp);
     test::PutUtf8(bytes, cp);
@@ -290,7 +302,8 @@ TEST(Utf8FastPathTest, AsciiLoopsAgreeWithThePlainLoop) {
   for (int round = 0; round < 200; ++round) {
     const std::uint32_t n = rng() % 70;
     std::vector<std::uint8_t> in(n);
-    for (auto& b : in) b = static_cast<std::uint8_t>(rng() % 100 == 0 ? 0x80 + rng() % 128 : rng() % 128);
+    for (auto& b : in)
+      b = static_cast<std::uint8_t>(rng() % 100 == 0 ? 0x80 + rng() % 128 : rng() % 128);
     std::vector<std::uint8_t> out(2 * n + 1, 0xEE);
     const std::uint32_t widened = WidenAscii(in.data(), n, out.data());
     std::uint32_t expected = 0;

@@ -38,8 +38,14 @@ TEST(WalkRulesTest, ClassifiesTheFirstBytesOfAFile) {
       {"NUL in a wide source", std::string("text\0more", 9), ContentKind::kText, true},
       {"NUL only beyond the sample", std::string(8192, 'a') + zeros, ContentKind::kText, false},
       {"NUL at the sample's end", std::string(8191, 'a') + zeros, ContentKind::kNulBytes, false},
-      {"ELF", "\x7f" "ELF\x02\x01\x01", ContentKind::kExecutable, false},
-      {"ELF in a wide source", "\x7f" "ELF\x02\x01\x01", ContentKind::kExecutable, true},
+      {"ELF",
+       "\x7f"
+       "ELF\x02\x01\x01",
+       ContentKind::kExecutable, false},
+      {"ELF in a wide source",
+       "\x7f"
+       "ELF\x02\x01\x01",
+       ContentKind::kExecutable, true},
       {"Java class", "\xca\xfe\xba\xbe\x00\x00", ContentKind::kExecutable, false},
       {"PNG", "\x89PNG\r\n\x1a\nIHDR", ContentKind::kImage, false},
       {"JPEG", "\xff\xd8\xff\xe0", ContentKind::kImage, false},
@@ -52,7 +58,11 @@ TEST(WalkRulesTest, ClassifiesTheFirstBytesOfAFile) {
       {"gzip", "\x1f\x8b\x08", ContentKind::kArchive, false},
       {"bzip2", "BZh91AY&SY\x01", ContentKind::kArchive, false},
       {"BZh as a word", "BZh91 is no archive", ContentKind::kText, false},
-      {"xz", std::string("\xfd" "7zXZ\0", 6), ContentKind::kArchive, false},
+      {"xz",
+       std::string("\xfd"
+                   "7zXZ\0",
+                   6),
+       ContentKind::kArchive, false},
       {"7z", "7z\xbc\xaf\x27\x1c", ContentKind::kArchive, false},
       {"zstd", "\x28\xb5\x2f\xfd", ContentKind::kArchive, false},
       {"rar", "Rar!\x1a\x07\x01", ContentKind::kArchive, false},
@@ -71,7 +81,7 @@ TEST(WalkRulesTest, TemporaryFileNames) {
     const char16_t* name;
     bool temporary;
   } cases[] = {
-      {u"odn1A2B.tmp", true}, {u"ODNF.TMP", true},      {u"odnffff.Tmp", true},
+      {u"odn1A2B.tmp", true},  {u"ODNF.TMP", true},      {u"odnffff.Tmp", true},
       {u"odn.tmp", false},     {u"odn12345.tmp", false}, {u"odnXYZ.tmp", false},
       {u"odn1A2B.txt", false}, {u"xodn1.tmp", false},    {u"odn1A2B.tmp.bak", false},
   };

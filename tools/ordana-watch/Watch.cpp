@@ -17,10 +17,10 @@
 #include "WatchPlatform.h"
 #include "app/CsvReport.h"
 #include "app/StatusChannel.h"
-#include "core/TextEscaping.h"
 #include "codecs/CharsetRegistry.h"
 #include "core/Format.h"
 #include "core/StringTable.h"
+#include "core/TextEscaping.h"
 #include "platform/Platform.h"
 
 namespace ordana::watch {
@@ -124,7 +124,7 @@ struct FollowedLines {
 bool ShowHeadRecord(StatusChannel& channel, FollowedLines& lines, bool final) {
   StatusRecord record;
   if (!channel.ReadFreeHeadRecord(&record)) return false;
-  if (record.startTime == 0) return true;  // no conversion has begun yet
+  if (record.startTime == 0) return true;              // no conversion has begun yet
   if (!IsWellFormedStatusRecord(record)) return true;  // being written, or forged
   lines.Show(record, final);
   return true;
@@ -142,7 +142,8 @@ int Follow(std::uint32_t processId, std::uint32_t intervalMs) {
   for (;;) {
     // The converter creates its channel with its first conversion.
     if (!channel.mapped() && !channel.OpenToRead() && channel.untrusted()) {
-      Err(Format(u"ordana-watch: the status channel %s belongs to another user or can be opened "
+      Err(
+          Format(u"ordana-watch: the status channel %s belongs to another user or can be opened "
                  u"by others; it is not read\n",
                  channel.names().mapping));
       return 2;
@@ -157,7 +158,8 @@ int Follow(std::uint32_t processId, std::uint32_t intervalMs) {
   }
   if (lines.terminal && !lines.shown.empty()) Out(u"\n");
   if (cutShort) {
-    Err(Format(u"ordana-watch: the status channel %s was cut short or damaged while it was "
+    Err(
+        Format(u"ordana-watch: the status channel %s was cut short or damaged while it was "
                u"read; stopping\n",
                channel.names().mapping));
     return 2;
@@ -199,16 +201,15 @@ bool OpenCollecting(StatusChannel& channel, const char* csvPath, std::unique_ptr
 // One line per collected record, and a line of the CSV report if there is one.
 // The first line the report cannot take is said and sets `*csvFailed`; the
 // collection goes on (the converters wait for the records it frees).
-void PrintCollected(const std::vector<CollectedRecord>& records, CsvReport* csv,
-                    bool* csvFailed) {
+void PrintCollected(const std::vector<CollectedRecord>& records, CsvReport* csv, bool* csvFailed) {
   for (const CollectedRecord& item : records) {
     const StatusRecord& r = item.record;
     const std::uint64_t size = r.totalSize;
     const std::uint32_t decoderErrors = r.decoderErrors;
     const std::uint32_t encoderErrors = r.encoderErrors;
-    Out(Format(u"#%u %s: %I64u bytes, %s => %s, errors %u/%u, %I64u ms\n", item.index,
-               ShownPath(r), size, Name(r.decoderCharset), Name(r.encoderCharset), decoderErrors,
-               encoderErrors, RecordDurationMilliseconds(r)));
+    Out(Format(u"#%u %s: %I64u bytes, %s => %s, errors %u/%u, %I64u ms\n", item.index, ShownPath(r),
+               size, Name(r.decoderCharset), Name(r.encoderCharset), decoderErrors, encoderErrors,
+               RecordDurationMilliseconds(r)));
     if (csv && !csv->WriteLine(r) && !*csvFailed) {
       Err(Format(u"ordana-watch: %s can not be written: %s\n", csv->path(),
                  DescribeError(csv->error())));

@@ -2,16 +2,16 @@
 // in ordinary code and emptied by RemoveRegisteredObjects, which a signal
 // handler may call, so removing uses only async-signal-safe calls.
 
-#include <cstring>
-#include <new>
-#include <string>
-
 #include <fcntl.h>
 #include <limits.h>
 #include <semaphore.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstring>
+#include <new>
+#include <string>
 
 #include "platform/CleanupTable.h"
 #include "platform/Platform.h"
@@ -44,11 +44,13 @@ void RemoveFile(const Entry& entry) {
 
 }  // namespace
 
-CleanupToken RegisterCleanup(CleanupKind kind, const char16_t* name, Handle directory, Handle file) {
+CleanupToken RegisterCleanup(CleanupKind kind, const char16_t* name, Handle directory,
+                             Handle file) {
   std::string native;
   try {
     native = ToNative(name);
-    if (kind != CleanupKind::kFile) native = "/" + native;  // as the shared-object backend names them
+    if (kind != CleanupKind::kFile)
+      native = "/" + native;  // as the shared-object backend names them
   } catch (const std::bad_alloc&) {
     return kNoCleanup;  // registering must never throw between making a thing and owning it
   }
@@ -67,10 +69,16 @@ void WithdrawCleanup(CleanupToken token) { g_table.Withdraw(token); }
 void RemoveRegisteredObjects() {
   g_table.RemoveAll([](const Entry& entry) {
     switch (entry.kind) {
-      case CleanupKind::kFile: RemoveFile(entry); break;
-      case CleanupKind::kSharedMemory: ::shm_unlink(entry.name); break;
+      case CleanupKind::kFile:
+        RemoveFile(entry);
+        break;
+      case CleanupKind::kSharedMemory:
+        ::shm_unlink(entry.name);
+        break;
       case CleanupKind::kSharedMutex:
-      case CleanupKind::kSharedSemaphore: ::sem_unlink(entry.name); break;
+      case CleanupKind::kSharedSemaphore:
+        ::sem_unlink(entry.name);
+        break;
     }
   });
 }

@@ -2,13 +2,13 @@
 // what they are (never by their name), symbolic links and who owns them,
 // and file identities.
 
-#include <cstring>
-#include <string>
-#include <vector>
-
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "platform/Platform.h"
 

@@ -1,16 +1,6 @@
 // POSIX backend of the platform seam (Linux first; nothing here is
 // Linux-only except /proc/self/exe).
 
-#include "platform/Platform.h"
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
-#include <cstdio>
-#include <type_traits>
-#include <vector>
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -18,7 +8,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <type_traits>
+#include <vector>
+
 #include "Version.h"
+#include "platform/Platform.h"
 #include "platform/Utf8.h"
 #include "platform/posix/PosixInternal.h"
 
@@ -72,10 +71,14 @@ void SetLastErrorCode(ErrorCode code) { t_lastError = code; }
 
 ErrorClass ClassifyError(ErrorCode code) {
   switch (code) {
-    case 0: return ErrorClass::kNone;
-    case ENOENT: return ErrorClass::kFileNotFound;
-    case ENOTDIR: return ErrorClass::kPathNotFound;
-    default: return ErrorClass::kOther;
+    case 0:
+      return ErrorClass::kNone;
+    case ENOENT:
+      return ErrorClass::kFileNotFound;
+    case ENOTDIR:
+      return ErrorClass::kPathNotFound;
+    default:
+      return ErrorClass::kOther;
   }
 }
 
@@ -110,12 +113,22 @@ int OpenFlags(std::uint32_t disposition, std::uint32_t access, std::uint32_t fla
   mode |= read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
   if (access & kFileAppendData) mode |= O_APPEND;
   switch (disposition) {
-    case kCreateNew: mode |= O_CREAT | O_EXCL; break;
-    case kCreateAlways: mode |= O_CREAT | O_TRUNC; break;
-    case kOpenExisting: break;
-    case kOpenAlways: mode |= O_CREAT; break;
-    case kTruncateExisting: mode |= O_TRUNC; break;
-    default: return -1;
+    case kCreateNew:
+      mode |= O_CREAT | O_EXCL;
+      break;
+    case kCreateAlways:
+      mode |= O_CREAT | O_TRUNC;
+      break;
+    case kOpenExisting:
+      break;
+    case kOpenAlways:
+      mode |= O_CREAT;
+      break;
+    case kTruncateExisting:
+      mode |= O_TRUNC;
+      break;
+    default:
+      return -1;
   }
   // A file that must be regular is opened without waiting for a FIFO's
   // writer; the check after opening refuses it before anything reads.
@@ -299,9 +312,7 @@ bool SetEndOfFile(Handle handle) {
   return ::ftruncate(Fd(handle), position) == 0 || Fail();
 }
 
-bool DeleteFile(const char16_t* path) {
-  return ::unlink(ToNative(path).c_str()) == 0 || Fail();
-}
+bool DeleteFile(const char16_t* path) { return ::unlink(ToNative(path).c_str()) == 0 || Fail(); }
 
 bool IsSameFile(const char16_t* a, const char16_t* b) {
   struct stat first, second;
@@ -357,8 +368,7 @@ bool ListDirectory(const char16_t* path, std::vector<DirectoryEntry>* entries, E
       isLink = S_ISLNK(info.st_mode);
     }
     // Following links to directories could walk in circles.
-    bool linkToDirectory =
-        isLink && ::fstatat(dirFd, name, &info, 0) == 0 && S_ISDIR(info.st_mode);
+    bool linkToDirectory = isLink && ::fstatat(dirFd, name, &info, 0) == 0 && S_ISDIR(info.st_mode);
     entries->push_back({FromNative(name), isDirectory, linkToDirectory});
   }
   ::closedir(dir);
@@ -367,7 +377,8 @@ bool ListDirectory(const char16_t* path, std::vector<DirectoryEntry>* entries, E
 }
 
 bool MatchPathSpec(const char16_t* name, const char16_t* pattern) {
-  if (pattern[0] == u'*' && pattern[1] == u'.' && pattern[2] == u'*' && pattern[3] == 0) return true;
+  if (pattern[0] == u'*' && pattern[1] == u'.' && pattern[2] == u'*' && pattern[3] == 0)
+    return true;
   auto fold = [](char16_t c) {
     return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
   };

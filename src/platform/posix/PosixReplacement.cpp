@@ -9,13 +9,13 @@
 // such a swap, a moved directory or a replaced target is noticed before the
 // rename and nothing is replaced.
 
-#include <cerrno>
-#include <cstdio>
-#include <string>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
 
 #include "platform/Platform.h"
 #include "platform/posix/PosixInternal.h"
@@ -45,7 +45,8 @@ bool TemporaryIsStillNamed(const ReplacementFile& file, const std::string& name)
   struct stat opened;
   struct stat named;
   return ::fstat(static_cast<int>(file.handle), &opened) == 0 &&
-         ::fstatat(static_cast<int>(file.directory), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+         ::fstatat(static_cast<int>(file.directory), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) ==
+             0 &&
          SameObject(opened, named);
 }
 
@@ -65,7 +66,8 @@ std::u16string FollowFinalLink(const std::u16string& path) {
   return FromNative(ResolveFinalLink(ToNative(path.c_str())).c_str());
 }
 
-bool CreateReplacementFile(const char16_t* target, bool targetMustBeWritable, ReplacementFile* file) {
+bool CreateReplacementFile(const char16_t* target, bool targetMustBeWritable,
+                           ReplacementFile* file) {
   *file = ReplacementFile();
   const std::string resolved = ResolveFinalLink(ToNative(target));
   const std::string directory = DirectoryOf(resolved);
@@ -86,7 +88,8 @@ bool CreateReplacementFile(const char16_t* target, bool targetMustBeWritable, Re
   }
 
   static std::uint32_t counter = 0;
-  if (counter == 0) counter = (static_cast<std::uint32_t>(::getpid()) * 2654435761u) ^ GetTickCount();
+  if (counter == 0)
+    counter = (static_cast<std::uint32_t>(::getpid()) * 2654435761u) ^ GetTickCount();
   // Everything that allocates happens before the file exists, so that
   // running out of memory cannot leave it behind unregistered.
   ReplacementFile made;
@@ -100,7 +103,8 @@ bool CreateReplacementFile(const char16_t* target, bool targetMustBeWritable, Re
     std::snprintf(temporary, sizeof temporary, "odn%04X.tmp", number);
     std::u16string path = FromNative((prefix + temporary).c_str());
     const std::u16string temporaryName = FromNative(temporary);
-    const int fd = ::openat(dirFd, temporary, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd =
+        ::openat(dirFd, temporary, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       const int saved = errno;
@@ -131,8 +135,8 @@ CommitResult CommitReplacementFile(ReplacementFile* file, const FileIdentity* ex
   struct stat opened;
   struct stat named;
   if (::fstat(dirFd, &opened) != 0) return FailWithErrno(), CommitResult::kFailed;
-  if (::stat(ToNative(file->directoryPath.c_str()).c_str(), &named) != 0 || !SameObject(opened, named) ||
-      !TemporaryIsStillNamed(*file, temporary)) {
+  if (::stat(ToNative(file->directoryPath.c_str()).c_str(), &named) != 0 ||
+      !SameObject(opened, named) || !TemporaryIsStillNamed(*file, temporary)) {
     return CommitResult::kTargetChanged;
   }
 

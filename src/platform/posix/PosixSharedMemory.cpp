@@ -108,11 +108,10 @@ bool MapArea(int fd, std::size_t size, bool readOnly, SharedMemory* memory) {
 
 // Opens an existing area, checks it and maps it. Its creator sets the size
 // right after creating it, so a size of 0 is waited out for a moment.
-bool OpenExisting(const std::string& name, std::size_t size, bool readOnly,
-                  SharedMemory* memory) {
+bool OpenExisting(const std::string& name, std::size_t size, bool readOnly, SharedMemory* memory) {
   int fd = ::shm_open(name.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_NOFOLLOW | O_CLOEXEC, 0);
   if (fd < 0) {
-    return Fail(errno == ENOENT ? SharedObjectError::kMissing
+    return Fail(errno == ENOENT  ? SharedObjectError::kMissing
                 : errno == ELOOP ? SharedObjectError::kNotTrusted  // a link planted under the name
                                  : SharedObjectError::kUnusable);
   }
@@ -140,7 +139,7 @@ bool OpenExisting(const std::string& name, std::size_t size, bool readOnly,
 int OpenTrustedFile(const std::string& path, int access) {
   int fd = ::open(path.c_str(), access | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
-    Fail(errno == ENOENT ? SharedObjectError::kMissing
+    Fail(errno == ENOENT  ? SharedObjectError::kMissing
          : errno == ELOOP ? SharedObjectError::kNotTrusted
                           : SharedObjectError::kUnusable);
     return -1;
@@ -287,8 +286,7 @@ bool CreateSharedMemory(const char16_t* name, std::size_t size, SharedMemory* me
   return false;
 }
 
-bool OpenSharedMemory(const char16_t* name, std::size_t size, SharedMemory* memory,
-                      bool readOnly) {
+bool OpenSharedMemory(const char16_t* name, std::size_t size, SharedMemory* memory, bool readOnly) {
   *memory = SharedMemory();
   return OpenExisting(PosixName(name), size, readOnly, memory);
 }

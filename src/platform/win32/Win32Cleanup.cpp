@@ -5,12 +5,11 @@
 // meantime is never touched. The console control handler runs on a thread of
 // its own; the table's state words keep it and the main thread apart.
 
-#include "platform/win32/Win32Headers.h"
-
 #include <cstring>
 
 #include "platform/CleanupTable.h"
 #include "platform/Platform.h"
+#include "platform/win32/Win32Headers.h"
 
 namespace ordana::platform {
 
@@ -26,13 +25,15 @@ cleanup::Table<Entry, cleanup::kCleanupSlots> g_table;
 
 }  // namespace
 
-CleanupToken RegisterCleanup(CleanupKind kind, const char16_t* name, Handle /*directory*/, Handle file) {
+CleanupToken RegisterCleanup(CleanupKind kind, const char16_t* name, Handle /*directory*/,
+                             Handle file) {
   std::size_t length = 0;
   while (name[length]) ++length;
   return g_table.Register([&](Entry& entry) {
     if (length == 0 || length > MAX_PATH) return false;
     entry.kind = kind;
-    entry.file = (file != kNullHandle && file != kInvalidHandle) ? reinterpret_cast<HANDLE>(file) : nullptr;
+    entry.file =
+        (file != kNullHandle && file != kInvalidHandle) ? reinterpret_cast<HANDLE>(file) : nullptr;
     std::memcpy(entry.name, name, (length + 1) * sizeof(wchar_t));
     return true;
   });
@@ -45,7 +46,8 @@ void RemoveRegisteredObjects() {
     if (entry.kind != CleanupKind::kFile) return;
     if (entry.file) {
       FILE_DISPOSITION_INFO disposition = {TRUE};
-      ::SetFileInformationByHandle(entry.file, FileDispositionInfo, &disposition, sizeof disposition);
+      ::SetFileInformationByHandle(entry.file, FileDispositionInfo, &disposition,
+                                   sizeof disposition);
     } else {
       ::DeleteFileW(entry.name);
     }

@@ -3,9 +3,8 @@
 // they cover, so the range lies beyond any data: the lock orders the
 // processes that take it and blocks no one's reads or writes.
 
-#include "platform/win32/Win32Headers.h"
-
 #include "platform/Platform.h"
+#include "platform/win32/Win32Headers.h"
 
 namespace ordana::platform {
 

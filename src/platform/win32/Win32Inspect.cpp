@@ -3,9 +3,8 @@
 // here (Wine least of all), so a link is never taken for the user's own:
 // walks follow links only when told to.
 
-#include "platform/win32/Win32Headers.h"
-
 #include "platform/Platform.h"
+#include "platform/win32/Win32Headers.h"
 
 namespace ordana::platform {
 
@@ -48,8 +47,8 @@ bool InspectPath(const char16_t* path, PathInfo* info) {
                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     // A link to nothing, or a file we may not even open for its attributes.
-    if (!info->isLink) info->type = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathType::kDirectory
-                                                                            : PathType::kFile;
+    if (!info->isLink)
+      info->type = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathType::kDirectory : PathType::kFile;
     return true;
   }
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) {

@@ -3,7 +3,6 @@
 // char16_t text goes to the W functions as wchar_t, which has the same size
 // and representation on Windows.
 
-#include "platform/win32/Win32Headers.h"
 #include <shlwapi.h>
 
 #include <cstring>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/win32/Win32Headers.h"
 #include "platform/win32/Win32Internal.h"
 
 namespace ordana::platform {

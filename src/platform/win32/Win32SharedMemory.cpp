@@ -8,14 +8,13 @@
 // user creates get). A mapping cannot shrink while it is mapped, so reads
 // need no more than the bounds of the view.
 
-#include "platform/win32/Win32Headers.h"
-
 #include <aclapi.h>
 
 #include <cstring>
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/win32/Win32Headers.h"
 
 namespace ordana::platform {
 
@@ -154,8 +153,7 @@ bool CreateSharedMemory(const char16_t* name, std::size_t size, SharedMemory* me
   return MapOrClose(mapping, size, false, memory);
 }
 
-bool OpenSharedMemory(const char16_t* name, std::size_t size, SharedMemory* memory,
-                      bool readOnly) {
+bool OpenSharedMemory(const char16_t* name, std::size_t size, SharedMemory* memory, bool readOnly) {
   *memory = SharedMemory();
   // READ_CONTROL: the owner is read through the handle.
   const DWORD access = readOnly ? FILE_MAP_READ : FILE_MAP_READ | FILE_MAP_WRITE;
@@ -204,15 +202,14 @@ void RemoveSharedMutexName(const char16_t*) {}
 
 bool CreateSharedSemaphore(const char16_t* name, std::uint32_t initial, std::uint32_t maximum,
                            SyncObject* semaphore) {
-  semaphore->native = KeepIfNew(::CreateSemaphoreW(nullptr, static_cast<LONG>(initial),
-                                                   static_cast<LONG>(maximum), W(name)));
+  semaphore->native = KeepIfNew(
+      ::CreateSemaphoreW(nullptr, static_cast<LONG>(initial), static_cast<LONG>(maximum), W(name)));
   return semaphore->native != nullptr;
 }
 
 bool OpenSharedSemaphore(const char16_t* name, SyncObject* semaphore) {
-  semaphore->native =
-      KeepIfTrusted(::OpenSemaphoreW(SYNCHRONIZE | SEMAPHORE_MODIFY_STATE | READ_CONTROL, FALSE,
-                                     W(name)));
+  semaphore->native = KeepIfTrusted(
+      ::OpenSemaphoreW(SYNCHRONIZE | SEMAPHORE_MODIFY_STATE | READ_CONTROL, FALSE, W(name)));
   return semaphore->native != nullptr;
 }
 

@@ -3,9 +3,8 @@
 // registered and ends the process with the documented code. Writes to a pipe
 // whose reader has gone fail with an error on Windows anyway.
 
-#include "platform/win32/Win32Headers.h"
-
 #include "platform/Platform.h"
+#include "platform/win32/Win32Headers.h"
 
 namespace ordana::platform {
 

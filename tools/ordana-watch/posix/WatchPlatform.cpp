@@ -2,12 +2,12 @@
 
 #include "WatchPlatform.h"
 
-#include "platform/Platform.h"
-
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+
+#include "platform/Platform.h"
 
 namespace ordana::watch {
 

@@ -1,10 +1,10 @@
 // Win32 part of ordana-watch.
 
-#include "platform/win32/Win32Headers.h"
+#include "WatchPlatform.h"
 
 #include <string>
 
-#include "WatchPlatform.h"
+#include "platform/win32/Win32Headers.h"
 
 namespace ordana::watch {
 
