@@ -26,6 +26,7 @@
 #include "codecs/CharsetRegistry.h"
 #include "core/Filter.h"
 #include "core/MessageLog.h"
+#include "support/Bits.h"
 
 namespace ordana {
 
@@ -160,5 +161,21 @@ inline MessageKind SummaryKind(std::uint32_t errors) {
 // endian), forwarding the output whenever it fills; an odd last byte stays
 // pending.
 void SwapPendingUnitsToOutput(CFilter& filter);
+
+// Copies the 16 bytes at `in` to `out` (at least their ASCII prefix); returns
+// how many of them, from the first, are ASCII (16: all). For the direct
+// paths, where an ASCII byte is the same byte in the other encoding.
+ORDANA_ALWAYS_INLINE std::uint32_t CopyAsciiBlock(const std::uint8_t* in, std::uint8_t* out) {
+#if ORDANA_HAVE_SSE2
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+  const std::uint32_t high = static_cast<std::uint32_t>(_mm_movemask_epi8(v));
+  return high == 0 ? 16 : CountTrailingZeros(high);
+#else
+  std::uint32_t k = 0;
+  for (; k < 16 && in[k] < 0x80; ++k) out[k] = in[k];
+  return k;
+#endif
+}
 
 }  // namespace ordana

@@ -232,23 +232,14 @@ std::uint32_t CSingleByteToUtf16Filter::DirectRun(std::uint32_t from, std::uint3
     const std::uint32_t fits = (out.Available() - 1) / 3;
     const std::uint32_t stop = to - i > fits ? i + fits : to;
     while (i < stop) {
-#if ORDANA_HAVE_SSE2
-      if (asciiIsIdentity_ && stop - i >= 16) {
+      if (kHaveSse2 && asciiIsIdentity_ && stop - i >= 16) {
         // ASCII bytes are their own UTF-8: sixteen at a time up to the
         // first other byte.
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
-        const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
-        if (high == 0) {
-          o += 16;
-          i += 16;
-          continue;
-        }
-        const std::uint32_t ascii = CountTrailingZeros(high);
+        const std::uint32_t ascii = CopyAsciiBlock(in + i, o);
         o += ascii;
         i += ascii;
+        if (ascii == 16) continue;
       }
-#endif
       const std::uint32_t b = in[i];
       const std::uint8_t* const e = utf8_[b];
       if (e[3] != 0) {

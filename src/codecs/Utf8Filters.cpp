@@ -409,21 +409,6 @@ namespace {
 constexpr std::uint32_t kDirectRoom = 64;
 constexpr std::uint32_t kDirectOverhang = 16;
 
-// Copies the 16 bytes at `in` to `out` (at least the ASCII ones); returns
-// how many of them, from the first, are ASCII (16: all).
-ORDANA_ALWAYS_INLINE std::uint32_t CopyAsciiBlock(const std::uint8_t* in, std::uint8_t* out) {
-#if ORDANA_HAVE_SSE2
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
-  const std::uint32_t high = static_cast<std::uint32_t>(_mm_movemask_epi8(v));
-  return high == 0 ? 16 : CountTrailingZeros(high);
-#else
-  std::uint32_t k = 0;
-  for (; k < 16 && in[k] < 0x80; ++k) out[k] = in[k];
-  return k;
-#endif
-}
-
 }  // namespace
 
 void CUtf8ToUtf16Filter::DecodeDirect(bool endOfInput, CUtf16ToSingleByteFilter& encoder) {
