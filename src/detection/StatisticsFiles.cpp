@@ -31,8 +31,9 @@ std::uint32_t ReadU32(const std::uint8_t* p) {
 }
 
 double ReadDouble(const std::uint8_t* p) {
-  std::uint64_t bits = 0;
-  for (int k = 7; k >= 0; --k) bits = (bits << 8) | p[k];
+  // Spelled out as two little-endian words, which compilers read with one
+  // load on a little-endian machine.
+  const std::uint64_t bits = ReadU32(p) | (std::uint64_t{ReadU32(p + 4)} << 32);
   double value;
   std::memcpy(&value, &bits, sizeof value);
   return value;
@@ -74,45 +75,95 @@ CStatisticsModel::CStatisticsModel() { Clear(); }
 
 void CStatisticsModel::Clear() {
   std::fill(singles_, singles_ + 256, 0.0);
-  pairs_.clear();
-  triples_.clear();
+  data_.clear();
+  sorted_[0].clear();
+  sorted_[1].clear();
+  pairs_ = Table();
+  triples_ = Table();
   std::memcpy(label, "ENG", 4);
   charset = 0;
 }
 
-void CStatisticsModel::Put(std::vector<WeightedKey>* table, std::uint32_t key, double weight) {
-  if (table->empty() || table->back().key < key) {
-    table->push_back({key, weight});
-    return;
+std::uint32_t CStatisticsModel::KeyAt(const std::uint8_t* entry) { return ReadU32(entry); }
+
+double CStatisticsModel::WeightAt(const std::uint8_t* entry) { return ReadDouble(entry + 4); }
+
+double CStatisticsModel::Find(const Table& table, std::uint32_t key) const {
+  const std::uint8_t* const entries = Entries(table);
+  std::uint32_t low = 0;
+  std::uint32_t high = table.count;
+  while (low < high) {
+    const std::uint32_t middle = low + (high - low) / 2;
+    if (KeyAt(entries + middle * kEntryBytes) < key) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
   }
-  auto at = std::lower_bound(table->begin(), table->end(), key,
-                             [](const WeightedKey& e, std::uint32_t k) { return e.key < k; });
-  if (at->key == key) {
-    at->weight = weight;
+  const std::uint8_t* const at = entries + low * kEntryBytes;
+  return low < table.count && KeyAt(at) == key ? WeightAt(at) : 0.0;
+}
+
+bool CStatisticsModel::TakeBlock(int table, std::uint32_t offset, std::uint32_t count) {
+  const std::uint8_t* const entries = data_.data() + offset;
+  bool weightsOk = true;
+  for (std::uint32_t e = 0; e < count; ++e) {
+    if (!IsUsableWeight(WeightAt(entries + e * kEntryBytes))) weightsOk = false;
+  }
+  if (table == 0) {
+    for (std::uint32_t e = 0; e < count; ++e) {
+      const std::uint32_t key = KeyAt(entries + e * kEntryBytes);
+      if (key < 256) singles_[key] = WeightAt(entries + e * kEntryBytes);
+    }
+    return weightsOk;
+  }
+  const std::uint32_t limit = table == 1 ? 65536 : 1u << 24;
+  Table* const target = table == 1 ? &pairs_ : &triples_;
+  // The usual file: keys strictly ascending, those beyond the limit (if
+  // any) at the end.
+  std::uint32_t usable = 0;
+  bool ascending = true;
+  for (std::uint32_t e = 0; e < count && ascending; ++e) {
+    const std::uint32_t key = KeyAt(entries + e * kEntryBytes);
+    if (e > 0 && key <= KeyAt(entries + (e - 1) * kEntryBytes)) ascending = false;
+    if (key < limit) usable = e + 1;
+  }
+  for (std::uint32_t e = usable; e < count && ascending; ++e) {
+    if (KeyAt(entries + e * kEntryBytes) < limit) ascending = false;
+  }
+  if (ascending) {
+    *target = Table{false, offset, usable};
   } else {
-    table->insert(at, {key, weight});
+    TakeUnordered(target, &sorted_[table - 1], offset, count, limit);
   }
+  return weightsOk;
 }
 
-double CStatisticsModel::Find(const std::vector<WeightedKey>& table, std::uint32_t key) {
-  auto at = std::lower_bound(table.begin(), table.end(), key,
-                             [](const WeightedKey& e, std::uint32_t k) { return e.key < k; });
-  return at != table.end() && at->key == key ? at->weight : 0.0;
-}
-
-double CStatisticsModel::PairWeight(std::uint32_t pair) const { return Find(pairs_, pair); }
-
-double CStatisticsModel::TripleWeight(std::uint32_t triple) const { return Find(triples_, triple); }
-
-void CStatisticsModel::Reserve(int table, std::uint32_t count) {
-  std::vector<WeightedKey>& list = table == 1 ? pairs_ : triples_;
-  if (table == 1 || table == 2) list.reserve(list.size() + count);
-}
-
-void CStatisticsModel::Set(int table, std::uint32_t key, double weight) {
-  if (table == 0 && key < 256) singles_[key] = weight;
-  if (table == 1 && key < 65536) Put(&pairs_, key, weight);
-  if (table == 2 && key < (1u << 24)) Put(&triples_, key, weight);
+void CStatisticsModel::TakeUnordered(Table* table, std::vector<std::uint8_t>* copy,
+                                     std::uint32_t offset, std::uint32_t count,
+                                     std::uint32_t limit) {
+  // The entries by key, the later of two with the same key first, so that
+  // the first of each key is the one that counts.
+  std::vector<std::uint32_t> order;
+  order.reserve(count);
+  for (std::uint32_t e = 0; e < count; ++e) {
+    if (KeyAt(data_.data() + offset + e * kEntryBytes) < limit) order.push_back(e);
+  }
+  const std::uint8_t* const entries = data_.data() + offset;
+  std::stable_sort(order.begin(), order.end(), [entries](std::uint32_t x, std::uint32_t y) {
+    const std::uint32_t kx = KeyAt(entries + x * kEntryBytes);
+    const std::uint32_t ky = KeyAt(entries + y * kEntryBytes);
+    return kx != ky ? kx < ky : x > y;
+  });
+  copy->clear();
+  std::uint32_t kept = 0;
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    const std::uint8_t* const entry = entries + order[k] * kEntryBytes;
+    if (k > 0 && KeyAt(entry) == KeyAt(entries + order[k - 1] * kEntryBytes)) continue;
+    copy->insert(copy->end(), entry, entry + kEntryBytes);
+    ++kept;
+  }
+  *table = Table{true, 0, kept};
 }
 
 double CStatisticsModel::Score(const std::uint8_t* b, std::uint32_t n) const {
@@ -148,7 +199,7 @@ StatisticsLoad LoadStatisticsModel(const char16_t* path, CStatisticsModel* model
     (void)platform::CloseHandle(handle);
     return StatisticsLoad::kTooLarge;
   }
-  std::vector<std::uint8_t> data;
+  std::vector<std::uint8_t>& data = model->data_;
   const bool readOk = ReadWhole(handle, size, &data);
   // Only read: closing it cannot lose anything.
   (void)platform::CloseHandle(handle);
@@ -163,22 +214,17 @@ StatisticsLoad LoadStatisticsModel(const char16_t* path, CStatisticsModel* model
 
   // Up to three blocks; a block whose entries would run past the bytes read
   // contributes the entries that are there, and parsing ends with it.
-  const std::uint8_t* body = data.data() + std::min<std::size_t>(data.size(), kHeaderSize);
-  const std::uint32_t read = static_cast<std::uint32_t>(data.size() - (body - data.data()));
-  std::uint32_t pos = 0;
+  const auto size32 = static_cast<std::uint32_t>(data.size());
+  std::uint32_t pos = std::min<std::uint32_t>(size32, kHeaderSize);
   bool weightsOk = true;
   for (int t = 0; t < 3; ++t) {
-    if (read - pos < kBlockHeaderSize || std::memcmp(body + pos, "STBL", 4) != 0) break;
-    const std::uint32_t count = ReadU32(body + pos + 8);
+    if (size32 - pos < kBlockHeaderSize || std::memcmp(data.data() + pos, "STBL", 4) != 0) break;
+    const std::uint32_t count = ReadU32(data.data() + pos + 8);
     pos += kBlockHeaderSize;
-    const std::uint32_t fit = (read - pos) / kEntrySize;
+    const std::uint32_t fit = (size32 - pos) / kEntrySize;
     const std::uint32_t take = count < fit ? count : fit;
-    model->Reserve(t, take);
-    for (std::uint32_t e = 0; e < take; ++e, pos += kEntrySize) {
-      const double weight = ReadDouble(body + pos + 4);
-      if (!IsUsableWeight(weight)) weightsOk = false;
-      model->Set(t, ReadU32(body + pos), weight);
-    }
+    if (!model->TakeBlock(t, pos, take)) weightsOk = false;
+    pos += take * kEntrySize;
     if (take < count) break;
   }
   if (!weightsOk) return StatisticsLoad::kBadWeight;
@@ -245,15 +291,8 @@ void CStatisticsSet::Load(const std::u16string& directory) {
 
 namespace {
 
-// The slot of a triple key in an open-addressing table of 2^(32 - shift)
-// slots (at least 512): the second and third bytes choose a run of 256
-// slots (Fibonacci hashing), the first byte the slot in it. A file lists its
-// triples by ascending key, so the triples that differ only in their first
-// byte come one after the other and fill one run; a text's triples with the
-// same two last bytes are found close together as well.
-inline std::uint32_t TripleSlot(std::uint32_t key, std::uint32_t shift) {
-  return (((key >> 8) * 0x9E3779B1u) >> (shift + 8) << 8) | (key & 0xFF);
-}
+constexpr std::uint32_t kPairKeys = 65536;
+constexpr std::uint32_t kFirstBytePadding = 16;
 
 // Whether one of the bytes of a key is 0x80 or above.
 inline bool HoldsHighByte(std::uint32_t key) { return (key & 0x808080u) != 0; }
@@ -262,11 +301,12 @@ inline bool HoldsHighByte(std::uint32_t key) { return (key & 0x808080u) != 0; }
 
 void CStatisticsSet::BuildScoringIndex() {
   keysHoldHighByte_ = true;
-  IndexSinglesAndPairs();
+  IndexSingles();
+  IndexPairs();
   IndexTriples();
 }
 
-void CStatisticsSet::IndexSinglesAndPairs() {
+void CStatisticsSet::IndexSingles() {
   const std::size_t m = models_.size();
   singles_.assign(256 * m, 0.0);
   for (std::uint32_t b = 0; b < 256; ++b) {
@@ -277,79 +317,73 @@ void CStatisticsSet::IndexSinglesAndPairs() {
     }
     if (weightedSingle_[b] && b < 0x80) keysHoldHighByte_ = false;
   }
-  // A row for every pair some file weighs, numbered in the order they are
-  // first met; counted first, so that the rows are laid out at once.
-  pairRow_.assign(65536, 0);
-  std::uint32_t rows = 1;  // row 0: zeros
+}
+
+// Both tables are laid out by counting: the entries of every pair key are
+// counted (one slot up), the counts turned into starts, and the entries
+// placed file by file with `start++`, after which each slot holds where the
+// next key's entries start and is moved back one slot.
+
+void CStatisticsSet::IndexPairs() {
+  slots_.assign(kPairKeys + 1, PairSlot{0, 0});
   for (const auto& model : models_) {
     model->ForEachPair([&](std::uint32_t key, double weight) {
-      if (weight != 0.0 && pairRow_[key] == 0) pairRow_[key] = rows++;
-    });
-  }
-  pairs_.assign(std::size_t{rows} * m, 0.0);
-  for (std::size_t k = 0; k < m; ++k) {
-    models_[k]->ForEachPair([&](std::uint32_t key, double weight) {
       if (weight == 0.0) return;  // adds nothing to any sum
-      pairs_[pairRow_[key] * m + k] = weight;
+      ++slots_[key + 1].pairs;
       if (!HoldsHighByte(key)) keysHoldHighByte_ = false;
     });
   }
+  for (std::uint32_t p = 1; p <= kPairKeys; ++p) slots_[p].pairs += slots_[p - 1].pairs;
+  pairs_.resize(slots_[kPairKeys].pairs);
+  for (std::size_t k = 0; k < models_.size(); ++k) {
+    models_[k]->ForEachPair([&](std::uint32_t key, double weight) {
+      if (weight != 0.0) pairs_[slots_[key].pairs++] = {weight, static_cast<std::uint32_t>(k)};
+    });
+  }
+  for (std::uint32_t p = kPairKeys; p > 0; --p) slots_[p].pairs = slots_[p - 1].pairs;
+  slots_[0].pairs = 0;
 }
 
 void CStatisticsSet::IndexTriples() {
-  const std::size_t m = models_.size();
-  tripleFirstPairs_.assign(65536, false);
-  std::size_t tripleCount = 0;
+  // By the last two bytes of the triple; a file lists its triples in
+  // ascending order of the key, whose high bytes those are, so its entries
+  // are placed in ascending order of the slots.
   for (const auto& model : models_) {
-    model->ForEachTriple([&](std::uint32_t, double weight) { tripleCount += weight != 0.0; });
+    model->ForEachTriple([&](std::uint32_t key, double weight) {
+      if (weight == 0.0) return;
+      ++slots_[(key >> 8) + 1].triples;
+      if (!HoldsHighByte(key)) keysHoldHighByte_ = false;
+    });
   }
-  // Room for every triple at most half full: a lookup probes one or two
-  // slots. Rows are numbered in the order the triples are first met.
-  std::uint32_t bits = 9;  // runs of 256 slots, at least two of them
-  while ((std::size_t{1} << bits) < 2 * tripleCount) ++bits;
-  tripleShift_ = 32 - bits;
-  const std::uint32_t mask = (1u << bits) - 1;
-  tripleSlots_.assign(std::size_t{1} << bits, TripleSlotEntry{0, 0});
-  std::vector<std::uint32_t> counts(1, 0);  // per row, row 0 unused
-  std::vector<std::uint32_t> rows;          // of every weighted triple, file by file
-  rows.reserve(tripleCount);
-  for (std::size_t k = 0; k < m; ++k) {
+  for (std::uint32_t p = 1; p <= kPairKeys; ++p) slots_[p].triples += slots_[p - 1].triples;
+  const std::uint32_t total = slots_[kPairKeys].triples;
+  tripleEntries_.resize(total);
+  firstBytes_.assign(total + kFirstBytePadding, 0);
+  for (std::size_t k = 0; k < models_.size(); ++k) {
     models_[k]->ForEachTriple([&](std::uint32_t key, double weight) {
-      if (weight == 0.0) return;  // adds nothing to any sum
-      std::uint32_t slot = TripleSlot(key, tripleShift_);
-      while (tripleSlots_[slot].row != 0 && tripleSlots_[slot].key != key) slot = (slot + 1) & mask;
-      if (tripleSlots_[slot].row == 0) {
-        tripleSlots_[slot] = {key, static_cast<std::uint32_t>(counts.size())};
-        counts.push_back(0);
-        tripleFirstPairs_[key & 0xFFFF] = true;
-        if (!HoldsHighByte(key)) keysHoldHighByte_ = false;
-      }
-      ++counts[tripleSlots_[slot].row];
-      rows.push_back(tripleSlots_[slot].row);
+      if (weight == 0.0) return;
+      const std::uint32_t at = slots_[key >> 8].triples++;
+      tripleEntries_[at] = {weight, static_cast<std::uint32_t>(k)};
+      firstBytes_[at] = static_cast<std::uint8_t>(key);
     });
   }
-  // Few files list any one triple: a row holds only the files that do (the
-  // others would add zeros), in the order of the files.
-  tripleStart_.assign(counts.size() + 1, 0);
-  for (std::size_t r = 1; r < counts.size(); ++r) tripleStart_[r + 1] = tripleStart_[r] + counts[r];
-  triples_.resize(tripleStart_.back());
-  std::vector<std::uint32_t> next(tripleStart_.begin(), tripleStart_.end() - 1);
-  const std::uint32_t* row = rows.data();
-  for (std::size_t k = 0; k < m; ++k) {
-    models_[k]->ForEachTriple([&](std::uint32_t, double weight) {
-      if (weight != 0.0) triples_[next[*row++]++] = {static_cast<std::uint32_t>(k), weight};
-    });
+  for (std::uint32_t p = kPairKeys; p > 0; --p) slots_[p].triples = slots_[p - 1].triples;
+  slots_[0].triples = 0;
+}
+
+namespace {
+
+// Calls f(q) for every bit q set in `bits`, in ascending order.
+template <class F>
+ORDANA_ALWAYS_INLINE void ForEachSetBit(std::uint64_t bits, F f) {
+  for (std::uint32_t half = 0; half < 64; half += 32) {
+    for (auto low = static_cast<std::uint32_t>(bits >> half); low != 0; low &= low - 1) {
+      f(half + CountTrailingZeros(low));
+    }
   }
 }
 
-std::uint32_t CStatisticsSet::TripleRow(std::uint32_t key) const {
-  const std::uint32_t mask = static_cast<std::uint32_t>(tripleSlots_.size() - 1);
-  for (std::uint32_t slot = TripleSlot(key, tripleShift_);; slot = (slot + 1) & mask) {
-    const TripleSlotEntry& entry = tripleSlots_[slot];
-    if (entry.row == 0) return 0;
-    if (entry.key == key) return entry.row;
-  }
-}
+}  // namespace
 
 std::uint64_t CStatisticsSet::CandidatePositions(const std::uint8_t* b, std::uint32_t base,
                                                  std::uint32_t n) const {
@@ -367,40 +401,65 @@ std::uint64_t CStatisticsSet::CandidatePositions(const std::uint8_t* b, std::uin
               << (16 * q);
     }
     tail = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_loadu_si128(p + 4))) & 3u;
-    return high | (high >> 1) | (high >> 2) | (tail << 63) | (tail << 62);
-  }
+  } else
 #endif
-  const std::uint32_t count = std::min<std::uint32_t>(avail, 66);
-  for (std::uint32_t q = 0; q < count; ++q) {
-    if (b[base + q] < 0x80) continue;
-    if (q < 64) {
-      high |= std::uint64_t{1} << q;
-    } else {
-      tail |= std::uint64_t{1} << (q - 64);
+  {
+    const std::uint32_t count = std::min<std::uint32_t>(avail, 66);
+    for (std::uint32_t q = 0; q < count; ++q) {
+      if (b[base + q] < 0x80) continue;
+      if (q < 64) {
+        high |= std::uint64_t{1} << q;
+      } else {
+        tail |= std::uint64_t{1} << (q - 64);
+      }
     }
   }
   // Position q reads the bytes q, q + 1 and q + 2.
   return high | (high >> 1) | (high >> 2) | (tail << 63) | (tail << 62);
 }
 
-void CStatisticsSet::ScorePosition(const std::uint8_t* b, std::uint32_t j, double* s1, double* s2,
-                                   double* s3) const {
+ORDANA_ALWAYS_INLINE void CStatisticsSet::AddSingle(std::uint8_t byte, double* s1) const {
+  if (!weightedSingle_[byte]) return;
   const std::size_t m = models_.size();
-  if (weightedSingle_[b[j]]) {
-    const double* const w1 = singles_.data() + b[j] * m;
-    for (std::size_t k = 0; k < m; ++k) s1[k] += w1[k];
+  const double* const w1 = singles_.data() + byte * m;
+  std::size_t k = 0;
+#if ORDANA_HAVE_SSE2
+  // Two files at a time: each lane is its own sum, added as alone.
+  for (; k + 2 <= m; k += 2) {
+    _mm_storeu_pd(s1 + k, _mm_add_pd(_mm_loadu_pd(s1 + k), _mm_loadu_pd(w1 + k)));
   }
-  const std::uint32_t k2 = b[j] | (static_cast<std::uint32_t>(b[j + 1]) << 8);
-  if (pairRow_[k2] != 0) {
-    const double* const w2 = pairs_.data() + pairRow_[k2] * m;
-    for (std::size_t k = 0; k < m; ++k) s2[k] += w2[k];
+#endif
+  for (; k < m; ++k) s1[k] += w1[k];
+}
+
+ORDANA_ALWAYS_INLINE void CStatisticsSet::AddPair(const std::uint8_t* at, double* s2) const {
+  const std::uint32_t key = at[0] | (static_cast<std::uint32_t>(at[1]) << 8);
+  const std::uint32_t end = slots_[key + 1].pairs;
+  for (std::uint32_t e = slots_[key].pairs; e < end; ++e) s2[pairs_[e].model] += pairs_[e].weight;
+}
+
+ORDANA_ALWAYS_INLINE void CStatisticsSet::AddTriple(const std::uint8_t* at, double* s3) const {
+  // The triples that end in at[1] at[2] are laid out file by file: those
+  // that begin with at[0] come in the order of the files.
+  const std::uint32_t last = at[1] | (static_cast<std::uint32_t>(at[2]) << 8);
+  const std::uint32_t end = slots_[last + 1].triples;
+#if ORDANA_HAVE_SSE2
+  const __m128i wanted = _mm_set1_epi8(static_cast<char>(at[0]));
+  for (std::uint32_t e = slots_[last].triples; e < end; e += 16) {
+    const auto* first = reinterpret_cast<const __m128i*>(firstBytes_.data() + e);
+    auto hits = static_cast<std::uint32_t>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(first), wanted)));
+    if (end - e < 16) hits &= (1u << (end - e)) - 1;
+    for (; hits != 0; hits &= hits - 1) {
+      const SparseWeight& entry = tripleEntries_[e + CountTrailingZeros(hits)];
+      s3[entry.model] += entry.weight;
+    }
   }
-  const std::uint32_t k3 = k2 | (static_cast<std::uint32_t>(b[j + 2]) << 16);
-  if (!tripleFirstPairs_[k2]) return;
-  const std::uint32_t row = TripleRow(k3);
-  for (std::uint32_t e = tripleStart_[row]; e < tripleStart_[row + 1]; ++e) {
-    s3[triples_[e].model] += triples_[e].weight;
+#else
+  for (std::uint32_t e = slots_[last].triples; e < end; ++e) {
+    if (firstBytes_[e] == at[0]) s3[tripleEntries_[e].model] += tripleEntries_[e].weight;
   }
+#endif
 }
 
 void CStatisticsSet::ScoreAll(const std::uint8_t* b, std::uint32_t n,
@@ -410,17 +469,19 @@ void CStatisticsSet::ScoreAll(const std::uint8_t* b, std::uint32_t n,
   double* const s1 = sums_.data();
   double* const s2 = s1 + m;
   double* const s3 = s2 + m;
-  // The positions j with j + 4 < n, 64 at a time, in their order.
-  const std::uint32_t positions = n > 4 ? n - 4 : 0;
+  // The positions j with j + 4 < n, 64 at a time, in their order (none
+  // without a file: nothing is laid out before Load).
+  const std::uint32_t positions = m > 0 && n > 4 ? n - 4 : 0;
   for (std::uint32_t base = 0; base < positions; base += 64) {
-    std::uint64_t candidates = CandidatePositions(b, base, n);
-    if (positions - base < 64) candidates &= (std::uint64_t{1} << (positions - base)) - 1;
-    for (std::uint32_t half = 0; half < 64; half += 32) {
-      for (auto bits = static_cast<std::uint32_t>(candidates >> half); bits != 0;
-           bits &= bits - 1) {
-        ScorePosition(b, base + half + CountTrailingZeros(bits), s1, s2, s3);
-      }
-    }
+    const std::uint64_t candidates = CandidatePositions(b, base, n);
+    const std::uint64_t inRange =
+        positions - base < 64 ? (std::uint64_t{1} << (positions - base)) - 1 : ~std::uint64_t{0};
+    const std::uint8_t* const block = b + base;
+    ForEachSetBit(candidates & inRange, [&](std::uint32_t q) {
+      AddSingle(block[q], s1);
+      AddPair(block + q, s2);
+      AddTriple(block + q, s3);
+    });
   }
   scores->resize(m);
   for (std::size_t k = 0; k < m; ++k) {

@@ -30,62 +30,6 @@ constexpr std::uint64_t kLargestStatisticsFile = 1024 * 1024;
 // there to outvote every other file.
 constexpr double kLargestStatisticsWeight = 10000.0;
 
-// One parsed statistics file. The single bytes have a slot each (0.0 when
-// absent, which adds nothing); pairs and triples are kept sorted by key, so
-// that loading a file makes no allocation per entry. Scoring many samples
-// goes through CStatisticsSet, which lays every file out side by side.
-class CStatisticsModel {
- public:
-  CStatisticsModel();
-  void Clear();
-  // Sets the weight of `key` in table 0 (single bytes), 1 (pairs) or 2
-  // (triples); a later entry for the same key replaces an earlier one. Keys
-  // that no sample can form (a "single byte" above 0xFF) are left out: they
-  // would never be found.
-  void Set(int table, std::uint32_t key, double weight);
-  // Makes room for `count` more entries in table 1 or 2, so that a file's
-  // block is read without the list growing step by step.
-  void Reserve(int table, std::uint32_t count);
-
-  // The score of a sample: over the positions j with j + 4 < n, the weights
-  // of b[j], of the pair b[j] b[j+1] and of the triple b[j] b[j+1] b[j+2] are
-  // summed per table in the order of the positions; the total is the pair
-  // sum times 50, plus the single sum, plus the triple sum times 500.
-  double Score(const std::uint8_t* b, std::uint32_t n) const;
-
-  double SingleWeight(std::uint8_t byte) const { return singles_[byte]; }
-  // 0.0 for a pair or triple the file does not list.
-  double PairWeight(std::uint32_t pair) const;
-  double TripleWeight(std::uint32_t triple) const;
-  // Calls `f(key, weight)` for every pair or triple the file lists, in
-  // ascending order of the keys.
-  template <class F>
-  void ForEachPair(F f) const {
-    for (const WeightedKey& e : pairs_) f(e.key, e.weight);
-  }
-  template <class F>
-  void ForEachTriple(F f) const {
-    for (const WeightedKey& e : triples_) f(e.key, e.weight);
-  }
-
-  CharsetId charset = 0;
-  char label[4] = {'E', 'N', 'G', 0};
-
- private:
-  struct WeightedKey {
-    std::uint32_t key;
-    double weight;
-  };
-  // Inserts or replaces; the files list their keys in ascending order, so
-  // an entry is normally appended.
-  static void Put(std::vector<WeightedKey>* table, std::uint32_t key, double weight);
-  static double Find(const std::vector<WeightedKey>& table, std::uint32_t key);
-
-  double singles_[256] = {};
-  std::vector<WeightedKey> pairs_;
-  std::vector<WeightedKey> triples_;
-};
-
 enum class StatisticsLoad {
   kLoaded,
   kOpenFailed,     // missing, unreadable
@@ -95,6 +39,81 @@ enum class StatisticsLoad {
   kBadWeight,      // a weight that is not finite or beyond kLargestStatisticsWeight
   kNotSingleByte,  // names a set that the detection cannot hand a decoder for
   kReadFailed,     // the read failed part way
+};
+
+// One parsed statistics file. The single bytes have a slot each (0.0 when
+// absent, which adds nothing); pairs and triples are read where the file
+// holds them, as its entries (a key and a weight, 12 bytes), when the file
+// lists each key once in ascending order, as real tables do, and otherwise
+// from a sorted copy. Loading a file thus makes no allocation per entry.
+// Scoring many samples goes through CStatisticsSet, which lays every file
+// out side by side.
+class CStatisticsModel {
+ public:
+  CStatisticsModel();
+  void Clear();
+
+  // The score of a sample: over the positions j with j + 4 < n, the weights
+  // of b[j], of the pair b[j] b[j+1] and of the triple b[j] b[j+1] b[j+2] are
+  // summed per table in the order of the positions; the total is the pair
+  // sum times 50, plus the single sum, plus the triple sum times 500.
+  double Score(const std::uint8_t* b, std::uint32_t n) const;
+
+  double SingleWeight(std::uint8_t byte) const { return singles_[byte]; }
+  // 0.0 for a pair or triple the file does not list.
+  double PairWeight(std::uint32_t pair) const { return Find(pairs_, pair); }
+  double TripleWeight(std::uint32_t triple) const { return Find(triples_, triple); }
+  // Calls `f(key, weight)` for every pair or triple the file lists, in
+  // ascending order of the keys.
+  template <class F>
+  void ForEachPair(F f) const {
+    ForEach(pairs_, f);
+  }
+  template <class F>
+  void ForEachTriple(F f) const {
+    ForEach(triples_, f);
+  }
+
+  CharsetId charset = 0;
+  char label[4] = {'E', 'N', 'G', 0};
+
+ private:
+  friend StatisticsLoad LoadStatisticsModel(const char16_t* path, CStatisticsModel* model);
+
+  // A table's entries, ascending by key and each key once: `count` entries
+  // from `offset` in the file's bytes, or in sorted_ when `sorted`.
+  struct Table {
+    bool sorted = false;
+    std::uint32_t offset = 0;
+    std::uint32_t count = 0;
+  };
+  const std::uint8_t* Entries(const Table& table) const {
+    return (table.sorted ? sorted_[&table == &triples_] : data_).data() + table.offset;
+  }
+  static std::uint32_t KeyAt(const std::uint8_t* entry);
+  static double WeightAt(const std::uint8_t* entry);
+  double Find(const Table& table, std::uint32_t key) const;
+  template <class F>
+  void ForEach(const Table& table, F f) const {
+    const std::uint8_t* entry = Entries(table);
+    for (std::uint32_t e = 0; e < table.count; ++e, entry += kEntryBytes) {
+      f(KeyAt(entry), WeightAt(entry));
+    }
+  }
+  // Takes the `count` entries at `offset` of the file's bytes as table
+  // 0 (single bytes), 1 (pairs) or 2 (triples): keys no sample can form (a
+  // "single byte" above 0xFF) are left out, and a later entry for the same
+  // key replaces an earlier one. False if a weight is not usable.
+  bool TakeBlock(int table, std::uint32_t offset, std::uint32_t count);
+  void TakeUnordered(Table* table, std::vector<std::uint8_t>* copy, std::uint32_t offset,
+                     std::uint32_t count, std::uint32_t limit);
+
+  static constexpr std::uint32_t kEntryBytes = 12;
+  double singles_[256] = {};
+  std::vector<std::uint8_t> data_;  // the file
+  std::vector<std::uint8_t> sorted_[2];
+  Table pairs_;
+  Table triples_;
 };
 
 // Reads and checks one file into `model`. Blocks whose entries would run past
@@ -127,12 +146,14 @@ class CStatisticsSet {
   // weighed key holds a byte 0x80 or above, as in every real table, the
   // positions whose three bytes are all ASCII (found sixteen bytes at a
   // time); the single bytes no file weighs, the pairs and triples no file
-  // lists, and the files that do not list a triple another file lists.
+  // lists, and the files that do not list a pair or triple another file
+  // lists.
   void ScoreAll(const std::uint8_t* b, std::uint32_t n, std::vector<double>* scores) const;
 
  private:
   void BuildScoringIndex();
-  void IndexSinglesAndPairs();
+  void IndexSingles();
+  void IndexPairs();
   void IndexTriples();
   // The positions base .. base + 63 that some weighed key may touch, as a
   // bit each: all of them, or, when every weighed key holds a high byte,
@@ -140,44 +161,40 @@ class CStatisticsSet {
   // bytes from base on may be read (at most 80 of them).
   std::uint64_t CandidatePositions(const std::uint8_t* b, std::uint32_t base,
                                    std::uint32_t n) const;
-  // Adds the weights of position j to the sums (s1, s2, s3: Count() each).
-  void ScorePosition(const std::uint8_t* b, std::uint32_t j, double* s1, double* s2,
-                     double* s3) const;
-  // The row of the triple `key` in triples_, 0 (a row of zeros) when no
-  // file lists it.
-  std::uint32_t TripleRow(std::uint32_t key) const;
+  // Add the weights of the single byte, the pair and the triple at `at` to
+  // their sums (Count() each).
+  void AddSingle(std::uint8_t byte, double* s1) const;
+  void AddPair(const std::uint8_t* at, double* s2) const;
+  void AddTriple(const std::uint8_t* at, double* s3) const;
 
   std::vector<std::unique_ptr<CStatisticsModel>> models_;
   // Whether every single byte, pair and triple some file weighs holds a
   // byte 0x80 or above.
   bool keysHoldHighByte_ = true;
-  // The weights side by side, one row of Count() doubles per single byte
-  // and per pair row (row 0 of the pairs, of the pairs no file weighs, is
-  // all zeros); and which single bytes some file weighs.
+  // The single bytes side by side, one row of Count() doubles per byte, and
+  // which bytes some file weighs.
   bool weightedSingle_[256] = {};
   std::vector<double> singles_;
-  std::vector<std::uint32_t> pairRow_;  // 65536 entries
-  std::vector<double> pairs_;
-  // The pairs that begin a triple whose weight is not zero in some file:
-  // only at those is the table of triples asked.
-  std::vector<bool> tripleFirstPairs_;
-  // Triple row r (1 and up; 0 for a triple no file lists) is
-  // triples_[tripleStart_[r] .. tripleStart_[r + 1]): the files that list
-  // it with a weight other than zero, in the order of the files.
-  struct TripleWeight {
-    std::uint32_t model;
+  // Pairs and triples are laid out sparsely, as few files weigh any one of
+  // them: only the weights other than zero are kept, each with its file.
+  // The files that weigh pair p are pairs_[slots_[p].pairs ..
+  // slots_[p + 1].pairs), in the order of the files; the triples that end
+  // in the two bytes p are tripleEntries_[slots_[p].triples ..
+  // slots_[p + 1].triples), file by file, with their first bytes alongside
+  // in firstBytes_ (16 bytes longer, so that they are compared sixteen at
+  // a time).
+  struct SparseWeight {
     double weight;
+    std::uint32_t model;
   };
-  std::vector<std::uint32_t> tripleStart_;
-  std::vector<TripleWeight> triples_;
-  // An open-addressing table from a triple's key to its row (row 0: an
-  // empty slot).
-  struct TripleSlotEntry {
-    std::uint32_t key;
-    std::uint32_t row;
+  struct PairSlot {
+    std::uint32_t pairs;
+    std::uint32_t triples;
   };
-  std::vector<TripleSlotEntry> tripleSlots_;
-  std::uint32_t tripleShift_ = 32;
+  std::vector<PairSlot> slots_;  // 65537 entries
+  std::vector<SparseWeight> pairs_;
+  std::vector<SparseWeight> tripleEntries_;
+  std::vector<std::uint8_t> firstBytes_;
   mutable std::vector<double> sums_;
 };
 
