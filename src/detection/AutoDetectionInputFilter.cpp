@@ -15,6 +15,7 @@
 #include "detection/DetectionEvidence.h"
 #include "detection/StatisticsDirectories.h"
 #include "platform/Platform.h"
+#include "support/Bits.h"
 
 namespace ordana {
 
@@ -50,17 +51,11 @@ struct Utf8Count {
 
 Utf8Count CountUtf8Sequences(const std::uint8_t* b, std::uint32_t n) {
   Utf8Count count;
-  for (std::uint32_t p = 0; p < n; ++p) {
-    // Only lead bytes (0xC0 and up) change the counts: eight bytes without
-    // one go at once.
-    for (; p + 8 <= n; p += 8) {
-      std::uint64_t word;
-      std::memcpy(&word, b + p, sizeof word);
-      if ((word & (word << 1) & 0x8080808080808080u) != 0) break;
-    }
-    if (p >= n) break;
+  // Only lead bytes (0xC0 and up) change the counts; each is judged on its
+  // own, in the order of the sample.
+  const auto countLead = [&count, b, n](std::uint32_t p) {
     const int need = Utf8FollowingBytes(b[p]);
-    if (need == 0) continue;
+    if (need == 0) return;
     bool ok = p + static_cast<std::uint32_t>(need) < n;
     for (int k = 1; ok && k <= need; ++k) ok = (b[p + k] & 0xC0) == 0x80;
     if (ok) {
@@ -69,6 +64,20 @@ Utf8Count CountUtf8Sequences(const std::uint8_t* b, std::uint32_t n) {
       ++count.invalid;
     }
     if (count.decidedAt < 0 && count.valid > count.invalid && count.valid >= 2) count.decidedAt = p;
+  };
+  std::uint32_t p = 0;
+#if ORDANA_HAVE_SSE2
+  // Bytes 0xC0 and up are those below zero and above -65 as signed bytes.
+  const __m128i belowLeads = _mm_set1_epi8(-65);
+  for (; p + 16 <= n; p += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + p));
+    auto leads = static_cast<std::uint32_t>(_mm_movemask_epi8(bytes) &
+                                            _mm_movemask_epi8(_mm_cmpgt_epi8(bytes, belowLeads)));
+    for (; leads != 0; leads &= leads - 1) countLead(p + CountTrailingZeros(leads));
+  }
+#endif
+  for (; p < n; ++p) {
+    if (b[p] >= 0xC0) countLead(p);
   }
   return count;
 }

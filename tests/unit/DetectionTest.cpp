@@ -921,6 +921,12 @@ TEST_F(StatisticsTest, Utf8CountNamesTheSamePositionAcrossLongRuns) {
        kCharsetUtf8, 22},
       {"leads in the middle of long runs",
        "\xC3\x89" + std::string(22, 'x') + "\xC3\x80" + std::string(6, 'x'), kCharsetUtf8, 24},
+      {"a lead ending a block of sixteen", std::string(15, 'a') + "\xC3\xA4\xC3\xB6", kCharsetUtf8,
+       17},
+      {"0xFE and 0xFF lead nothing", std::string(10, 'a') + "\xFF\xFE\xC3\xA4\xC3\xB6",
+       kCharsetUtf8, 14},
+      {"the second lead in the last bytes", std::string(32, 'a') + "\xC3\xA4 \xC3\xB6",
+       kCharsetUtf8, 35},
       {"broken ones outweigh", std::string(12, 'a') + "\xC3( \xC3) \xC3\xA4" + std::string(9, 'z'),
        14, 0},
   };
