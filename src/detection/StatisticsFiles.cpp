@@ -432,23 +432,16 @@ ORDANA_ALWAYS_INLINE void CStatisticsSet::AddSingle(std::uint8_t byte, double* s
   for (; k < m; ++k) s1[k] += w1[k];
 }
 
-ORDANA_ALWAYS_INLINE void CStatisticsSet::AddPair(const std::uint8_t* at, double* s2) const {
-  const std::uint32_t key = at[0] | (static_cast<std::uint32_t>(at[1]) << 8);
-  const std::uint32_t end = slots_[key + 1].pairs;
-  for (std::uint32_t e = slots_[key].pairs; e < end; ++e) s2[pairs_[e].model] += pairs_[e].weight;
-}
-
-ORDANA_ALWAYS_INLINE void CStatisticsSet::AddTriple(const std::uint8_t* at, double* s3) const {
-  // The triples that end in at[1] at[2] are laid out file by file: those
-  // that begin with at[0] come in the order of the files.
-  const std::uint32_t last = at[1] | (static_cast<std::uint32_t>(at[2]) << 8);
-  const std::uint32_t end = slots_[last + 1].triples;
+ORDANA_ALWAYS_INLINE void CStatisticsSet::AddTriples(std::uint8_t first, std::uint32_t begin,
+                                                     std::uint32_t end, double* s3) const {
+  // The triples of a group are laid out file by file: those that begin
+  // with `first` come in the order of the files.
 #if ORDANA_HAVE_SSE2
-  const __m128i wanted = _mm_set1_epi8(static_cast<char>(at[0]));
-  for (std::uint32_t e = slots_[last].triples; e < end; e += 16) {
-    const auto* first = reinterpret_cast<const __m128i*>(firstBytes_.data() + e);
+  const __m128i wanted = _mm_set1_epi8(static_cast<char>(first));
+  for (std::uint32_t e = begin; e < end; e += 16) {
+    const auto* bytes = reinterpret_cast<const __m128i*>(firstBytes_.data() + e);
     auto hits = static_cast<std::uint32_t>(
-        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(first), wanted)));
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(bytes), wanted)));
     if (end - e < 16) hits &= (1u << (end - e)) - 1;
     for (; hits != 0; hits &= hits - 1) {
       const SparseWeight& entry = tripleEntries_[e + CountTrailingZeros(hits)];
@@ -456,10 +449,54 @@ ORDANA_ALWAYS_INLINE void CStatisticsSet::AddTriple(const std::uint8_t* at, doub
     }
   }
 #else
-  for (std::uint32_t e = slots_[last].triples; e < end; ++e) {
-    if (firstBytes_[e] == at[0]) s3[tripleEntries_[e].model] += tripleEntries_[e].weight;
+  for (std::uint32_t e = begin; e < end; ++e) {
+    if (firstBytes_[e] == first) s3[tripleEntries_[e].model] += tripleEntries_[e].weight;
   }
 #endif
+}
+
+ORDANA_ALWAYS_INLINE std::uint32_t CStatisticsSet::GatherBlock(const std::uint8_t* b,
+                                                               std::uint32_t base, std::uint32_t n,
+                                                               Lookup* lookups) const {
+  // The positions j with j + 4 < n.
+  const std::uint32_t positions = n - 4;
+  const std::uint64_t inRange =
+      positions - base < 64 ? (std::uint64_t{1} << (positions - base)) - 1 : ~std::uint64_t{0};
+  std::uint32_t count = 0;
+  ForEachSetBit(CandidatePositions(b, base, n) & inRange, [&](std::uint32_t q) {
+    const std::uint8_t* const at = b + base + q;
+    const std::uint32_t pair = at[0] | (static_cast<std::uint32_t>(at[1]) << 8);
+    const std::uint32_t last = at[1] | (static_cast<std::uint32_t>(at[2]) << 8);
+    Lookup& lookup = lookups[count++];
+    lookup.position = base + q;
+    lookup.pairsBegin = slots_[pair].pairs;
+    lookup.pairsEnd = slots_[pair + 1].pairs;
+    lookup.triplesBegin = slots_[last].triples;
+    lookup.triplesEnd = slots_[last + 1].triples;
+#if ORDANA_HAVE_SSE2
+    const auto prefetch = [](const void* p) {
+      _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0);
+    };
+    prefetch(pairs_.data() + lookup.pairsBegin);
+    prefetch(firstBytes_.data() + lookup.triplesBegin);
+    prefetch(tripleEntries_.data() + lookup.triplesBegin);
+#endif
+  });
+  return count;
+}
+
+ORDANA_ALWAYS_INLINE void CStatisticsSet::AddWeights(const std::uint8_t* b, const Lookup* lookups,
+                                                     std::uint32_t count, double* s1, double* s2,
+                                                     double* s3) const {
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const Lookup& lookup = lookups[i];
+    const std::uint8_t first = b[lookup.position];
+    AddSingle(first, s1);
+    for (std::uint32_t e = lookup.pairsBegin; e < lookup.pairsEnd; ++e) {
+      s2[pairs_[e].model] += pairs_[e].weight;
+    }
+    AddTriples(first, lookup.triplesBegin, lookup.triplesEnd, s3);
+  }
 }
 
 void CStatisticsSet::ScoreAll(const std::uint8_t* b, std::uint32_t n,
@@ -470,18 +507,13 @@ void CStatisticsSet::ScoreAll(const std::uint8_t* b, std::uint32_t n,
   double* const s2 = s1 + m;
   double* const s3 = s2 + m;
   // The positions j with j + 4 < n, 64 at a time, in their order (none
-  // without a file: nothing is laid out before Load).
+  // without a file: nothing is laid out before Load). Where the weights of
+  // a block's positions are is looked up (and they are fetched) before any
+  // is added, so that the lookups do not wait for one another.
   const std::uint32_t positions = m > 0 && n > 4 ? n - 4 : 0;
+  Lookup lookups[64];
   for (std::uint32_t base = 0; base < positions; base += 64) {
-    const std::uint64_t candidates = CandidatePositions(b, base, n);
-    const std::uint64_t inRange =
-        positions - base < 64 ? (std::uint64_t{1} << (positions - base)) - 1 : ~std::uint64_t{0};
-    const std::uint8_t* const block = b + base;
-    ForEachSetBit(candidates & inRange, [&](std::uint32_t q) {
-      AddSingle(block[q], s1);
-      AddPair(block + q, s2);
-      AddTriple(block + q, s3);
-    });
+    AddWeights(b, lookups, GatherBlock(b, base, n, lookups), s1, s2, s3);
   }
   scores->resize(m);
   for (std::size_t k = 0; k < m; ++k) {

@@ -161,11 +161,26 @@ class CStatisticsSet {
   // bytes from base on may be read (at most 80 of them).
   std::uint64_t CandidatePositions(const std::uint8_t* b, std::uint32_t base,
                                    std::uint32_t n) const;
-  // Add the weights of the single byte, the pair and the triple at `at` to
-  // their sums (Count() each).
+  // Adds the weights of a single byte to the sums (Count() of them).
   void AddSingle(std::uint8_t byte, double* s1) const;
-  void AddPair(const std::uint8_t* at, double* s2) const;
-  void AddTriple(const std::uint8_t* at, double* s3) const;
+  // Adds the weights of the triples of group entries begin .. end that
+  // begin with `first`.
+  void AddTriples(std::uint8_t first, std::uint32_t begin, std::uint32_t end, double* s3) const;
+  // Where a position's pair and triples are.
+  struct Lookup {
+    std::uint32_t position;
+    std::uint32_t pairsBegin;
+    std::uint32_t pairsEnd;
+    std::uint32_t triplesBegin;
+    std::uint32_t triplesEnd;
+  };
+  // Looks up where the weights of the candidate positions base .. base + 63
+  // are, and starts fetching them; returns how many positions there are.
+  std::uint32_t GatherBlock(const std::uint8_t* b, std::uint32_t base, std::uint32_t n,
+                            Lookup* lookups) const;
+  // Adds the weights of looked-up positions to the sums, in their order.
+  void AddWeights(const std::uint8_t* b, const Lookup* lookups, std::uint32_t count, double* s1,
+                  double* s2, double* s3) const;
 
   std::vector<std::unique_ptr<CStatisticsModel>> models_;
   // Whether every single byte, pair and triple some file weighs holds a
