@@ -30,15 +30,6 @@ std::uint32_t ReadU32(const std::uint8_t* p) {
          (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-double ReadDouble(const std::uint8_t* p) {
-  // Spelled out as two little-endian words, which compilers read with one
-  // load on a little-endian machine.
-  const std::uint64_t bits = ReadU32(p) | (std::uint64_t{ReadU32(p + 4)} << 32);
-  double value;
-  std::memcpy(&value, &bits, sizeof value);
-  return value;
-}
-
 bool IsSingleByteCharset(CharsetId id) {
   return id < static_cast<CharsetId>(kSingleByteCharsetCount);
 }
@@ -83,10 +74,6 @@ void CStatisticsModel::Clear() {
   std::memcpy(label, "ENG", 4);
   charset = 0;
 }
-
-std::uint32_t CStatisticsModel::KeyAt(const std::uint8_t* entry) { return ReadU32(entry); }
-
-double CStatisticsModel::WeightAt(const std::uint8_t* entry) { return ReadDouble(entry + 4); }
 
 double CStatisticsModel::Find(const Table& table, std::uint32_t key) const {
   const std::uint8_t* const entries = Entries(table);

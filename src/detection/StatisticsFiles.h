@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -90,8 +91,19 @@ class CStatisticsModel {
   const std::uint8_t* Entries(const Table& table) const {
     return (table.sorted ? sorted_[&table == &triples_] : data_).data() + table.offset;
   }
-  static std::uint32_t KeyAt(const std::uint8_t* entry);
-  static double WeightAt(const std::uint8_t* entry);
+  // An entry's key and weight, little endian (spelled out byte by byte,
+  // which compilers read with one load on a little-endian machine).
+  static std::uint32_t KeyAt(const std::uint8_t* entry) {
+    return static_cast<std::uint32_t>(entry[0]) | (static_cast<std::uint32_t>(entry[1]) << 8) |
+           (static_cast<std::uint32_t>(entry[2]) << 16) |
+           (static_cast<std::uint32_t>(entry[3]) << 24);
+  }
+  static double WeightAt(const std::uint8_t* entry) {
+    const std::uint64_t bits = KeyAt(entry + 4) | (std::uint64_t{KeyAt(entry + 8)} << 32);
+    double weight;
+    std::memcpy(&weight, &bits, sizeof weight);
+    return weight;
+  }
   double Find(const Table& table, std::uint32_t key) const;
   template <class F>
   void ForEach(const Table& table, F f) const {
