@@ -106,13 +106,18 @@ bool CheckReportFiles(const Settings& settings, const std::vector<const char16_t
   return true;
 }
 
-// Silent mode: no messages unless into a log file, no questions.
+// Silent mode: no messages unless into a log file, no questions. When the
+// silence only keeps messages out of converted text on standard output,
+// failures still go to standard error.
 void SilenceWhenAsked(Settings& settings) {
   if (!settings.silent) return;
   if (!settings.logToFile) {
     GetMessageLog()->SetMaximumLevel(kLevelNormal);
     // No path: nothing is opened, the log only falls silent.
     (void)GetMessageLog()->OpenLogFile(nullptr);
+    // Silent for the converted text's sake, not the user's: a failure is
+    // still said, out of the text's way.
+    if (settings.silentForOutput) GetMessageLog()->ShowFailuresWhenSilent();
   }
   settings.answerWithoutAsking = true;
 }
@@ -255,6 +260,7 @@ void SettleDevices(Settings& settings) {
   if (settings.outputPath[0] != 0 && IsDevicePath(settings.outputPath)) {
     settings.outputIsDevice = true;
     if (IsStandardOutputPath(settings.outputPath)) {
+      settings.silentForOutput = !settings.silent;
       settings.silent = true;
       GetMessageLog()->KeepOffStandardOutput();
     }

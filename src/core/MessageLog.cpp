@@ -101,23 +101,30 @@ void PrintToStandardError(const char16_t* text) {
   (void)platform::WriteConsole(platform::GetStandardError(), wellFormed.data(), wellFormed.size());
 }
 
+void MessageLog::WriteWithoutSink(MessageKind kind, const char16_t* text) const {
+  if (failuresWhenSilent_ && kind == MessageKind::kFailure) PrintToStandardError(text);
+}
+
 void MessageLog::Write(MessageKind kind, const char16_t* format, const FormatArg* args,
                        std::size_t count) {
-  if (!sink_) return;
+  if (!sink_) return WriteWithoutSink(kind, Compose(format, args, count).c_str());
   if (timestampPrefix_) WritePrefix(kind);
   sink_->Printf(u"%s", Compose(format, args, count));
 }
 
 void MessageLog::WriteResource(MessageKind kind, std::uint32_t id, const FormatArg* args,
                                std::size_t count) {
-  if (!sink_) return;
-  if (timestampPrefix_) WritePrefix(kind);
   const char16_t* format = LoadResourceString(id);
+  if (!sink_) {
+    if (format && *format) WriteWithoutSink(kind, Compose(format, args, count).c_str());
+    return;
+  }
+  if (timestampPrefix_) WritePrefix(kind);
   if (format && *format) sink_->Printf(u"%s", Compose(format, args, count));
 }
 
 void MessageLog::WriteOwnText(MessageKind kind, const char16_t* text) {
-  if (!sink_) return;
+  if (!sink_) return WriteWithoutSink(kind, text);
   if (timestampPrefix_) WritePrefix(kind);
   sink_->Printf(u"%s", MakeWellFormed(text));
 }

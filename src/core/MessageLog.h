@@ -62,6 +62,10 @@ class MessageLog {
   // would go there go to the standard error instead (also when a log file
   // cannot be created), so that no message ever lands in the data.
   void KeepOffStandardOutput();
+  // While there is no sink (silence), failures still go to standard error:
+  // a run that is silent because of where its text goes must not fail
+  // without saying why.
+  void ShowFailuresWhenSilent() { failuresWhenSilent_ = true; }
 
   // True the first time it is asked for `id` in this log's life: a message
   // said once per run, however many inputs and chains need it.
@@ -78,6 +82,9 @@ class MessageLog {
   platform::ErrorCode lastOpenError() const { return lastOpenError_; }
 
  private:
+  // A message while there is no sink: a failure to standard error when
+  // ShowFailuresWhenSilent asked for it, anything else nowhere.
+  void WriteWithoutSink(MessageKind kind, const char16_t* text) const;
   void WritePrefix(MessageKind kind);
 
   std::unique_ptr<CFile> sink_;
@@ -86,6 +93,7 @@ class MessageLog {
   bool timestampPrefix_ = false;
   bool silent_ = false;
   bool keepOffStandardOutput_ = false;
+  bool failuresWhenSilent_ = false;
   platform::ErrorCode lastOpenError_ = 0;
   std::vector<std::uint32_t> saidOnce_;
 };

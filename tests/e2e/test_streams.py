@@ -225,6 +225,39 @@ class StandardErrorTest(StreamsTestCase):
                 self.assertEqual((code, out, err), (code_expected, b"", b""))
         self.assertFalse(os.path.exists(self.path("out2.txt")))
 
+    def test_text_on_standard_output_leaves_failures_on_standard_error(self):
+        # The messages keep out of converted text on standard output, but a
+        # run must not fail without saying why; /s silences that too.
+        self.write("ok.txt", TEXT.encode("utf-8"))
+        self.write("bad.txt", b"a\xff\xfeb\n")
+        failure = ["Input error for ", "missing.txt: No such file or directory\n",
+                   "1 input failed.\n"]
+        cases = [
+            # (arguments, exit code, standard output, texts on standard error)
+            (["missing.txt", "-"], 4, b"", failure),
+            (["missing.txt", "/dev/stdout"], 4, b"", failure),
+            (["missing.txt", "-", "/s"], 4, b"", []),
+            (["ok.txt", "-"], 0, TEXT.encode("utf-16-le"), []),
+            # A repair is said in a log, not as a failure.
+            (["bad.txt", "-"], 0, "a\ufffd\ufffdb\n".encode("utf-16-le"), []),
+        ]
+        for args, code_expected, out_expected, texts in cases:
+            with self.subTest(args=args):
+                args = args + ["/i", "utf-8", "/o", "utf-16", "/nobom"]
+                code, out, err = run_streams(args, cwd=self.dir)
+                self.assertEqual(code, code_expected, err)
+                self.assertEqual(out, out_expected)
+                if not texts:
+                    self.assertEqual(err, b"")
+                    continue
+                messages = self.assertPeopleText(err)
+                for t in texts:
+                    self.assertIn(t, messages)
+                # Only the failures: no character set line, no summary.
+                self.assertNotIn("Character set", messages)
+                self.assertNotIn("processed", messages)
+        self.assertEqual(self.read("ok.txt"), TEXT.encode("utf-8"))
+
     def test_log_file_is_utf8_with_lf_and_grep_reads_it(self):
         args = self.convert_args()
         code, out, err = run_streams(args + ["/log=run.log", "/loglevel=2"], cwd=self.dir)
