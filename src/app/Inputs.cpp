@@ -518,6 +518,9 @@ int WalkDirectory(const std::u16string& directory, const std::u16string& pattern
     const platform::ErrorCode code = platform::LastError();
     if (error == platform::ErrorClass::kPathNotFound) {
       LogResourceMessage(kLevelNormal, MessageKind::kInformation, kStringPathNotFound, directory);
+    } else if (platform::kPosixConventions) {
+      LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringDirectoryUnreadable, directory,
+                         DescribeError(code));
     } else {
       LogResourceMessage(kLevelNormal, MessageKind::kFailure, kStringListingFailed,
                          DescribeError(code));

@@ -116,6 +116,9 @@ constexpr std::uint32_t kStringElapsedMinutes = 451;
 constexpr std::uint32_t kStringElapsedSeconds = 452;
 constexpr std::uint32_t kStringElapsedMilliseconds = 453;
 constexpr std::uint32_t kStringNotARegularFile = 454;
+// A directory listing that failed on POSIX, naming the directory (the
+// Windows build keeps the FindFirstFile message).
+constexpr std::uint32_t kStringDirectoryUnreadable = 455;
 // Results that must not go unnoticed: the CSV report and the status channel.
 constexpr std::uint32_t kStringCsvWriteFailed = 540;
 constexpr std::uint32_t kStringChannelReleaseFailed = 541;

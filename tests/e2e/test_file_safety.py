@@ -344,7 +344,8 @@ class DirectoryReadErrorTest(SafetyTestCase):
                     code, out = self.convert("/i", "utf-8", "/o", "utf-16", *args,
                                              faults={"PATH": "walked", "READDIR_FAIL": failing})
                     self.assertEqual(code, 4, out)
-                    self.assertIn("Input/output error", out)
+                    self.assertIn("Error: the directory %s could not be read: "
+                                  "Input/output error" % self.path("walked"), out)
                     self.assertIn("1 input failed.", out)
                     self.assertEqual(snapshot(self.dir), before)
 
