@@ -113,6 +113,12 @@ bool InputFailed() {
   return false;
 }
 
+// The same where a count of converted files is returned: none.
+int NotConverted() {
+  InputFailed();
+  return 0;
+}
+
 // Closes the persistence filter's output and reports a write that did not
 // reach the disk. False when one did not.
 bool CloseOutput(CFilePersistenceFilter& persistence, const std::u16string& path) {
@@ -411,16 +417,18 @@ int ConvertNamedFile(const std::u16string& directory, const std::u16string& name
   const Settings& settings = GetSettings();
   if (State().detection) {
     const std::u16string path = JoinPath(directory, name);
-    return CheckPathLength(path) && DetectFile(path, ShownWalkPath(path)) ? 1 : 0;
+    if (!CheckPathLength(path)) return NotConverted();
+    return DetectFile(path, ShownWalkPath(path)) ? 1 : 0;
   }
+  // A path over the limit is an input that was not converted: it fails.
   const std::u16string inputPath = settings.inputIsDevice ? name : JoinPath(directory, name);
-  if (!CheckPathLength(inputPath)) return 0;
+  if (!CheckPathLength(inputPath)) return NotConverted();
   if (settings.outputIsDevice) return ConvertFile(inputPath, outputFile) ? 1 : 0;
   if (settings.inPlace) return ConvertInPlace(inputPath) ? 1 : 0;
 
   const std::u16string outputPath =
       !outputFile.empty() ? outputFile : JoinPath(outputDirectory, name);
-  if (!CheckPathLength(outputPath)) return 0;
+  if (!CheckPathLength(outputPath)) return NotConverted();
   if (!settings.inputIsDevice && platform::IsSameFile(inputPath.c_str(), outputPath.c_str())) {
     if (State().appendToOutput) {
       // The file everything is appended to matches the pattern itself.
@@ -538,7 +546,10 @@ int WalkDirectory(const std::u16string& directory, const std::u16string& pattern
       if (!settings.recursive) continue;
       const std::u16string subInput = JoinPath(directory, entry.name);
       const std::u16string subOutput = JoinPath(outputDirectory, entry.name);
-      if (!CheckPathLength(subInput) || !CheckPathLength(subOutput)) continue;
+      if (!CheckPathLength(subInput) || !CheckPathLength(subOutput)) {
+        InputFailed();  // a subtree that is not converted
+        continue;
+      }
       if (!State().outputRoot.empty() &&
           platform::IsSameFile(subInput.c_str(), State().outputRoot.c_str())) {
         continue;  // our own output tree

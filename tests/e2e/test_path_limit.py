@@ -41,9 +41,19 @@ class WalkPathLimitTest(ScratchTestCase):
                     self.assertNotIn("too long", said)
                     self.assertIn("1 file was processed", said)
                 else:
+                    self.assertEqual(code, 4, said)
                     self.assertEqual(data, LATIN1)
                     self.assertIn("too long (at most 259 characters): " + path, said)
                     self.assertIn("0 files were processed", said)
+                    self.assertIn("1 input failed.", said)
+
+    def test_detection_counts_a_path_over_the_limit_as_failed(self):
+        directory, path = self.file_of_length("d", 260)
+        code, out, err = run_streams(["--detect", directory])
+        self.assertEqual(code, 4, text(err))
+        self.assertEqual(out, b"")
+        self.assertIn("too long (at most 259 characters): " + path, text(err))
+        self.assertIn("1 input failed.", text(err))
 
 
 if __name__ == "__main__":
