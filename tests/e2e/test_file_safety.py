@@ -606,5 +606,21 @@ class OtherUserTest(SafetyTestCase):
             self.assertIn("not a regular file", out)
 
 
+@needs_fault_library
+class StatusChannelFaultTest(SafetyTestCase):
+    """The system refusing to give back the status channel's mutex is said,
+    with the system's reason, and costs the conversion nothing."""
+
+    def test_a_refused_release_is_said_with_its_reason(self):
+        self.write("in.txt", SHORT)
+        code, out = self.convert("in.txt", "out.txt", "/i", "utf-8", "/o", "utf-16", "/nobom",
+                                 "/loglevel=2", faults={"SEM_POST_FAIL": 1})
+        self.assertEqual(code, 0, out)
+        self.assertRegex(out, r"The status channel \S+ could not give back its mutex or a "
+                              r"semaphore: Value too large for defined data type\n")
+        self.assertEqual(self.read("out.txt"), SHORT.decode("utf-8").encode("utf-16-le"))
+        self.assertEqual(self.read("in.txt"), SHORT)
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -18,6 +18,9 @@
 //   ORDANA_FAULT_READDIR_FAIL the Nth readdir of a matching directory (opened
 //                            with opendir) fails with the read errno (default
 //                            EIO), as a damaged directory on a failing disk
+//   ORDANA_FAULT_SEM_POST_FAIL the Nth sem_post fails with EOVERFLOW, as the
+//                            system refuses a semaphore at its maximum count
+//                            (or one replaced under its name)
 //   ORDANA_FAULT_PAUSE_READ  before the Nth read of a matching descriptor,
 //   ORDANA_FAULT_PAUSE_FILE  create "<file>.paused" and wait until <file>
 //                            exists (at most 60 s), so that a test can change
@@ -35,6 +38,7 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <semaphore.h>
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
@@ -51,6 +55,7 @@ std::atomic<bool> g_matching[kMaxFd];
 std::atomic<long> g_reads{0};
 std::atomic<long> g_writes{0};
 std::atomic<long> g_directoryReads{0};
+std::atomic<long> g_semaphorePosts{0};
 
 long Number(const char* name) {
   const char* value = getenv(name);
@@ -195,6 +200,15 @@ int close(int fd) {
   static auto next = Next<int (*)(int)>("close");
   if (fd >= 0 && fd < kMaxFd) g_matching[fd].store(false);
   return next(fd);
+}
+
+int sem_post(sem_t* semaphore) {
+  static auto next = Next<int (*)(sem_t*)>("sem_post");
+  if (++g_semaphorePosts == Number("ORDANA_FAULT_SEM_POST_FAIL")) {
+    errno = EOVERFLOW;
+    return -1;
+  }
+  return next(semaphore);
 }
 
 }  // extern "C"

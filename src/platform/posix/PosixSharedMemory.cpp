@@ -26,6 +26,7 @@
 #include <string>
 
 #include "platform/Platform.h"
+#include "platform/posix/PosixInternal.h"
 
 namespace ordana::platform {
 
@@ -334,7 +335,18 @@ WaitResult WaitSharedMutex(SyncObject mutex, std::uint32_t milliseconds) {
   return WaitSemaphore(Sem(mutex), milliseconds);
 }
 
-bool ReleaseSharedMutex(SyncObject mutex) { return Sem(mutex) && ::sem_post(Sem(mutex)) == 0; }
+namespace {
+
+// Posts once; a refusal is kept for LastError, as the caller says why.
+bool Post(sem_t* semaphore) {
+  if (semaphore && ::sem_post(semaphore) == 0) return true;
+  SetLastErrorCode(static_cast<ErrorCode>(semaphore ? errno : EINVAL));
+  return false;
+}
+
+}  // namespace
+
+bool ReleaseSharedMutex(SyncObject mutex) { return Post(Sem(mutex)); }
 
 void RemoveSharedMutexName(const char16_t* name) {
   WithPath(kSemaphorePrefix, name, RemoveTrusted);
@@ -357,9 +369,8 @@ WaitResult WaitSharedSemaphore(SyncObject semaphore, std::uint32_t milliseconds)
 }
 
 bool ReleaseSharedSemaphore(SyncObject semaphore, std::uint32_t count) {
-  if (!Sem(semaphore)) return false;
   for (std::uint32_t k = 0; k < count; ++k) {
-    if (::sem_post(Sem(semaphore)) != 0) return false;
+    if (!Post(Sem(semaphore))) return false;
   }
   return true;
 }

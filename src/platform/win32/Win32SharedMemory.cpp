@@ -15,6 +15,7 @@
 
 #include "platform/Platform.h"
 #include "platform/win32/Win32Headers.h"
+#include "platform/win32/Win32Internal.h"
 
 namespace ordana::platform {
 
@@ -194,8 +195,18 @@ WaitResult WaitSharedMutex(SyncObject mutex, std::uint32_t milliseconds) {
   return Wait(Native(mutex), milliseconds);
 }
 
+namespace {
+
+// A refused release is kept for LastError, as the caller says why.
+bool Released(bool released) {
+  if (!released) SetLastErrorCode(static_cast<ErrorCode>(::GetLastError()));
+  return released;
+}
+
+}  // namespace
+
 bool ReleaseSharedMutex(SyncObject mutex) {
-  return Native(mutex) && ::ReleaseMutex(Native(mutex)) != 0;
+  return Released(Native(mutex) && ::ReleaseMutex(Native(mutex)) != 0);
 }
 
 void RemoveSharedMutexName(const char16_t*) {}
@@ -218,8 +229,8 @@ WaitResult WaitSharedSemaphore(SyncObject semaphore, std::uint32_t milliseconds)
 }
 
 bool ReleaseSharedSemaphore(SyncObject semaphore, std::uint32_t count) {
-  return Native(semaphore) &&
-         ::ReleaseSemaphore(Native(semaphore), static_cast<LONG>(count), nullptr) != 0;
+  return Released(Native(semaphore) &&
+                  ::ReleaseSemaphore(Native(semaphore), static_cast<LONG>(count), nullptr) != 0);
 }
 
 void RemoveSharedSemaphoreName(const char16_t*) {}
