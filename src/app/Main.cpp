@@ -260,7 +260,10 @@ void SettleDevices(Settings& settings) {
   if (settings.outputPath[0] != 0 && IsDevicePath(settings.outputPath)) {
     settings.outputIsDevice = true;
     if (IsStandardOutputPath(settings.outputPath)) {
-      settings.silentForOutput = !settings.silent;
+      // Where messages have a stream of their own (standard error on
+      // POSIX), failures still go there; a Windows console shows both
+      // streams on one screen, among the converted text.
+      settings.silentForOutput = platform::kPosixConventions && !settings.silent;
       settings.silent = true;
       GetMessageLog()->KeepOffStandardOutput();
     }

@@ -43,8 +43,9 @@ struct Settings {
   bool modifyHtmlMeta = false;
   int htmlEntityMode = 0;  // 0 none, 1 encode, 2 decode
   bool silent = false;
-  // Silent only because the converted text goes to standard output: the
-  // failures are still said, on standard error.
+  // Silent only because the converted text goes to standard output, where
+  // messages have a stream of their own: the failures are still said, on
+  // standard error.
   bool silentForOutput = false;
   bool recursive = false;
   // Walks (patterns, directories): /binary converts files that look binary,
