@@ -15,7 +15,6 @@ namespace {
 
 constexpr std::uint32_t kHeaderSize = 16;
 constexpr std::uint32_t kBlockHeaderSize = 12;
-constexpr std::uint32_t kEntrySize = 12;
 constexpr double kTableWeights[3] = {1.0, 50.0, 500.0};
 
 // Level-2 messages of the loader.
@@ -24,11 +23,6 @@ constexpr std::uint32_t kMessageTooLarge = 332;
 constexpr std::uint32_t kMessageBadWeight = 333;
 constexpr std::uint32_t kMessageNotSingleByte = 334;
 constexpr std::uint32_t kMessageUnreadable = 335;
-
-std::uint32_t ReadU32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 bool IsSingleByteCharset(CharsetId id) {
   return id < static_cast<CharsetId>(kSingleByteCharsetCount);
@@ -92,32 +86,23 @@ double CStatisticsModel::Find(const Table& table, std::uint32_t key) const {
 }
 
 bool CStatisticsModel::TakeBlock(int table, std::uint32_t offset, std::uint32_t count) {
-  const std::uint8_t* const entries = data_.data() + offset;
+  const std::uint32_t limit = table == 0 ? 256 : table == 1 ? 65536 : 1u << 24;
+  // The usual file lists its keys strictly ascending; those beyond the
+  // limit, if any, then come last, and the usable ones are a prefix.
   bool weightsOk = true;
-  for (std::uint32_t e = 0; e < count; ++e) {
-    if (!IsUsableWeight(WeightAt(entries + e * kEntryBytes))) weightsOk = false;
-  }
-  if (table == 0) {
-    for (std::uint32_t e = 0; e < count; ++e) {
-      const std::uint32_t key = KeyAt(entries + e * kEntryBytes);
-      if (key < 256) singles_[key] = WeightAt(entries + e * kEntryBytes);
-    }
-    return weightsOk;
-  }
-  const std::uint32_t limit = table == 1 ? 65536 : 1u << 24;
-  Table* const target = table == 1 ? &pairs_ : &triples_;
-  // The usual file: keys strictly ascending, those beyond the limit (if
-  // any) at the end.
-  std::uint32_t usable = 0;
   bool ascending = true;
-  for (std::uint32_t e = 0; e < count && ascending; ++e) {
-    const std::uint32_t key = KeyAt(entries + e * kEntryBytes);
-    if (e > 0 && key <= KeyAt(entries + (e - 1) * kEntryBytes)) ascending = false;
-    if (key < limit) usable = e + 1;
+  std::uint32_t usable = 0;
+  for (std::uint32_t e = 0; e < count; ++e) {
+    const std::uint8_t* const entry = data_.data() + offset + e * kEntryBytes;
+    const std::uint32_t key = KeyAt(entry);
+    const double weight = WeightAt(entry);
+    if (!IsUsableWeight(weight)) weightsOk = false;
+    if (table == 0 && key < limit) singles_[key] = weight;
+    if (e > 0 && key <= KeyAt(entry - kEntryBytes)) ascending = false;
+    if (key < limit) ++usable;
   }
-  for (std::uint32_t e = usable; e < count && ascending; ++e) {
-    if (KeyAt(entries + e * kEntryBytes) < limit) ascending = false;
-  }
+  if (table == 0) return weightsOk;
+  Table* const target = table == 1 ? &pairs_ : &triples_;
   if (ascending) {
     *target = Table{false, offset, usable};
   } else {
@@ -197,7 +182,7 @@ StatisticsLoad LoadStatisticsModel(const char16_t* path, CStatisticsModel* model
   std::uint8_t header[kHeaderSize] = {};
   std::memcpy(header, data.data(), std::min<std::size_t>(data.size(), kHeaderSize));
   std::memcpy(model->label, header + 4, 4);
-  model->charset = ReadU32(header + 8);
+  model->charset = CStatisticsModel::U32At(header + 8);
 
   // Up to three blocks; a block whose entries would run past the bytes read
   // contributes the entries that are there, and parsing ends with it.
@@ -206,12 +191,12 @@ StatisticsLoad LoadStatisticsModel(const char16_t* path, CStatisticsModel* model
   bool weightsOk = true;
   for (int t = 0; t < 3; ++t) {
     if (size32 - pos < kBlockHeaderSize || std::memcmp(data.data() + pos, "STBL", 4) != 0) break;
-    const std::uint32_t count = ReadU32(data.data() + pos + 8);
+    const std::uint32_t count = CStatisticsModel::U32At(data.data() + pos + 8);
     pos += kBlockHeaderSize;
-    const std::uint32_t fit = (size32 - pos) / kEntrySize;
+    const std::uint32_t fit = (size32 - pos) / CStatisticsModel::kEntryBytes;
     const std::uint32_t take = count < fit ? count : fit;
     if (!model->TakeBlock(t, pos, take)) weightsOk = false;
-    pos += take * kEntrySize;
+    pos += take * CStatisticsModel::kEntryBytes;
     if (take < count) break;
   }
   if (!weightsOk) return StatisticsLoad::kBadWeight;

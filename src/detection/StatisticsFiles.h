@@ -91,15 +91,16 @@ class CStatisticsModel {
   const std::uint8_t* Entries(const Table& table) const {
     return (table.sorted ? sorted_[&table == &triples_] : data_).data() + table.offset;
   }
-  // An entry's key and weight, little endian (spelled out byte by byte,
-  // which compilers read with one load on a little-endian machine).
-  static std::uint32_t KeyAt(const std::uint8_t* entry) {
-    return static_cast<std::uint32_t>(entry[0]) | (static_cast<std::uint32_t>(entry[1]) << 8) |
-           (static_cast<std::uint32_t>(entry[2]) << 16) |
-           (static_cast<std::uint32_t>(entry[3]) << 24);
+  // A little-endian word of the file (spelled out byte by byte, which
+  // compilers read with one load on a little-endian machine), and an
+  // entry's key and weight.
+  static std::uint32_t U32At(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
   }
+  static std::uint32_t KeyAt(const std::uint8_t* entry) { return U32At(entry); }
   static double WeightAt(const std::uint8_t* entry) {
-    const std::uint64_t bits = KeyAt(entry + 4) | (std::uint64_t{KeyAt(entry + 8)} << 32);
+    const std::uint64_t bits = U32At(entry + 4) | (std::uint64_t{U32At(entry + 8)} << 32);
     double weight;
     std::memcpy(&weight, &bits, sizeof weight);
     return weight;
